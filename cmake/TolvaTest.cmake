@@ -12,13 +12,19 @@ function(tolva_windows_path out unix_path)
   set(${out} "Z:${_win}" PARENT_SCOPE)
 endfunction()
 
-# Adds every child folder of DIR that has a CMakeLists.txt, so each subsystem owns its own folder.
+# Adds every folder below DIR that has a CMakeLists.txt (looking deeper only where one has none), so
+# that each subsystem owns its own folders, e.g. tests/ppd and tests/modules/lan.
 function(tolva_add_children dir)
   file(GLOB _children LIST_DIRECTORIES true RELATIVE "${CMAKE_SOURCE_DIR}/${dir}" "${CMAKE_SOURCE_DIR}/${dir}/*")
   list(SORT _children)
   foreach(child ${_children})
-    if(EXISTS "${CMAKE_SOURCE_DIR}/${dir}/${child}/CMakeLists.txt")
-      add_subdirectory("${CMAKE_SOURCE_DIR}/${dir}/${child}" "${CMAKE_BINARY_DIR}/${dir}/${child}")
+    set(_path "${CMAKE_SOURCE_DIR}/${dir}/${child}")
+    if(NOT IS_DIRECTORY "${_path}")
+      continue()
+    elseif(EXISTS "${_path}/CMakeLists.txt")
+      add_subdirectory("${_path}" "${CMAKE_BINARY_DIR}/${dir}/${child}")
+    else()
+      tolva_add_children("${dir}/${child}")
     endif()
   endforeach()
 endfunction()
