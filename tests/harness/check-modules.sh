@@ -14,7 +14,7 @@ while IFS= read -r -d '' module; do
   if imports=$(grep -iE 'DLL Name: *(libstdc\+\+|libgcc|libwinpthread|libz|libpng)' <<<"$info"); then
     echo "FAIL $module imports: $imports"; bad=1
   fi
-done < <(find "$tree" -path "$tree/_deps" -prune -o \( -name '*.exe' -o -name '*.dll' -o -name '*.LAN' -o -name '*.OEM' -o -name '*.UAT' \) -type f -print0)
+done < <(find "$tree" \( -path "$tree/_deps" -o -path "$tree/CMakeFiles" \) -prune -o \( -name '*.exe' -o -name '*.dll' -o -name '*.LAN' -o -name '*.OEM' -o -name '*.UAT' \) -type f -print0)
 echo "$count modules checked"
 [ "$count" -gt 0 ] || { echo "FAIL no modules found"; bad=1; }
 exit $bad
