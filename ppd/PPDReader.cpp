@@ -1,0 +1,221 @@
+// The PPD statement reader: one line (or several, for a quoted value) of PPD
+// text into a PPDStatement, including the maker's "*%" extension lines.
+#include <cwchar>
+#include <memory>
+
+#include "ppd/PPDCharClass.h"
+#include "ppd/PPDSettings.h"
+
+namespace PPDParser {
+
+namespace {
+
+struct ExtensionPrefix {
+    int group;
+    const wchar_t* prefix;
+    size_t prefixLength;
+    const wchar_t* replacement;
+    size_t replacementLength;
+};
+
+#define PPD_PREFIX(g, p, r) {g, p, sizeof(p) / sizeof(wchar_t) - 1, r, sizeof(r) / sizeof(wchar_t) - 1}
+// Searched in this order; the first match wins.
+constexpr ExtensionPrefix kExtensionPrefixes[] = {
+    PPD_PREFIX(4, L"*%PS_Default", L"*Default"),
+    PPD_PREFIX(4, L"*%PS_", L"*"),
+    PPD_PREFIX(4, L"*%DM_Default", L"*Default"),
+    PPD_PREFIX(4, L"*%DM_", L"*"),
+    PPD_PREFIX(6, L"*%VYRUI_", L"*"),
+    PPD_PREFIX(6, L"*%VYRUI_Default", L"*Default"),
+    PPD_PREFIX(7, L"*%VYRNONUI_", L"*"),
+    PPD_PREFIX(7, L"*%VYRNONUI_Default", L"*Default"),
+    PPD_PREFIX(0, L"*%Range", L"*Range"),
+    PPD_PREFIX(0, L"*%UnitRange", L"*UnitRange"),
+    PPD_PREFIX(0, L"*%FloatRange", L"*FloatRange"),
+    PPD_PREFIX(0, L"*%JobNote", L"*JobNote"),
+    PPD_PREFIX(0, L"*%MixedMedia", L"*MixedMedia"),
+};
+#undef PPD_PREFIX
+
+constexpr int kReadLimit = 256;
+constexpr unsigned kLineChars = 258;
+
+wchar_t* SkipBlanks(wchar_t* p) {
+    while (IsBlank(*p)) ++p;
+    return p;
+}
+
+wchar_t* FindLineEnd(wchar_t* p) {
+    while (!IsLineEnd(*p)) ++p;
+    return p;
+}
+
+// Rewrites an extension line so that it starts at the replacement; returns the
+// statement start and the prefix group, or null when no prefix matches.
+wchar_t* MatchExtensionPrefix(wchar_t* line, size_t length, int* group) {
+    for (const ExtensionPrefix& row : kExtensionPrefixes) {
+        if (length < row.prefixLength || wmemcmp(line, row.prefix, row.prefixLength) != 0) continue;
+        wchar_t* start = line + row.prefixLength - row.replacementLength;
+        wmemcpy(start, row.replacement, row.replacementLength);
+        *group = row.group;
+        return start;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+bool CPPDSettings::ReadStatement(CBaseIO* stream, PPDStatement** out) {
+    if (!out) return false;
+    *out = nullptr;
+    if (!stream) return false;
+    const unsigned offset = stream->GetOffset();
+    int lineBytes = 0;
+    if (!stream->ReadLine(m_line, kLineChars, kReadLimit, &lineBytes, m_codePage)) return true;
+    if (lineBytes < 2 || m_line[0] != L'*') return true;
+
+    wchar_t* start = m_line;
+    int prefixGroup = 0;
+    if (m_line[1] == L'%') {
+        const size_t length = wcslen(m_line);
+        start = MatchExtensionPrefix(m_line, length, &prefixGroup);
+        if (!start) {
+            // Other "*%" lines: a comment when short or when a blank follows,
+            // else a statement of the text after "*%".
+            if (lineBytes < 3 || length < 3 || IsBlank(m_line[2])) return true;
+            m_line[1] = L'*';
+            start = m_line + 1;
+            prefixGroup = 7;
+        }
+    }
+
+    wchar_t* end = start;
+    while (!IsKeywordEnd(*end)) ++end;
+    const wchar_t endChar = *end;
+    *end = 0;
+    PPDStatement* statement = NewStatement(offset, start);
+    // After a terminator there is nothing more to read.
+    wchar_t* rest = endChar ? end + 1 : end;
+
+    bool ok = true;
+    const PPDKeywordRow* row = statement->row;
+    const bool rangeParser = row && row->valueType == kValueRange;
+    if (row && row->valueType == kValueKeyText) {
+        wchar_t* lineEnd = FindLineEnd(rest);
+        statement->value.assign(rest, lineEnd);
+        ++statement->valueCount;
+        statement->valueType = kValueKeyText;
+    } else if (endChar == L':') {
+        ok = ParseValue(statement, rest, stream, rangeParser);
+    } else if (IsLineEnd(endChar)) {
+        statement->valueType = kValueNone;
+    } else {
+        ok = ParseOption(statement, rest, stream, rangeParser);
+    }
+    if (!ok) {
+        DropStatement(statement);
+        return false;
+    }
+    if (statement->group == 0) statement->group = prefixGroup;
+    *out = statement;
+    return true;
+}
+
+bool CPPDSettings::ParseOption(PPDStatement* s, wchar_t* text, CBaseIO* stream, bool rangeParser) {
+    wchar_t* end = SkipBlanks(text);
+    while (!IsOptionEnd(*end)) ++end;
+    wchar_t* stop = end;
+    wchar_t* translation = nullptr;
+    wchar_t* translationEnd = nullptr;
+    if (*end == L'/') {
+        translation = end + 1;
+        translationEnd = translation;
+        while (!IsTranslationEnd(*translationEnd)) ++translationEnd;
+        stop = translationEnd;
+    }
+    if (*stop != L':') return true;  // no option stored; the value type stays unread
+    DecodeHexSubstrings(text, static_cast<size_t>(end - text), m_codePage, &s->option);
+    if (translation)
+        DecodeHexSubstrings(translation, static_cast<size_t>(translationEnd - translation), m_codePage,
+                            &s->optionTranslation);
+    wchar_t* next = stop + 1;
+    if (IsLineEnd(*next)) {
+        s->valueType = kValueNone;
+        return true;
+    }
+    return ParseValue(s, next, stream, rangeParser);
+}
+
+bool CPPDSettings::ParseValue(PPDStatement* s, wchar_t* text, CBaseIO* stream, bool rangeParser) {
+    wchar_t* p = SkipBlanks(text);
+    if (IsLineEnd(*p)) return true;
+    if (rangeParser) return ParseRange(s, p, stream);
+    if (*p == L'"') {
+        if (!ParseQuoted(s, p + 1, stream)) return false;
+        s->valueType = (s->HasOption() || s->prefixKind == kPrefixQuery) ? kValueQuotedWithOption : kValueQuoted;
+        return true;
+    }
+    if (*p == L'^') {
+        wchar_t* lineEnd = FindLineEnd(p + 1);
+        s->value.append(p + 1, lineEnd);
+        ++s->valueCount;
+        s->valueType = kValueSymbol;
+        return true;
+    }
+    wchar_t* end = p;
+    while (!IsSlashOrLineEnd(*end)) ++end;
+    // Trailing blanks are not part of a plain value: "*DefaultX: Value " must
+    // still name the option Value.
+    wchar_t* valueEnd = end;
+    while (valueEnd > p && IsBlank(valueEnd[-1])) --valueEnd;
+    s->value.append(p, valueEnd);
+    ++s->valueCount;
+    if (*end == L'/') {
+        wchar_t* lineEnd = FindLineEnd(end + 1);
+        s->valueTranslation.assign(end + 1, lineEnd);
+    }
+    s->valueType = kValueString;
+    return true;
+}
+
+bool CPPDSettings::ParseQuoted(PPDStatement* s, wchar_t* text, CBaseIO* stream) {
+    wchar_t* p = text;
+    for (;;) {
+        wchar_t* q = p;
+        while (!IsQuoteEnd(*q)) ++q;
+        if (*q == L'"') {
+            s->value.append(p, q);
+            ++s->valueCount;
+            wchar_t* after = SkipBlanks(q + 1);
+            if (*after == L'/') {
+                wchar_t* lineEnd = FindLineEnd(after + 1);
+                s->valueTranslation.assign(after + 1, lineEnd);
+                return true;
+            }
+            return IsLineEnd(*after);  // other text after the closing quote is an error
+        }
+        // The value goes on: keep the rest of this line with its break.
+        s->value.append(p);
+        ++s->valueCount;
+        int lineBytes = 0;
+        if (!stream->ReadLine(m_line, kLineChars, kReadLimit, &lineBytes, m_codePage)) return false;
+        p = m_line;
+    }
+}
+
+bool CPPDSettings::ParseRange(PPDStatement* s, wchar_t* text, CBaseIO* stream) {
+    wchar_t* end = text;
+    while (!IsColonOrLineEnd(*end)) ++end;
+    if (*end != L':') {
+        s->value.append(text, end);
+        ++s->valueCount;
+        return true;  // no ":" - the value type stays unread
+    }
+    s->value.append(text, end + 1);
+    ++s->valueCount;
+    if (!ParseValue(s, end + 1, stream, false)) return false;
+    if (s->valueType == kValueQuotedWithOption) s->valueType = kValueRange;
+    return true;
+}
+
+}  // namespace PPDParser

@@ -1,0 +1,89 @@
+// Settings cache operations.
+#include "settings/KVCache.h"
+
+#include <new>
+#include <tuple>
+#include <utility>
+
+KVCache::KVCache(const KVCache& other) : entries(other.entries) {}
+
+KVCache& KVCache::operator=(const KVCache& other) {
+    if (this != &other) {
+        Map copy(other.entries);  // cloned before the old settings go
+        entries.swap(copy);
+    }
+    return *this;
+}
+
+KVCache::~KVCache() { Clear(); }
+
+KVCache* KVCache::Clone() const {
+    try {
+        return new KVCache(*this);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+void KVCache::Clear() { entries.clear(); }
+
+void KVCache::Remove(const CKeySetting* setting) {
+    if (setting) entries.erase(setting->GetKeyId());
+}
+
+int KVCache::Set(const CKeySetting* setting, bool onlyIfPresent) {
+    if (!setting || setting->GetKeyId().IsInvalid()) return 0;
+    const SoupSlotID key = setting->GetKeyId();
+    auto it = entries.find(key);
+    if (it == entries.end()) {
+        if (onlyIfPresent) return 0;
+        try {
+            // The proxy clones the setting in place: one clone per entry.
+            it = entries.emplace(std::piecewise_construct, std::forward_as_tuple(key), std::forward_as_tuple(setting))
+                     .first;
+        } catch (const std::bad_alloc&) {
+            return 0;
+        }
+        if (!it->second.GetSetting()) {  // the clone failed
+            entries.erase(it);
+            return 0;
+        }
+        return 1;
+    }
+    // Reset clones before it deletes, so setting may be the held one.
+    it->second.Reset(setting);
+    return it->second.GetSetting() ? 1 : 0;
+}
+
+void KVCache::SetAll(const KVCache* other, bool onlyIfPresent) {
+    if (!other || other == this) return;
+    for (const auto& entry : other->entries) Set(entry.second.GetSetting(), onlyIfPresent);
+}
+
+void KVCache::SetAllValid(const KVCache* other, bool onlyIfPresent) {
+    if (!other || other == this) return;
+    for (const auto& entry : other->entries) {
+        const CKeySetting* s = entry.second.GetSetting();
+        if (s && s->GetKeyId().IsValid()) Set(s, onlyIfPresent);
+    }
+}
+
+int KVCache::HasSameKeys(const KVCache* other) const {
+    if (!other || other->entries.size() != entries.size()) return 0;
+    for (const auto& entry : entries)
+        if (other->entries.find(entry.first) == other->entries.end()) return 0;
+    return 1;
+}
+
+CKeySetting* KVCache::Find(SoupSlotID key) const {
+    const auto it = entries.find(key);
+    return it != entries.end() ? const_cast<CKeySetting*>(it->second.GetSetting()) : nullptr;
+}
+
+CKeySetting* KVCache::GetAt(const_iterator it) const {
+    return it != entries.end() ? const_cast<CKeySetting*>(it->second.GetSetting()) : nullptr;
+}
+
+CKeySetting* KVCache::FindSame(const CKeySetting* setting) const {
+    return setting ? Find(setting->GetKeyId()) : nullptr;
+}

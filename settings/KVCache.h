@@ -1,0 +1,51 @@
+// Settings cache: the chosen settings, at most one key per key id, each owned by
+// the cache as a clone. The driver state keeps the defaults and the current values
+// in two; dialogs, the two-way client and the resolver make temporary ones.
+#pragma once
+
+#include <map>
+
+#include "settings/KeyRecords.h"
+#include "settings/SoupSlotID.h"
+
+class KVCache {
+public:
+    using Map = std::map<SoupSlotID, CKeyProxy>;
+    using iterator = Map::iterator;
+    using const_iterator = Map::const_iterator;
+
+    KVCache() = default;
+    KVCache(const KVCache& other);
+    KVCache& operator=(const KVCache& other);
+    virtual ~KVCache();
+
+    // A new cache with copies of all entries; null when memory is short.
+    virtual KVCache* Clone() const;
+    virtual void EmptyHook(void*) {}
+
+    void Clear();
+    // Erases the entry of the setting's key id; nothing for null.
+    void Remove(const CKeySetting* setting);
+    // Stores a clone of setting under its key id (replacing the former one); nothing
+    // for null, an invalid key id, or with onlyIfPresent when the key is not held.
+    // 1 when stored. setting may be one this cache holds.
+    int Set(const CKeySetting* setting, bool onlyIfPresent = false);
+    void SetAll(const KVCache* other, bool onlyIfPresent = false);
+    void SetAllValid(const KVCache* other, bool onlyIfPresent = false);
+    // 1 when both hold the same key ids (values are not compared).
+    int HasSameKeys(const KVCache* other) const;
+
+    // Settings stay owned by the cache, valid until their entry changes.
+    CKeySetting* Find(SoupSlotID key) const;
+    CKeySetting* GetAt(const_iterator it) const;
+    CKeySetting* FindSame(const CKeySetting* setting) const;
+
+    iterator Begin() { return entries.begin(); }
+    iterator End() { return entries.end(); }
+    const_iterator Begin() const { return entries.begin(); }
+    const_iterator End() const { return entries.end(); }
+    size_t GetCount() const { return entries.size(); }
+
+private:
+    Map entries;
+};

@@ -1,0 +1,100 @@
+// Option key.
+#include "settings/KeyOptSetting.h"
+
+#include <climits>
+#include <cstring>
+#include <cwchar>
+#include <new>
+#include <set>
+
+#include "foundation/StrUtil.h"
+#include "settings/CompiledKeyRecord.h"
+#include "settings/DrvStateAccess.h"
+#include "settings/OptionUtil.h"
+
+CKeySetting* CKeyOptSetting::Create(CBaseSoup*, const CompiledKeyRecord* record) {
+    if (!record || record->GetType() != kRecordOption || record->size < GetMinimumRecordSize(kRecordOption))
+        return nullptr;
+    return new (std::nothrow)
+        CKeyOptSetting(record->GetKeyId(), record->ReadSlot(KeyRecordOffset::kDefaultOption));
+}
+
+CKeySetting* CKeyOptSetting::Clone() const { return new (std::nothrow) CKeyOptSetting(*this); }
+
+int CKeyOptSetting::GetOptionsFromRecord(const CompiledKeyRecord* record, std::list<COptData>& out) const {
+    if (!record || record->GetType() != kRecordOption) return 0;
+    int16_t n = 0;
+    if (!record->ReadI16(KeyRecordOffset::kOptionCount, n)) return 0;
+    const SoupSlotID key = record->GetKeyId();
+    try {
+        std::set<int32_t> seen;
+        for (int i = 0; i < n; ++i) {
+            const size_t at = KeyRecordOffset::kOptionEntries + KeyRecordOffset::kOptionEntrySize * i;
+            int16_t v[4];
+            // A count that runs past the record ends the list where the record ends.
+            if (!record->ReadI16(at, v[0]) || !record->ReadI16(at + 2, v[1]) || !record->ReadI16(at + 4, v[2]) ||
+                !record->ReadI16(at + 6, v[3]))
+                break;
+            if (v[0] == -1) continue;
+            if (!seen.insert(v[0]).second) continue;
+            const SoupSlotID option(v[0] < 0 ? -1 : v[0]);
+            const SoupSlotID display(v[1] == -1 ? v[0] : v[1]);
+            const SoupSlotID valueText(v[2]);
+            const SoupSlotID valueList(v[3] == -1 ? v[2] : v[3]);
+            const CKeyOptSetting setting(key, option);
+            out.push_back(COptData(&setting, display, valueText, valueList));
+        }
+    } catch (const std::bad_alloc&) {
+        return 0;
+    }
+    return 1;
+}
+
+int CKeyOptSetting::GetIdListFromRecord(const CompiledKeyRecord* record, std::list<SoupSlotID>& out) const {
+    if (!record || record->GetType() != kRecordOption) return 0;
+    int16_t n = 0, m = 0;
+    if (!record->ReadI16(KeyRecordOffset::kOptionCount, n) || !record->ReadI16(KeyRecordOffset::kIdListCount, m))
+        return 0;
+    if (n < 0 || m < 0) return 0;
+    const size_t start = KeyRecordOffset::kOptionEntries + KeyRecordOffset::kOptionEntrySize * n;
+    try {
+        for (int i = 0; i < m; ++i) {
+            int16_t id;
+            if (!record->ReadI16(start + 2 * static_cast<size_t>(i), id)) break;
+            out.push_back(SoupSlotID(id < 0 ? -1 : id));
+        }
+    } catch (const std::bad_alloc&) {
+        return 0;
+    }
+    return 1;
+}
+
+const wchar_t* CKeyOptSetting::GetInvocationTemplate(CDrvState* state) const {
+    if (GetValueId().IsInvalid()) return nullptr;
+    const COptionUtil util(DrvStateSoup(state), DrvStateKeyForest(state));
+    return util.GetOptionValue(GetKeyId(), GetValueId());
+}
+
+int CKeyOptSetting::GetSetupCodeA(CDrvState* state, char* buffer, unsigned size) const {
+    const wchar_t* code = GetInvocationTemplate(state);
+    if (!code || !*code) return 0;
+    StrUtil<char, wchar_t> narrow(code, DrvStateOutputCodePage(state));
+    if (!narrow.Get()) return 0;
+    const size_t needed = std::strlen(narrow.Get()) + 1;
+    if (needed > INT_MAX) return 0;
+    if (!buffer) return static_cast<int>(needed);
+    if (size < needed) return 0;
+    std::memcpy(buffer, narrow.Get(), needed);
+    return static_cast<int>(needed);
+}
+
+int CKeyOptSetting::GetSetupCodeW(CDrvState* state, wchar_t* buffer, unsigned count) const {
+    const wchar_t* code = GetInvocationTemplate(state);
+    if (!code || !*code) return 0;
+    const size_t needed = std::wcslen(code) + 1;
+    if (needed > INT_MAX) return 0;
+    if (!buffer) return static_cast<int>(needed);
+    if (count < needed) return 0;
+    std::wmemcpy(buffer, code, needed);
+    return static_cast<int>(needed);
+}

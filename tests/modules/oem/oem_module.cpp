@@ -1,0 +1,143 @@
+// Stand-in for a printer maker's OEM module. One source, several builds: each .def file exports a
+// different set of the optional entry points, each .rc file carries different key material.
+// Every call is logged; the tests read the log through TestCallLog.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <string>
+
+namespace {
+
+// The module's own copy of the picture-layer layout (a maker builds against its own header).
+struct ModuleCondition {
+    wchar_t feature[129];
+    wchar_t option[129];
+};
+struct ModuleRecord {
+    wchar_t feature[129];
+    wchar_t option[129];
+    int x, y, mask, reserved, resid, state;
+    ModuleCondition* conditions;
+    unsigned count;
+};
+static_assert(sizeof(void*) != 8 || sizeof(ModuleRecord) == 560, "record layout");
+
+std::mutex g_lock;
+std::string g_log;
+
+void Log(const std::string& line)
+{
+    std::lock_guard<std::mutex> hold(g_lock);
+    g_log += line;
+    g_log += '\n';
+}
+
+std::string Narrow(const wchar_t* text)
+{
+    if (text == nullptr)
+        return "(null)";
+    char buffer[512] = {};
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, buffer, sizeof(buffer) - 1, nullptr, nullptr);
+    return buffer;
+}
+
+ModuleCondition g_conditions[2] = {{L"*InputSlot", L"Tray2"}, {L"*Finisher", L"Stapler"}};
+ModuleRecord g_records[2] = {
+    {L"", L"", 1, 2, 202, 0, 201, -1, nullptr, 0},
+    {L"*Duplex", L"DuplexNoTumble", 5, 6, 203, 0, 203, -1, g_conditions, 2},
+};
+
+// Text of a job buffer id, empty for an id the module does not know.
+std::string BufferText(const char* kind, int id, const wchar_t* driver)
+{
+    if (id < 1 || id > 3)
+        return std::string();
+    return std::string("%%") + kind + std::to_string(id) + ": " + Narrow(driver) + "\r\n";
+}
+
+int FillBuffer(const std::string& text, char** buffer, DWORD* size)
+{
+    if (text.empty())
+        return 5;
+    if (buffer == nullptr || size == nullptr)
+        return 7;
+    if (*buffer == nullptr) {
+        *size = static_cast<DWORD>(text.size());
+        return 0;
+    }
+    if (*size < text.size())
+        return 6;
+    std::memcpy(*buffer, text.data(), text.size());
+    *size = static_cast<DWORD>(text.size());
+    return 0;
+}
+
+} // namespace
+
+extern "C" {
+
+int WINAPI OEMGetPrinterBitmapInfo(ModuleRecord** records, int* count, ULONG_PTR* a,
+                                                         ULONG_PTR* b, ULONG_PTR* c, ULONG_PTR* d)
+{
+    Log("OEMGetPrinterBitmapInfo");
+    if (records == nullptr || count == nullptr)
+        return 1;
+    *records = g_records;
+    *count = 2;
+    // Out words the caller must ignore.
+    for (ULONG_PTR* word : {a, b, c, d})
+        if (word != nullptr)
+            *word = 0xDEAD;
+    return 0;
+}
+
+int WINAPI GetBuffer(DWORD zero, DWORD one, const wchar_t* driver, DWORD reserved, int id,
+                                           char** buffer, DWORD* size)
+{
+    Log("GetBuffer " + std::to_string(zero) + " " + std::to_string(one) + " " + Narrow(driver) + " " +
+        std::to_string(reserved) + " " + std::to_string(id) + " " +
+        (buffer != nullptr && *buffer != nullptr ? "buffer" : "null") + " " +
+        std::to_string(size != nullptr ? *size : 0));
+    return FillBuffer(BufferText("OEMBuffer", id, driver), buffer, size);
+}
+
+int WINAPI GetBufferEx(DWORD zero, DWORD one, const wchar_t* driver, DWORD reserved, int id,
+                                             char** buffer, DWORD* size, DWORD* flag)
+{
+    Log("GetBufferEx " + std::to_string(zero) + " " + std::to_string(one) + " " + Narrow(driver) + " " +
+        std::to_string(reserved) + " " + std::to_string(id) + " " +
+        (buffer != nullptr && *buffer != nullptr ? "buffer" : "null") + " " +
+        std::to_string(size != nullptr ? *size : 0) + " flag=" +
+        (flag != nullptr ? std::to_string(*flag) : std::string("none")));
+    return FillBuffer(BufferText("OEMBufferEx", id, driver), buffer, size);
+}
+
+int WINAPI GetEncryptionData()
+{
+    Log("GetEncryptionData");
+    return 0;
+}
+
+// The calls made so far, one line each (valid until the next call into the module).
+const char* TestCallLog()
+{
+    static std::string copy;
+    std::lock_guard<std::mutex> hold(g_lock);
+    copy = g_log;
+    return copy.c_str();
+}
+
+void TestResetLog()
+{
+    std::lock_guard<std::mutex> hold(g_lock);
+    g_log.clear();
+}
+
+} // extern "C"
+
+BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID)
+{
+    return TRUE;
+}
