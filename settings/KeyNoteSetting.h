@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <windows.h>
 
+#include <new>
 #include <string>
 
 #include "settings/KeySetting.h"
@@ -21,6 +22,10 @@ public:
 
     // Factory creator for type-3 records; null for other types or short records.
     static CKeySetting* Create(CBaseSoup* soup, const CompiledKeyRecord* record);
+    // A special note class (custom print size, password, watermark...) made from the generic
+    // note key of the record; null when the record is not a note record.
+    template <class Special>
+    static CKeySetting* CreateSpecial(CBaseSoup* soup, const CompiledKeyRecord* record);
 
     CKeySetting* Clone() const override;
     bool IsEqual(const CKeySetting* other) const override;
@@ -80,3 +85,22 @@ protected:
     SoupSlotID commentTemplateId;
     int32_t maxLength;
 };
+
+template <class Special>
+CKeySetting* CKeyNoteSetting::CreateSpecial(CBaseSoup* soup, const CompiledKeyRecord* record) {
+    CKeySetting* made = Create(soup, record);
+    CKeyNoteSetting* generic = dynamic_cast<CKeyNoteSetting*>(made);
+    if (!generic) {
+        delete made;
+        return nullptr;
+    }
+    CKeySetting* special = nullptr;
+    try {
+        special = new Special(generic->GetKeyId(), generic->GetNoteText(), generic->GetDefaultTextId(),
+                              generic->GetInvocationTemplateId(), generic->GetCommentTemplateId(),
+                              generic->GetMaxLength(), SoupSlotID());
+    } catch (const std::bad_alloc&) {
+    }
+    delete generic;
+    return special;
+}

@@ -17,26 +17,6 @@
 #include "settings/StrSoup.h"
 
 namespace {
-// Builds a special note key from the generic one of the record.
-template <class Special>
-CKeySetting* CreateSpecialNote(CBaseSoup* soup, const CompiledKeyRecord* record) {
-    CKeySetting* made = CKeyNoteSetting::Create(soup, record);
-    CKeyNoteSetting* generic = dynamic_cast<CKeyNoteSetting*>(made);
-    if (!generic) {
-        delete made;
-        return nullptr;
-    }
-    CKeySetting* special = nullptr;
-    try {
-        special = new Special(generic->GetKeyId(), generic->GetNoteText(), generic->GetDefaultTextId(),
-                              generic->GetInvocationTemplateId(), generic->GetCommentTemplateId(),
-                              generic->GetMaxLength(), SoupSlotID());
-    } catch (const std::bad_alloc&) {
-    }
-    delete generic;
-    return special;
-}
-
 template <class T>
 CKeySetting* CloneOf(const T& self) {
     try {
@@ -51,7 +31,7 @@ CKeySetting* CloneOf(const T& self) {
 // Custom print size.
 
 CKeySetting* CKeyCustPrintSz::Create(CBaseSoup* soup, const CompiledKeyRecord* record) {
-    return CreateSpecialNote<CKeyCustPrintSz>(soup, record);
+    return CKeyNoteSetting::CreateSpecial<CKeyCustPrintSz>(soup, record);
 }
 
 CKeySetting* CKeyCustPrintSz::Clone() const { return CloneOf(*this); }
@@ -117,7 +97,7 @@ int CKeyCustPrintSz::GetSetupCodeW(CDrvState* state, wchar_t* buffer, unsigned c
 // Colour-management pass-through keys.
 
 CKeySetting* CKeyHueGuardBiDi::Create(CBaseSoup* soup, const CompiledKeyRecord* record) {
-    return CreateSpecialNote<CKeyHueGuardBiDi>(soup, record);
+    return CKeyNoteSetting::CreateSpecial<CKeyHueGuardBiDi>(soup, record);
 }
 
 CKeySetting* CKeyHueGuardBiDi::Clone() const { return CloneOf(*this); }
@@ -223,7 +203,7 @@ CKeyPasswordStr::CKeyPasswordStr(Stored, const CKeyPasswordStr& other)
                       other.commentTemplateId, other.maxLength, other.textSlot) {}
 
 CKeySetting* CKeyPasswordStr::Create(CBaseSoup* soup, const CompiledKeyRecord* record) {
-    return CreateSpecialNote<CKeyPasswordStr>(soup, record);
+    return CKeyNoteSetting::CreateSpecial<CKeyPasswordStr>(soup, record);
 }
 
 CKeySetting* CKeyPasswordStr::Clone() const {

@@ -145,21 +145,7 @@ std::wstring CKeyWatermarkStr::BuildResource(const wchar_t* text, int landscape,
 CKeyWatermarkStr::CKeyWatermarkStr(const CKeyWatermarkStr& other) = default;
 
 CKeySetting* CKeyWatermarkStr::Create(CBaseSoup* soup, const CompiledKeyRecord* record) {
-    CKeySetting* made = CKeyNoteSetting::Create(soup, record);
-    CKeyNoteSetting* generic = dynamic_cast<CKeyNoteSetting*>(made);
-    if (!generic) {
-        delete made;
-        return nullptr;
-    }
-    CKeySetting* special = nullptr;
-    try {
-        special = new CKeyWatermarkStr(generic->GetKeyId(), generic->GetNoteText(), generic->GetDefaultTextId(),
-                                       generic->GetInvocationTemplateId(), generic->GetCommentTemplateId(),
-                                       generic->GetMaxLength(), SoupSlotID());
-    } catch (const std::bad_alloc&) {
-    }
-    delete generic;
-    return special;
+    return CKeyNoteSetting::CreateSpecial<CKeyWatermarkStr>(soup, record);
 }
 
 CKeySetting* CKeyWatermarkStr::Clone() const {

@@ -326,14 +326,15 @@ int COEMInterface::EncryptAlgo1A(const char* text, char* out, int outSize) noexc
 
 // The wide forms size and encrypt the 8-bit conversion of the text: a character that takes
 // two bytes in the code page must not make the output overflow.
-int COEMInterface::EncryptAlgo2(const wchar_t* text, wchar_t* out, int outSize) noexcept
+int COEMInterface::EncryptWide(int (COEMInterface::*encryptA)(const char*, char*, int) noexcept,
+                               const wchar_t* text, wchar_t* out, int outSize) noexcept
 {
     if (text == nullptr)
         return 0;
     SecretAText narrow = ToSecretNarrow(text);
     if (!narrow)
         return 0;
-    const int needed = EncryptAlgo2A(narrow.get(), nullptr, 0);
+    const int needed = (this->*encryptA)(narrow.get(), nullptr, 0);
     if (needed <= 0 || out == nullptr)
         return needed;
     if (outSize < needed)
@@ -342,7 +343,7 @@ int COEMInterface::EncryptAlgo2(const wchar_t* text, wchar_t* out, int outSize) 
     if (!hex)
         return 0;
     hex[0] = '\0';
-    const int written = EncryptAlgo2A(narrow.get(), hex.get(), needed);
+    const int written = (this->*encryptA)(narrow.get(), hex.get(), needed);
     if (written <= 0 || written >= outSize)
         return 0;
     for (int i = 0; i <= written; ++i)
@@ -350,28 +351,14 @@ int COEMInterface::EncryptAlgo2(const wchar_t* text, wchar_t* out, int outSize) 
     return written;
 }
 
+int COEMInterface::EncryptAlgo2(const wchar_t* text, wchar_t* out, int outSize) noexcept
+{
+    return EncryptWide(&COEMInterface::EncryptAlgo2A, text, out, outSize);
+}
+
 int COEMInterface::EncryptAlgo1(const wchar_t* text, wchar_t* out, int outSize) noexcept
 {
-    if (text == nullptr)
-        return 0;
-    SecretAText narrow = ToSecretNarrow(text);
-    if (!narrow)
-        return 0;
-    const int needed = EncryptAlgo1A(narrow.get(), nullptr, 0);
-    if (needed <= 0 || out == nullptr)
-        return needed;
-    if (outSize < needed)
-        return 0;
-    SecretAText hex(new (std::nothrow) char[static_cast<size_t>(needed)]);
-    if (!hex)
-        return 0;
-    hex[0] = '\0';
-    const int written = EncryptAlgo1A(narrow.get(), hex.get(), needed);
-    if (written <= 0 || written >= outSize)
-        return 0;
-    for (int i = 0; i <= written; ++i)
-        out[i] = static_cast<unsigned char>(hex[i]);
-    return written;
+    return EncryptWide(&COEMInterface::EncryptAlgo1A, text, out, outSize);
 }
 
 // ---------------------------------------------------------------------------------------------

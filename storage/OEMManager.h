@@ -78,6 +78,9 @@ private:
     // Cipher bytes of an 8-bit text; returns the cipher length, 0 on failure.
     int CipherAlgo2(const char* text, uint8_t* cipher, size_t capacity) noexcept;
     int CipherAlgo1(const char* text, uint8_t* cipher, size_t capacity) noexcept;
+    // The wide form of an 8-bit encryptor: sizes and encrypts the text's 8-bit conversion.
+    int EncryptWide(int (COEMInterface::*encryptA)(const char*, char*, int) noexcept, const wchar_t* text,
+                    wchar_t* out, int outSize) noexcept;
 
     PFN_OEMGetPrinterBitmapInfo m_getPrinterBitmapInfo = nullptr;
     PFN_OEMGetBufferEx m_getBufferEx = nullptr;
