@@ -1,0 +1,279 @@
+// Benchmark of the compiled settings: compile (parse + export + write) and reload of every
+// PPD of a folder, the largest PPD's load in a fresh process, acquire/release through the
+// process-wide manager, and OEMDM_CONVERT. Prints figures; judges nothing.
+//
+//   cfg_bench.exe <folder of PPDs> [scratch folder] [PPD with a language module]
+//   cfg_bench.exe --load <ppd>      (child: times one load from the cache and prints it)
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "storage/CfgSettings.h"
+#include "storage/CfgSettingsManager.h"
+#include "storage/Devmode.h"
+
+namespace {
+
+double Now() {
+    static LARGE_INTEGER frequency = [] {
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);
+        return f;
+    }();
+    LARGE_INTEGER t;
+    QueryPerformanceCounter(&t);
+    return static_cast<double>(t.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+std::wstring CachePath(const std::wstring& ppd) {
+    const size_t dot = ppd.find_last_of(L'.');
+    return (dot == std::wstring::npos ? ppd : ppd.substr(0, dot)) + L".PBJ";
+}
+
+struct Own {
+    explicit Own(const std::wstring& ppd)
+        : cache(CachePath(ppd).c_str()), settings(ppd.c_str(), &source, &cache, nullptr, nullptr) {}
+    PPDParser::CFileIOPlugIn source;
+    PPDParser::CFileIOPlugIn cache;
+    CfgSettings settings;
+};
+
+// Child: one load of a current cache, timed from the object's birth.
+int LoadOnce(const std::wstring& ppd) {
+    const double t0 = Now();
+    Own own(ppd);
+    const uint32_t payload = own.settings.GetSectionSize(CFG_SECTION_VYRUI_DEFAULTS);
+    const double t1 = Now();
+    const bool defaults = own.settings.GetDefaultSettings() != nullptr;
+    const double t2 = Now();
+    // A second object in the same process: the load once the process is warm.
+    const double t3 = Now();
+    Own again(ppd);
+    again.settings.GetSectionSize(CFG_SECTION_VYRUI_DEFAULTS);
+    const double t4 = Now();
+    std::printf("%.6f %.6f %.6f %u %d %d\n", (t1 - t0) * 1e3, (t2 - t0) * 1e3, (t4 - t3) * 1e3, payload,
+                own.settings.LoadedFromCache() ? 1 : 0, defaults ? 1 : 0);
+    return 0;
+}
+
+// Runs this program as a child for one load; returns its output line.
+std::string RunChild(const std::wstring& ppd) {
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring command = L"\"" + std::wstring(self) + L"\" --load \"" + ppd + L"\"";
+    SECURITY_ATTRIBUTES sa{sizeof(sa), nullptr, TRUE};
+    HANDLE readEnd, writeEnd;
+    if (!CreatePipe(&readEnd, &writeEnd, &sa, 0)) return std::string();
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOW si{};
+    si.cb = sizeof(si);
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdOutput = writeEnd;
+    si.hStdError = writeEnd;
+    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    PROCESS_INFORMATION pi{};
+    std::vector<wchar_t> line(command.begin(), command.end());
+    line.push_back(0);
+    const BOOL started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
+    CloseHandle(writeEnd);
+    std::string out;
+    if (started) {
+        char buffer[256];
+        DWORD got = 0;
+        while (ReadFile(readEnd, buffer, sizeof(buffer), &got, nullptr) && got) out.append(buffer, got);
+        WaitForSingleObject(pi.hProcess, INFINITE);
+        CloseHandle(pi.hThread);
+        CloseHandle(pi.hProcess);
+    }
+    CloseHandle(readEnd);
+    return out;
+}
+
+double Median(std::vector<double> v) {
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+// Child: the parts of one load, each timed.
+int ProfileOnce(const std::wstring& ppd) {
+    const double t0 = Now();
+    HANDLE file = CreateFileW(CachePath(ppd).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return 1;
+    std::vector<uint8_t> bytes(GetFileSize(file, nullptr));
+    DWORD got = 0;
+    ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr);
+    CloseHandle(file);
+    const double t1 = Now();
+    const uint64_t hash = ComputeCfgFileHash(bytes.data(), static_cast<uint32_t>(bytes.size()));
+    const double t2 = Now();
+    auto row = [&](int i, int field) {
+        const uint8_t* p = bytes.data() + 42 + 12 * i + 4 * field;
+        return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+    };
+    CStrSoup soup;
+    soup.Deserialize(bytes.data() + row(10, 1), row(10, 2));
+    const double t3 = Now();
+    bool ok = true;
+    for (int i = 0; i < 7; ++i) ok = ValidateKeySection(bytes.data() + row(i, 1), row(i, 2), soup.GetCount()) && ok;
+    const double t4 = Now();
+    std::printf("file %zu bytes, soup %u bytes %u strings: read %.3f ms, hash %.3f ms (%llx), soup %.3f ms, "
+                "key sections %.3f ms (%d)\n",
+                bytes.size(), row(10, 2), soup.GetCount(), (t1 - t0) * 1e3, (t2 - t1) * 1e3,
+                static_cast<unsigned long long>(hash & 0xFF), (t3 - t2) * 1e3, (t4 - t3) * 1e3, ok ? 1 : 0);
+    return 0;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc == 3 && std::wstring(argv[1]) == L"--load") return LoadOnce(argv[2]);
+    if (argc == 3 && std::wstring(argv[1]) == L"--profile") {
+        for (int i = 0; i < 5; ++i) ProfileOnce(argv[2]);
+        for (int i = 0; i < 3; ++i) {
+            const double t0 = Now();
+            HANDLE file = CreateFileW(CachePath(argv[2]).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+            const double t1 = Now();
+            HANDLE map = CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+            const uint8_t* view = static_cast<const uint8_t*>(MapViewOfFile(map, FILE_MAP_READ, 0, 0, 0));
+            const double t2 = Now();
+            const uint64_t h = ComputeCfgFileHash(view, GetFileSize(file, nullptr));
+            const double t3 = Now();
+            UnmapViewOfFile(view);
+            CloseHandle(map);
+            CloseHandle(file);
+            const double t4 = Now();
+            std::printf("open %.3f map %.3f hash-through-map %.3f close %.3f ms (%x)\n", (t1 - t0) * 1e3, (t2 - t1) * 1e3,
+                        (t3 - t2) * 1e3, (t4 - t3) * 1e3, unsigned(h & 0xF));
+        }
+        return 0;
+    }
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: cfg_bench <folder of PPDs> [scratch folder]\n");
+        return 2;
+    }
+    const std::wstring corpus = argv[1];
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring scratch = argc > 2 ? argv[2] : std::wstring(temp) + L"cfg_bench";
+    CreateDirectoryW(scratch.c_str(), nullptr);
+
+    // Copies of the PPDs, so their caches are written beside them in the scratch folder.
+    std::vector<std::wstring> ppds;
+    std::wstring largest;
+    ULONGLONG largestSize = 0;
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((corpus + L"\\*.ppd").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) {
+        std::fprintf(stderr, "no PPDs in the folder\n");
+        return 1;
+    }
+    do {
+        const std::wstring copy = scratch + L"\\" + data.cFileName;
+        if (!CopyFileW((corpus + L"\\" + data.cFileName).c_str(), copy.c_str(), FALSE)) continue;
+        ppds.push_back(copy);
+        const ULONGLONG size = (ULONGLONG(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+        if (size > largestSize) largestSize = size, largest = copy;
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+
+    // Compile every PPD (no cache present), then reload each from its cache.
+    double compileTotal = 0, loadTotal = 0, loadDefaultsTotal = 0, largestCompile = 0;
+    int failed = 0;
+    uint64_t cacheBytes = 0;
+    for (const std::wstring& ppd : ppds) {
+        DeleteFileW(CachePath(ppd).c_str());
+        const double t0 = Now();
+        Own own(ppd);
+        const bool ok = own.settings.GetSectionSize(CFG_SECTION_GENERAL_KEYS) != 0;
+        const double t1 = Now();
+        if (!ok) ++failed;
+        compileTotal += t1 - t0;
+        if (ppd == largest) largestCompile = t1 - t0;
+    }
+    for (const std::wstring& ppd : ppds) {
+        const double t0 = Now();
+        Own own(ppd);
+        own.settings.GetSectionSize(CFG_SECTION_GENERAL_KEYS);
+        const double t1 = Now();
+        own.settings.GetDefaultSettings();
+        const double t2 = Now();
+        loadTotal += t1 - t0;
+        loadDefaultsTotal += t2 - t0;
+        WIN32_FILE_ATTRIBUTE_DATA a;
+        if (GetFileAttributesExW(CachePath(ppd).c_str(), GetFileExInfoStandard, &a)) cacheBytes += a.nFileSizeLow;
+    }
+    const double n = static_cast<double>(ppds.size());
+    std::printf("corpus: %zu PPDs, %d failed to compile, caches %.1f MB\n", ppds.size(), failed, cacheBytes / 1e6);
+    std::printf("compile (parse + export + write): %.3f ms per PPD, %.2f s in all\n", compileTotal / n * 1e3, compileTotal);
+    std::printf("load from cache (sections):       %.3f ms per PPD (%.0fx faster than compile)\n", loadTotal / n * 1e3,
+                compileTotal / loadTotal);
+    std::printf("load + default settings built:    %.3f ms per PPD (%.0fx faster than compile)\n",
+                loadDefaultsTotal / n * 1e3, compileTotal / loadDefaultsTotal);
+
+    // The largest PPD: compile once more, then loads in fresh processes (the file cached by the OS).
+    std::vector<double> childLoad, childDefaults, childWarm;
+    for (int i = 0; i < 7; ++i) {
+        const std::string line = RunChild(largest);
+        double a = 0, b = 0, c = 0;
+        if (std::sscanf(line.c_str(), "%lf %lf %lf", &a, &b, &c) == 3) {
+            childLoad.push_back(a);
+            childDefaults.push_back(b);
+            childWarm.push_back(c);
+        }
+    }
+    std::printf("largest PPD: %ls (%llu bytes), compile %.2f ms\n", largest.c_str(), largestSize, largestCompile * 1e3);
+    std::printf("  fresh-process load (median of %zu): sections %.3f ms, with default settings %.3f ms (%.0fx)\n",
+                childLoad.size(), Median(childLoad), Median(childDefaults),
+                Median(childLoad) > 0 ? largestCompile * 1e3 / Median(childLoad) : 0.0);
+    std::printf("  second load in the same process: sections %.3f ms (%.0fx)\n", Median(childWarm),
+                Median(childWarm) > 0 ? largestCompile * 1e3 / Median(childWarm) : 0.0);
+
+    // Acquire/Release through the process-wide manager, and CONVERT, on the largest PPD and
+    // on the one with the largest private payload.
+    // The corpus PPDs have no private keys: a PPD with its language module (third
+    // argument, e.g. the sample fixture) gives the CONVERT figure.
+    std::wstring privatePPD;
+    if (argc > 3) {
+        const std::wstring from = argv[3];
+        const size_t slash = from.find_last_of(L"\\/");
+        privatePPD = scratch + L"\\" + from.substr(slash == std::wstring::npos ? 0 : slash + 1);
+        CopyFileW(from.c_str(), privatePPD.c_str(), FALSE);
+        const std::wstring lan = from.substr(0, from.find_last_of(L'.')) + L".LAN";
+        CopyFileW(lan.c_str(), (privatePPD.substr(0, privatePPD.find_last_of(L'.')) + L".LAN").c_str(), FALSE);
+        DeleteFileW(CachePath(privatePPD).c_str());
+    }
+    for (const std::wstring& ppd : {largest, privatePPD}) {
+        if (ppd.empty()) continue;
+        CfgSettings* s = AcquireCfgSettings(ppd.c_str());
+        ReleaseCfgSettings(ppd.c_str(), s);
+        const int rounds = 100000;
+        double t0 = Now();
+        for (int i = 0; i < rounds; ++i) ReleaseCfgSettings(ppd.c_str(), AcquireCfgSettings(ppd.c_str()));
+        const double acquire = (Now() - t0) / rounds;
+        s = AcquireCfgSettings(ppd.c_str());
+        const uint32_t required = CDevmode::GetRequiredSize(s);
+        std::printf("%ls: acquire+release %.3f us", ppd.c_str(), acquire * 1e6);
+        if (required) {
+            std::vector<uint8_t> in(required), out(required);
+            OEMDMPARAM p{};
+            p.pOEMDMOut = in.data();
+            p.cbBufSize = required;
+            ProcessOemDevmodeRequest(OEMDM_DEFAULT, &p, s);
+            t0 = Now();
+            for (int i = 0; i < rounds; ++i) {
+                p.pOEMDMIn = in.data();
+                p.pOEMDMOut = out.data();
+                p.cbBufSize = required;
+                ProcessOemDevmodeRequest(OEMDM_CONVERT, &p, s);
+            }
+            std::printf(", CONVERT of a %u-byte block %.3f us", required, (Now() - t0) / rounds * 1e6);
+        }
+        std::printf("\n");
+        ReleaseCfgSettings(ppd.c_str(), s);
+    }
+    return failed ? 1 : 0;
+}

@@ -1,0 +1,184 @@
+// The core printer driver's plug-in interfaces and structures that MinGW-w64 does not
+// ship: our one platform header for them. Written from the published interface
+// documentation; later parts of the system extend it with the plug-in interfaces.
+#pragma once
+
+#include <windows.h>
+
+// Device-mode request modes passed to a plug-in's DevMode method.
+#ifndef OEMDM_SIZE
+#define OEMDM_SIZE 1
+#define OEMDM_DEFAULT 2
+#define OEMDM_CONVERT 3
+#define OEMDM_MERGE 4
+#endif
+
+// The parameters of a DevMode request. pOEMDMIn/pOEMDMOut point at the plug-in's
+// private block; cbBufSize is the output buffer's size on input and, for OEMDM_SIZE,
+// the size the plug-in needs on output.
+typedef struct _OEMDMPARAM {
+    DWORD cbSize;
+    PVOID pdriverobj;
+    HANDLE hPrinter;
+    HANDLE hModule;
+    PDEVMODEW pPublicDMIn;
+    PDEVMODEW pPublicDMOut;
+    PVOID pOEMDMIn;
+    PVOID pOEMDMOut;
+    DWORD cbBufSize;
+} OEMDMPARAM, *POEMDMPARAM;
+
+// The header every plug-in's private device-mode block starts with.
+typedef struct _OEM_DMEXTRAHEADER {
+    DWORD dwSize;
+    DWORD dwSignature;
+    DWORD dwVersion;
+} OEM_DMEXTRAHEADER, *POEM_DMEXTRAHEADER;
+
+// ---------------------------------------------------------------------------------------
+// User-interface plug-in interfaces: the core driver's IPrintCoreUI2 that a plug-in calls,
+// and IPrintOemCommon > IPrintOemUI > IPrintOemUI2 that a plug-in implements. The core
+// driver calls by slot, so the order of the methods below is the published vtable order.
+// ---------------------------------------------------------------------------------------
+
+#include <unknwn.h>
+#include <compstui.h>
+
+// The published class ids of a driver's UI and rendering plug-ins.
+inline constexpr CLSID CLSID_OEMUI = {0xABCE80D7, 0x9F46, 0x11D1, {0x88, 0x2A, 0x00, 0xC0, 0x4F, 0xB9, 0x61, 0xEC}};
+inline constexpr CLSID CLSID_OEMRENDER = {0x6D6ABF26, 0x9F38, 0x11D1, {0x88, 0x2A, 0x00, 0xC0, 0x4F, 0xB9, 0x61, 0xEC}};
+inline constexpr IID IID_IPrintOemUI = {0xC6A7A9D0, 0x774C, 0x11D1, {0x94, 0x7F, 0x00, 0xA0, 0xC9, 0x06, 0x40, 0xB8}};
+inline constexpr IID IID_IPrintOemUI2 = {0x292515F9, 0xB54B, 0x489B, {0x92, 0x75, 0xBA, 0xB5, 0x68, 0x21, 0x39, 0x5E}};
+inline constexpr IID IID_IPrintCoreUI2 = {0x085CCFCA, 0x3ADF, 0x4C9E, {0xB4, 0x91, 0xD8, 0x51, 0xA6, 0xED, 0xC9, 0x97}};
+
+// GetInfo modes.
+#ifndef OEMGI_GETSIGNATURE
+#define OEMGI_GETSIGNATURE 1
+#define OEMGI_GETINTERFACEVERSION 2
+#define OEMGI_GETVERSION 3
+#define OEMGI_GETPUBLISHERINFO 4
+#endif
+
+// HideStandardUI modes.
+#ifndef OEMCUIP_DOCPROP
+#define OEMCUIP_DOCPROP 1
+#define OEMCUIP_PRNPROP 2
+#endif
+
+// SetOptions flags and results.
+#ifndef SETOPTIONS_FLAG_RESOLVE_CONFLICT
+#define SETOPTIONS_FLAG_RESOLVE_CONFLICT 0x00000001
+#define SETOPTIONS_FLAG_KEEP_CONFLICT 0x00000002
+#define SETOPTIONS_RESULT_NO_CONFLICT 0
+#define SETOPTIONS_RESULT_CONFLICT_RESOLVED 1
+#define SETOPTIONS_RESULT_CONFLICT_REMAINED 2
+#endif
+
+// The core driver's helper callbacks a plug-in may use through its OEMUIOBJ.
+typedef BOOL(APIENTRY* PFN_DrvGetDriverSetting)(PVOID pdriverobj, PCSTR Feature, PVOID pOutput, DWORD cbSize,
+                                                PDWORD pcbNeeded, PDWORD pdwOptionsReturned);
+typedef BOOL(APIENTRY* PFN_DrvUpdateUISetting)(PVOID pdriverobj, PVOID pOptItem, DWORD dwPreviousSelection,
+                                               DWORD dwMode);
+
+typedef struct _OEMUIPROCS {
+    PFN_DrvGetDriverSetting DrvGetDriverSetting;
+    PFN_DrvUpdateUISetting DrvUpdateUISetting;
+} OEMUIPROCS, *POEMUIPROCS;
+
+// The context object the core driver passes to the plug-in and back to its own methods.
+typedef struct _OEMUIOBJ {
+    DWORD cbSize;
+    POEMUIPROCS pOemUIProcs;
+} OEMUIOBJ, *POEMUIOBJ;
+
+// Structures passed through methods this system answers with E_NOTIMPL: opaque here.
+struct _OEMCUIPPARAM;
+typedef struct _OEMCUIPPARAM* POEMCUIPPARAM;
+struct _DEVQUERYPRINT_INFO;
+typedef struct _DEVQUERYPRINT_INFO* PDEVQUERYPRINT_INFO;
+
+// The core driver's own driver-setting methods (the base of IPrintCoreUI2).
+struct IPrintOemDriverUI : public IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE DrvGetDriverSetting(PVOID pci, PCSTR Feature, PVOID pOutput, DWORD cbSize,
+                                                          PDWORD pcbNeeded, PDWORD pdwOptionsReturned) = 0;
+    virtual HRESULT STDMETHODCALLTYPE DrvUpgradeRegistrySetting(HANDLE hPrinter, PCSTR pFeature, PCSTR pOption) = 0;
+    virtual HRESULT STDMETHODCALLTYPE DrvUpdateUISetting(PVOID pci, PVOID pOptItem, DWORD dwPreviousSelection,
+                                                         DWORD dwMode) = 0;
+};
+
+// The PostScript core driver's UI services. Feature/option lists are MULTI_SZ texts of
+// keyword pairs ("Feature\0Option\0...\0").
+struct IPrintCoreUI2 : public IPrintOemDriverUI {
+    virtual HRESULT STDMETHODCALLTYPE GetOptions(POEMUIOBJ poemuiobj, DWORD dwFlags, PCSTR pmszFeaturesRequested,
+                                                 DWORD cbIn, PSTR pmszFeatureOptionBuf, DWORD cbSize,
+                                                 PDWORD pcbNeeded) = 0;
+    virtual HRESULT STDMETHODCALLTYPE SetOptions(POEMUIOBJ poemuiobj, DWORD dwFlags, PCSTR pmszFeatureOptionBuf,
+                                                 DWORD cbIn, PDWORD pdwResult) = 0;
+    virtual HRESULT STDMETHODCALLTYPE EnumConstrainedOptions(POEMUIOBJ poemuiobj, DWORD dwFlags,
+                                                             PCSTR pszFeatureKeyword, PSTR pmszConstrainedOptionList,
+                                                             DWORD cbSize, PDWORD pcbNeeded) = 0;
+    virtual HRESULT STDMETHODCALLTYPE WhyConstrained(POEMUIOBJ poemuiobj, DWORD dwFlags, PCSTR pszFeatureKeyword,
+                                                     PCSTR pszOptionKeyword, PSTR pmszReasonList, DWORD cbSize,
+                                                     PDWORD pcbNeeded) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetGlobalAttribute(POEMUIOBJ poemuiobj, DWORD dwFlags, PCSTR pszAttribute,
+                                                         PDWORD pdwDataType, PBYTE pbData, DWORD cbSize,
+                                                         PDWORD pcbNeeded) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetFeatureAttribute(POEMUIOBJ poemuiobj, DWORD dwFlags, PCSTR pszFeatureKeyword,
+                                                          PCSTR pszAttribute, PDWORD pdwDataType, PBYTE pbData,
+                                                          DWORD cbSize, PDWORD pcbNeeded) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetOptionAttribute(POEMUIOBJ poemuiobj, DWORD dwFlags, PCSTR pszFeatureKeyword,
+                                                         PCSTR pszOptionKeyword, PCSTR pszAttribute,
+                                                         PDWORD pdwDataType, PBYTE pbData, DWORD cbSize,
+                                                         PDWORD pcbNeeded) = 0;
+    virtual HRESULT STDMETHODCALLTYPE EnumFeatures(POEMUIOBJ poemuiobj, DWORD dwFlags, PSTR pmszFeatureList,
+                                                   DWORD cbSize, PDWORD pcbNeeded) = 0;
+    virtual HRESULT STDMETHODCALLTYPE EnumOptions(POEMUIOBJ poemuiobj, DWORD dwFlags, PCSTR pszFeatureKeyword,
+                                                  PSTR pmszOptionList, DWORD cbSize, PDWORD pcbNeeded) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetFontSubstitution(POEMUIOBJ poemuiobj, DWORD dwFlags,
+                                                          PCWSTR pszTrueTypeFontName, PWSTR pszDevFontName,
+                                                          DWORD cbSize, PDWORD pcbNeeded) = 0;
+    virtual HRESULT STDMETHODCALLTYPE SetFontSubstitution(POEMUIOBJ poemuiobj, DWORD dwFlags,
+                                                          PCWSTR pszTrueTypeFontName, PCWSTR pszDevFontName) = 0;
+    virtual HRESULT STDMETHODCALLTYPE CreateInstanceOfMSXMLParser(DWORD dwFlags, REFIID riid, LPVOID* ppvObject) = 0;
+    // Appended by later core drivers; a plug-in written for the earlier table never calls it.
+    virtual HRESULT STDMETHODCALLTYPE QuerySimulationSupport(HANDLE hPrinter, DWORD dwLevel, PBYTE pCaps, DWORD cbSize,
+                                                             PDWORD pcbNeeded) = 0;
+};
+
+// The methods every plug-in answers (UI and rendering).
+struct IPrintOemCommon : public IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE GetInfo(DWORD dwMode, PVOID pBuffer, DWORD cbSize, PDWORD pcbNeeded) = 0;
+    virtual HRESULT STDMETHODCALLTYPE DevMode(DWORD dwMode, POEMDMPARAM pOemDMParam) = 0;
+};
+
+// A UI plug-in.
+struct IPrintOemUI : public IPrintOemCommon {
+    virtual HRESULT STDMETHODCALLTYPE PublishDriverInterface(IUnknown* pIUnknown) = 0;
+    virtual HRESULT STDMETHODCALLTYPE CommonUIProp(DWORD dwMode, POEMCUIPPARAM pOemCUIPParam) = 0;
+    virtual HRESULT STDMETHODCALLTYPE DocumentPropertySheets(PPROPSHEETUI_INFO pPSUIInfo, LPARAM lParam) = 0;
+    virtual HRESULT STDMETHODCALLTYPE DevicePropertySheets(PPROPSHEETUI_INFO pPSUIInfo, LPARAM lParam) = 0;
+    virtual HRESULT STDMETHODCALLTYPE DevQueryPrintEx(POEMUIOBJ poemuiobj, PDEVQUERYPRINT_INFO pDQPInfo,
+                                                      PDEVMODEW pPublicDM, PVOID pOEMDM) = 0;
+    virtual HRESULT STDMETHODCALLTYPE DeviceCapabilities(POEMUIOBJ poemuiobj, HANDLE hPrinter, PWSTR pDeviceName,
+                                                         WORD wCapability, PVOID pOutput, PDEVMODEW pPublicDM,
+                                                         PVOID pOEMDM, DWORD dwOld, DWORD* dwResult) = 0;
+    virtual HRESULT STDMETHODCALLTYPE UpgradePrinter(DWORD dwLevel, PBYTE pDriverUpgradeInfo) = 0;
+    virtual HRESULT STDMETHODCALLTYPE PrinterEvent(PWSTR pPrinterName, INT iDriverEvent, DWORD dwFlags,
+                                                   LPARAM lParam) = 0;
+    virtual HRESULT STDMETHODCALLTYPE DriverEvent(DWORD dwDriverEvent, DWORD dwLevel, LPBYTE pDriverInfo,
+                                                  LPARAM lParam) = 0;
+    virtual HRESULT STDMETHODCALLTYPE QueryColorProfile(HANDLE hPrinter, POEMUIOBJ poemuiobj, PDEVMODEW pPublicDM,
+                                                        PVOID pOEMDM, ULONG ulQueryMode, VOID* pvProfileData,
+                                                        ULONG* pcbProfileData, FLONG* pflProfileData) = 0;
+    virtual HRESULT STDMETHODCALLTYPE FontInstallerDlgProc(HWND hWnd, UINT usMsg, WPARAM wParam, LPARAM lParam) = 0;
+    virtual HRESULT STDMETHODCALLTYPE UpdateExternalFonts(HANDLE hPrinter, HANDLE hHeap, PWSTR pwstrCartridges) = 0;
+};
+
+// A UI plug-in of the later interface version.
+struct IPrintOemUI2 : public IPrintOemUI {
+    virtual HRESULT STDMETHODCALLTYPE QueryJobAttributes(HANDLE hPrinter, PDEVMODEW pDevmode, DWORD dwLevel,
+                                                         LPBYTE lpAttributeInfo) = 0;
+    virtual HRESULT STDMETHODCALLTYPE HideStandardUI(DWORD dwMode) = 0;
+    virtual HRESULT STDMETHODCALLTYPE DocumentEvent(HANDLE hPrinter, HDC hdc, INT iEsc, ULONG cbIn, PVOID pvIn,
+                                                    ULONG cbOut, PVOID pvOut, INT* piResult) = 0;
+};

@@ -1,0 +1,708 @@
+// Compiled settings of one PPD: compiling, the cache file (read, checked, written) and
+// the objects built from the sections.
+#include "storage/CfgSettings.h"
+
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <cstring>
+#include <list>
+#include <new>
+
+#include "foundation/StrUtil.h"
+#include "ppd/PPDSettings.h"
+#include "settings/CompiledKeyRecord.h"
+#include "settings/KeyFactory.h"
+#include "settings/KeyRecords.h"
+#include "settings/PropertyNames.h"
+
+namespace {
+
+uint16_t GetU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint32_t GetU32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
+           (static_cast<uint32_t>(p[3]) << 24);
+}
+int32_t GetI32(const uint8_t* p) { return static_cast<int32_t>(GetU32(p)); }
+void PutU16(uint8_t* p, uint32_t v) {
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+}
+void PutU32(uint8_t* p, uint32_t v) {
+    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+void PutU64(uint8_t* p, uint64_t v) {
+    for (int i = 0; i < 8; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+uint64_t GetU64(const uint8_t* p) {
+    uint64_t v = 0;
+    for (int i = 7; i >= 0; --i) v = (v << 8) | p[i];
+    return v;
+}
+
+// The order in which key sections are exported and loaded (the slot ids of a soup depend on it).
+constexpr int kKeySectionOrder[7] = {0, 1, 2, 5, 3, 4, 6};
+
+// String callback of the exports: the text's slot in the keyword soup; -1 for an empty
+// text; -2 (which fails the export) when the text cannot be stored.
+int InternString(void* user, const wchar_t* text, int) {
+    if (!text || !*text) return -1;
+    const SoupSlotID slot = static_cast<CBaseSoup*>(user)->FindOrAdd(text);
+    return slot.IsValid() ? slot.GetIndex() : -2;
+}
+
+// Reads exactly bytes bytes (the plug-in may deliver less per call).
+bool ReadFully(PPDParser::CBaseIOPlugIn* source, uint8_t* buffer, uint32_t bytes) {
+    uint32_t got = 0;
+    while (got < bytes) {
+        const unsigned n = source->Read(buffer + got, bytes - got);
+        if (n == 0) return false;
+        got += n;
+    }
+    return true;
+}
+
+bool WriteFully(PPDParser::CBaseIOPlugIn* sink, const uint8_t* buffer, uint32_t bytes) {
+    uint32_t put = 0;
+    while (put < bytes) {
+        const unsigned n = sink->Write(buffer + put, bytes - put);
+        if (n == 0) return false;
+        put += n;
+    }
+    return true;
+}
+
+// Closes a plug-in when the scope ends.
+struct CloseOnExit {
+    PPDParser::CBaseIOPlugIn* source;
+    ~CloseOnExit() {
+        if (source) source->Close();
+    }
+};
+
+CBaseSoup* SoupOfSettings(CfgSettings* settings) { return settings ? settings->GetStringSoup() : nullptr; }
+
+// The extents of a key block's items: item i runs from its offset to the next one (the
+// last to the block's end). Only for blocks that passed ValidateKeySection.
+struct ItemWalker {
+    const uint8_t* block;
+    uint32_t size;
+    uint32_t count;
+    uint32_t Offset(uint32_t i) const { return GetU32(block + kCfgTableOffset + 4 * i); }
+    uint32_t End(uint32_t i) const { return i + 1 < count ? Offset(i + 1) : size; }
+};
+
+bool MakeWalker(const uint8_t* block, uint32_t size, ItemWalker& walker) {
+    if (!block || size < PPDParser::kBlockHeaderSize) return false;
+    walker = {block, size, GetU32(block + 10)};
+    return true;
+}
+
+}  // namespace
+
+const CfgSectionDescriptor kCfgSectionTable[kCfgSectionCount] = {
+    {CFG_SECTION_GENERAL_KEYS, kCfgKindKeys, 1},
+    {CFG_SECTION_INSTALLABLE_KEYS, kCfgKindKeys, 2},
+    {CFG_SECTION_DRIVERPROP_KEYS, kCfgKindKeys, 3},
+    {CFG_SECTION_GROUP_KEYS, kCfgKindKeys, 5},
+    {CFG_SECTION_PSDM_KEYS, kCfgKindKeys, 4},
+    {CFG_SECTION_VYRUI_KEYS, kCfgKindKeys, 6},
+    {CFG_SECTION_VYRNONUI_KEYS, kCfgKindKeys, 7},
+    {CFG_SECTION_VYRUI_DEFAULTS, kCfgKindDerived, 8},
+    {CFG_SECTION_GROUP_DEFAULTS, kCfgKindDerived, 8},
+    {CFG_SECTION_PSDM_DEFAULTS, kCfgKindDerived, 8},
+    {CFG_SECTION_SOUP, kCfgKindSoup, 8},
+    {CFG_SECTION_CONSTRAINTS, kCfgKindConstraints, 8},
+    {CFG_SECTION_CONSTRAINTS_ALT, kCfgKindConstraints, 8},
+};
+
+int64_t GetFileModificationTime(const wchar_t* path) noexcept {
+    if (!path || !*path) return 0;
+    struct _stat64 info;
+    if (_wstat64(path, &info) != 0) return 0;
+    return static_cast<int64_t>(info.st_mtime);
+}
+
+uint64_t ComputeCfgFileHash(const uint8_t* file, uint32_t size) noexcept {
+    if (!file) return 0;
+    // Four independent multiply-xor lanes over 8-byte words: quick enough that checking
+    // a large cache costs far less than reading it.
+    constexpr uint64_t kPrime = 0x9E3779B97F4A7C15ull;
+    uint64_t lane[4] = {0x243F6A8885A308D3ull, 0x13198A2E03707344ull, 0xA4093822299F31D0ull, 0x082EFA98EC4E6C89ull};
+    auto word = [&](uint32_t at) -> uint64_t {
+        uint64_t v = 0;
+        for (int i = 7; i >= 0; --i) {
+            const uint32_t pos = at + static_cast<uint32_t>(i);
+            const uint8_t b = (pos >= kCfgHashOffset && pos < kCfgHashOffset + 8) ? 0 : file[pos];
+            v = (v << 8) | b;
+        }
+        return v;
+    };
+    uint32_t pos = 0;
+    // The header (which holds the hash field) goes byte-wise through word(); the rest fast.
+    const uint32_t headerEnd = size < 32 ? 0 : 32;
+    for (; pos + 8 <= headerEnd; pos += 8) lane[(pos / 8) & 3] = (lane[(pos / 8) & 3] ^ word(pos)) * kPrime;
+    for (; pos + 32 <= size; pos += 32) {
+        for (int l = 0; l < 4; ++l) {
+            uint64_t v;
+            std::memcpy(&v, file + pos + 8 * l, 8);
+            lane[l] = (lane[l] ^ v) * kPrime;
+            lane[l] ^= lane[l] >> 29;
+        }
+    }
+    uint64_t h = size;
+    for (; pos < size; ++pos) h = (h ^ file[pos]) * 0x100000001B3ull;
+    for (int l = 0; l < 4; ++l) {
+        h ^= lane[l] + kPrime + (h << 6) + (h >> 2);
+        h *= kPrime;
+    }
+    return h ^ (h >> 31);
+}
+
+bool ValidateKeySection(const uint8_t* block, uint32_t size, uint32_t soupCount) noexcept {
+    if (!block || size < PPDParser::kBlockHeaderSize) return false;
+    if (GetU32(block + 2) != PPDParser::kBlockHeaderSize || GetU32(block + 6) != size) return false;
+    const uint32_t count = GetU32(block + 10);
+    if (count > (size - PPDParser::kBlockHeaderSize) / 4) return false;
+    const uint64_t tableEnd = PPDParser::kBlockHeaderSize + 4ull * count;
+    uint64_t previous = tableEnd;
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint32_t offset = GetU32(block + kCfgTableOffset + 4 * i);
+        const uint32_t end = i + 1 < count ? GetU32(block + kCfgTableOffset + 4 * (i + 1)) : size;
+        if (offset < previous || end <= offset || end > size) return false;
+        previous = end;
+        // Every record begins with its type, size and key id; the id must name a string.
+        const uint32_t extent = end - offset;
+        if (extent < 6) return false;
+        const uint8_t* record = block + offset;
+        const int type = GetU16(record);
+        if (type > kRecordTable) return false;
+        const int16_t keyId = static_cast<int16_t>(GetU16(record + 4));
+        if (keyId < 0 || static_cast<uint32_t>(keyId) >= soupCount) return false;
+        if (type == kRecordOption) {
+            if (extent < KeyRecordOffset::kOptionEntries) return false;
+            const uint64_t need = KeyRecordOffset::kOptionEntries +
+                                  KeyRecordOffset::kOptionEntrySize * uint64_t(GetU16(record + KeyRecordOffset::kOptionCount)) +
+                                  2ull * GetU16(record + KeyRecordOffset::kIdListCount);
+            if (need > extent) return false;
+        }
+    }
+    return true;
+}
+
+bool ValidateSoupBlob(const uint8_t* blob, uint32_t size, uint32_t* count) noexcept {
+    if (count) *count = 0;
+    if (!blob || size < kSoupBlobHeaderSize) return false;
+    // The same checks as the soup's own reader, without building the strings.
+    const uint32_t headerSize = GetU32(blob);
+    if (headerSize > kSoupBlobHeaderSize || headerSize < 16) return false;
+    if (GetU32(blob + 8) > size) return false;
+    const uint32_t n = GetU32(blob + 12);
+    if (headerSize + 4ull * n > size) return false;
+    for (uint32_t i = 0; i < n; ++i) {
+        const uint32_t offset = GetU32(blob + headerSize + 4ull * i);
+        if (offset == 0) continue;
+        if (offset >= size || !std::memchr(blob + offset, 0, size - offset)) return false;
+    }
+    if (count) *count = n;
+    return true;
+}
+
+bool ValidateConstraintSection(const uint8_t* block, uint32_t size, uint32_t soupCount) noexcept {
+    if (!block || size < 52) return false;
+    if (GetU16(block) != 0 || GetU32(block + 2) != 42 || GetU32(block + 6) != size || GetU32(block + 10) != 1 ||
+        GetU32(block + 42) != 46 || GetU16(block + 46) != 11)
+        return false;
+    for (uint32_t i = 14; i < 42; ++i)
+        if (block[i]) return false;
+    const uint32_t entries = GetU32(block + 48);
+    // Each entry takes at least 18 bytes.
+    if (entries > (size - 52) / 18) return false;
+    auto slotOk = [&](int32_t slot, bool anyAllowed) {
+        if (slot == -1) return anyAllowed;
+        return slot >= 0 && static_cast<uint32_t>(slot) < soupCount;
+    };
+    uint32_t pos = 52;
+    for (uint32_t e = 0; e < entries; ++e) {
+        if (size - pos < 10) return false;
+        const uint32_t n = GetU16(block + pos);
+        if (n == 0 || (size - pos - 10) / 8 < n) return false;
+        if (!slotOk(GetI32(block + pos + 2), false) || !slotOk(GetI32(block + pos + 6), true)) return false;
+        const uint8_t* pair = block + pos + 10;
+        for (uint32_t k = 0; k < n; ++k, pair += 8)
+            if (!slotOk(GetI32(pair), false) || !slotOk(GetI32(pair + 4), true)) return false;
+        pos += 10 + 8 * n;
+    }
+    return pos == size;
+}
+
+// ---------------------------------------------------------------------------------
+
+CfgSettings::CfgSettings(const wchar_t* ppdPath, PPDParser::CFileIOPlugIn* ppdSource,
+                         PPDParser::CFileIOPlugIn* cacheSource, const wchar_t* extensionName,
+                         PPDParser::CResIOPlugIn* extensionSource)
+    : m_ppdSource(ppdSource), m_extensionSource(extensionSource), m_cacheSource(cacheSource) {
+    SetCfgSettingsSoupAccessor(&SoupOfSettings);
+    PutU32(m_header + kCfgLocaleSlotOffset, 0xFFFFFFFFu);
+    if (ppdPath && *ppdPath) m_path.reset(StrDup(ppdPath));
+    if (extensionName && *extensionName && extensionSource) m_extensionName.reset(StrDup(extensionName));
+    m_valid = m_path && cacheSource && cacheSource->GetName();
+}
+
+CfgSettings::~CfgSettings() { ResetBuilt(); }
+
+const CfgSectionDescriptor* CfgSettings::GetSectionDescriptor(int section) {
+    if (section < 0 || section >= kCfgSectionCount) return nullptr;
+    const CfgSectionDescriptor& row = kCfgSectionTable[section];
+    return row.section == section ? &row : nullptr;
+}
+
+void CfgSettings::FreeSections() {
+    for (Section& s : m_sections) {
+        s.owned.reset();
+        s.data = nullptr;
+        s.size = 0;
+    }
+    m_fileImage.reset();
+}
+
+void CfgSettings::ResetBuilt() {
+    m_constraints[0].Clear();
+    m_constraints[1].Clear();
+    m_keyForest.Clear();
+    m_defaults.Clear();
+    m_soup.Clear();
+    m_compileSoup.Clear();
+    FreeSections();
+    m_soupReady = m_defaultsReady = m_generationBad = false;
+    m_constraintsReady[0] = m_constraintsReady[1] = false;
+    m_loaded = m_fromCache = false;
+    m_localeSlot = SoupSlotID();
+}
+
+void CfgSettings::Unload() { ResetBuilt(); }
+
+void CfgSettings::BeginHold() {
+    m_holder = GetCurrentThreadId();
+    if (m_holds++ == 0 && m_loaded && m_valid) {
+        // A PPD replaced or touched under a long-lived process is seen here.
+        if (m_generationBad || GetFileModificationTime(m_path.get()) != m_ppdTime) ResetBuilt();
+    }
+}
+
+bool CfgSettings::EndHold() {
+    if (m_holds <= 0 || m_holder != GetCurrentThreadId()) return false;
+    if (--m_holds == 0) m_holder = 0;
+    return true;
+}
+
+void CfgSettings::TakeHeader(const uint8_t* header) {
+    std::memcpy(m_header, header, kCfgHeaderSize);
+    m_codePage = static_cast<UINT>(GetI32(header + kCfgCodePageOffset));
+    m_languageId = static_cast<LANGID>(GetI32(header + kCfgLanguageOffset));
+    m_localeSlot = SoupSlotID(GetI32(header + kCfgLocaleSlotOffset));
+}
+
+bool CfgSettings::EnsureLoaded() {
+    if (!m_valid) return false;
+    if (m_loaded) return true;
+    // The PPD's time is taken before it is read, so a change while compiling shows as a
+    // stale cache next time rather than a current one.
+    const int64_t ppdTime = GetFileModificationTime(m_path.get());
+    if (ppdTime != 0 && ReadCacheFile(ppdTime)) return true;
+    if (!CompileAt(ppdTime)) return false;
+    WriteCacheFile();  // a folder without write access still has the sections in memory
+    return true;
+}
+
+bool CfgSettings::ReadCacheFile(int64_t ppdTime) {
+    if (!m_cacheSource->Open(PPDParser::kModeRead)) return false;
+    CloseOnExit closer{m_cacheSource};
+    uint8_t header[kCfgHeaderSize];
+    if (!ReadFully(m_cacheSource, header, kCfgHeaderSize)) return false;
+    const uint32_t total = GetU32(header + 6);
+    if (GetU16(header) != 0 || GetU32(header + 2) != kCfgTableOffset || GetU32(header + 10) != kCfgSectionCount ||
+        total < kCfgHeaderSize || total > kCfgMaxFileSize)
+        return false;
+    for (uint32_t i = kCfgHashOffset + 8; i < kCfgTableOffset; ++i)
+        if (header[i]) return false;
+    if (static_cast<int64_t>(GetU64(header + kCfgTimeOffset)) != ppdTime) return false;
+
+    std::unique_ptr<uint8_t[]> file(new (std::nothrow) uint8_t[total]);
+    if (!file) return false;
+    std::memcpy(file.get(), header, kCfgHeaderSize);
+    if (!ReadFully(m_cacheSource, file.get() + kCfgHeaderSize, total - kCfgHeaderSize)) return false;
+    uint8_t extra;
+    if (m_cacheSource->Read(&extra, 1) != 0) return false;  // the file is longer than it says
+    if (ComputeCfgFileHash(file.get(), total) != GetU64(header + kCfgHashOffset)) return false;
+
+    // Rows: numbered by position, contiguous from the header on, covering the file exactly.
+    uint32_t running = kCfgHeaderSize;
+    uint32_t offsets[kCfgSectionCount] = {};
+    uint32_t sizes[kCfgSectionCount] = {};
+    for (int i = 0; i < kCfgSectionCount; ++i) {
+        const uint8_t* row = header + kCfgTableOffset + kCfgRowSize * i;
+        const int32_t number = GetI32(row);
+        const uint32_t offset = GetU32(row + 4), size = GetU32(row + 8);
+        if (number == 0 && offset == 0 && size == 0) continue;
+        if (number != i || size == 0 || offset != running || size > total - running) return false;
+        offsets[i] = offset;
+        sizes[i] = size;
+        running += size;
+    }
+    if (running != total) return false;
+    // The key sections, the soup and both constraint sections always exist after a compile.
+    for (int s : kKeySectionOrder)
+        if (!sizes[s]) return false;
+    if (!sizes[CFG_SECTION_SOUP] || !sizes[CFG_SECTION_CONSTRAINTS] || !sizes[CFG_SECTION_CONSTRAINTS_ALT])
+        return false;
+
+    // The soup is only checked here; it is turned into strings on first use, so asking
+    // for a section size (every device-mode request) does not pay for that.
+    uint32_t soupCount = 0;
+    if (!ValidateSoupBlob(file.get() + offsets[CFG_SECTION_SOUP], sizes[CFG_SECTION_SOUP], &soupCount)) return false;
+    const int32_t locale = GetI32(header + kCfgLocaleSlotOffset);
+    bool ok = locale >= 0 && static_cast<uint32_t>(locale) < soupCount;
+    // Each key section is its parser group's block (a section moved to another row shows).
+    for (int s : kKeySectionOrder)
+        ok = ok && ValidateKeySection(file.get() + offsets[s], sizes[s], soupCount) &&
+             GetU16(file.get() + offsets[s]) == kCfgSectionTable[s].parserGroup;
+    for (int s : {CFG_SECTION_CONSTRAINTS, CFG_SECTION_CONSTRAINTS_ALT})
+        ok = ok && ValidateConstraintSection(file.get() + offsets[s], sizes[s], soupCount);
+    if (!ok) return false;
+    ResetBuilt();
+    m_fileImage = std::move(file);
+    for (int i = 0; i < kCfgSectionCount; ++i) {
+        m_sections[i].data = sizes[i] ? m_fileImage.get() + offsets[i] : nullptr;
+        m_sections[i].size = sizes[i];
+    }
+    TakeHeader(header);
+    m_soupReady = false;
+    m_ppdTime = ppdTime;
+    m_loaded = m_fromCache = true;
+    return true;
+}
+
+bool CfgSettings::Compile() {
+    if (!m_valid) return false;
+    const int64_t ppdTime = GetFileModificationTime(m_path.get());
+    return CompileAt(ppdTime);
+}
+
+bool CfgSettings::CompileAt(int64_t ppdTime) {
+    if (!m_valid) return false;
+    ResetBuilt();
+    try {
+        PPDParser::CPPDSettings parser(m_ppdSource);
+        if (!parser.Parse(m_path.get())) return false;
+        if (m_extensionName && !parser.Parse(m_extensionName.get(), m_extensionSource)) return false;
+        if (!parser.BuildGroups()) return false;
+        const wchar_t* locale = parser.GetLocaleName();
+        if (!locale || !*locale || m_soup.FindOrAdd(locale).IsInvalid()) return false;
+        CfgConstraintForest working;
+        bool ok = BuildKeySections(parser) && BuildDefaultSettings(kKeySectionOrder, 7);
+        m_defaultsReady = ok;
+        m_soupReady = ok;
+        ok = ok && BuildConstraints(parser, working) &&
+             BuildConstraintSection(working, CFG_SECTION_CONSTRAINTS, QV_PROP_QVPRINTSIZE, QV_PROP_PAGESIZE) &&
+             BuildConstraintSection(working, CFG_SECTION_CONSTRAINTS_ALT, QV_PROP_PAGESIZE, QV_PROP_QVPRINTSIZE) &&
+             BuildSoupSection() && BuildDefaultValueSections();
+        if (!ok) {
+            ResetBuilt();
+            return false;
+        }
+        m_codePage = parser.GetCodePage();
+        m_languageId = parser.GetLanguageId();
+        m_localeSlot = m_soup.FindOrAdd(locale);
+    } catch (...) {
+        ResetBuilt();
+        return false;
+    }
+    m_ppdTime = ppdTime;
+    m_loaded = true;
+    m_fromCache = false;
+    return true;
+}
+
+bool CfgSettings::BuildKeySections(PPDParser::CPPDSettings& parser) {
+    for (int section : kKeySectionOrder) {
+        const int group = kCfgSectionTable[section].parserGroup;
+        const unsigned need = parser.ExportGroup(group, &InternString, &m_soup, nullptr, 0);
+        if (need < PPDParser::kBlockHeaderSize) return false;  // a string id beyond 16 bits
+        std::unique_ptr<uint8_t[]> bytes(new (std::nothrow) uint8_t[need]);
+        if (!bytes) return false;
+        const unsigned got = parser.ExportGroup(group, &InternString, &m_soup, bytes.get(), need);
+        if (got == 0 || got > need) return false;
+        // A block shorter than its query keeps its own total; the section is the block.
+        PutU32(bytes.get() + 6, got);
+        m_sections[section].Own(std::move(bytes), got);
+    }
+    return true;
+}
+
+bool CfgSettings::BuildSoupSection() {
+    const uint32_t need = m_soup.Serialize(nullptr, 0);
+    if (need == 0) return false;
+    std::unique_ptr<uint8_t[]> bytes(new (std::nothrow) uint8_t[need]);
+    if (!bytes || m_soup.Serialize(bytes.get(), need) != need) return false;
+    m_sections[CFG_SECTION_SOUP].Own(std::move(bytes), need);
+    return true;
+}
+
+bool CfgSettings::BuildDefaultValueSections() {
+    static constexpr int kPairs[3][2] = {{CFG_SECTION_VYRUI_KEYS, CFG_SECTION_VYRUI_DEFAULTS},
+                                         {CFG_SECTION_GROUP_KEYS, CFG_SECTION_GROUP_DEFAULTS},
+                                         {CFG_SECTION_PSDM_KEYS, CFG_SECTION_PSDM_DEFAULTS}};
+    for (const auto& pair : kPairs) {
+        const uint32_t need = WriteSectionValues(&m_defaults, pair[0], nullptr, 0);
+        if (need == 0) continue;  // no values: the section stays absent
+        std::unique_ptr<uint8_t[]> bytes(new (std::nothrow) uint8_t[need]);
+        if (!bytes) return false;
+        std::memset(bytes.get(), 0, need);
+        const uint32_t got = WriteSectionValues(&m_defaults, pair[0], bytes.get(), need);
+        if (got != need) return false;
+        m_sections[pair[1]].Own(std::move(bytes), need);
+    }
+    return true;
+}
+
+bool CfgSettings::WriteCacheFile() {
+    if (!m_valid || !m_loaded) return false;
+    uint8_t header[kCfgHeaderSize] = {};
+    uint32_t total = kCfgHeaderSize;
+    for (int i = 0; i < kCfgSectionCount; ++i) {
+        if (!m_sections[i].data || !m_sections[i].size) continue;
+        uint8_t* row = header + kCfgTableOffset + kCfgRowSize * i;
+        PutU32(row, static_cast<uint32_t>(i));
+        PutU32(row + 4, total);
+        PutU32(row + 8, m_sections[i].size);
+        if (m_sections[i].size > kCfgMaxFileSize - total) return false;
+        total += m_sections[i].size;
+    }
+    if (total <= kCfgHeaderSize || m_ppdTime == 0) return false;
+    PutU16(header, 0);
+    PutU32(header + 2, kCfgTableOffset);
+    PutU32(header + 6, total);
+    PutU32(header + 10, kCfgSectionCount);
+    PutU64(header + kCfgTimeOffset, static_cast<uint64_t>(m_ppdTime));
+    PutU32(header + kCfgCodePageOffset, m_codePage);
+    PutU32(header + kCfgLanguageOffset, m_languageId);
+    PutU32(header + kCfgLocaleSlotOffset, static_cast<uint32_t>(m_localeSlot.GetIndex()));
+
+    std::unique_ptr<uint8_t[]> file(new (std::nothrow) uint8_t[total]);
+    if (!file) return false;
+    std::memcpy(file.get(), header, kCfgHeaderSize);
+    for (int i = 0; i < kCfgSectionCount; ++i)
+        if (m_sections[i].size) std::memcpy(file.get() + GetU32(header + kCfgTableOffset + kCfgRowSize * i + 4),
+                                            m_sections[i].data, m_sections[i].size);
+    PutU64(file.get() + kCfgHashOffset, ComputeCfgFileHash(file.get(), total));
+
+    // A temporary file beside the cache, then replaced in one step: a reader never sees
+    // a half-written cache, and a failed write leaves the former file alone.
+    const wchar_t* cachePath = m_cacheSource->GetName();
+    wchar_t tempPath[MAX_PATH];
+    if (FormatToBuffer(tempPath, MAX_PATH, L"%s.%X-%X.tmp", cachePath, GetCurrentProcessId(), GetCurrentThreadId()) <= 0)
+        return false;
+    std::unique_ptr<PPDParser::CBaseFileIOPlugIn> temp(m_cacheSource->Clone(tempPath, 0));
+    if (!temp) return false;
+    bool written = false;
+    if (temp->Open(PPDParser::kModeWrite)) {
+        written = WriteFully(temp.get(), file.get(), total);
+        written = temp->Close() && written;
+    } else {
+        return false;
+    }
+    if (written) written = MoveFileExW(tempPath, cachePath, MOVEFILE_REPLACE_EXISTING) != 0;
+    if (!written) {
+        DeleteFileW(tempPath);
+        return false;
+    }
+    std::memcpy(m_header, file.get(), kCfgHeaderSize);
+    return true;
+}
+
+uint32_t CfgSettings::GetSectionSize(int section) {
+    if (section < 0 || section >= kCfgSectionCount || !EnsureLoaded()) return 0;
+    // Sizes come from the sections in memory, so a process that cannot write the cache
+    // still sizes the device mode right.
+    return m_sections[section].size;
+}
+
+const uint8_t* CfgSettings::GetSection(int section) {
+    if (section < 0 || section >= kCfgSectionCount || !EnsureLoaded()) return nullptr;
+    return m_sections[section].data;
+}
+
+const uint8_t* CfgSettings::GetSectionData(int section, uint32_t* size) {
+    if (size) *size = 0;
+    const uint8_t* bytes = GetSection(section);
+    if (bytes && size) *size = m_sections[section].size;
+    return bytes;
+}
+
+CBaseSoup* CfgSettings::GetStringSoup() {
+    if (!EnsureLoaded() || m_generationBad) return nullptr;
+    if (!m_soupReady) {
+        const Section& soup = m_sections[CFG_SECTION_SOUP];
+        if (!m_soup.Deserialize(soup.data, soup.size)) {
+            // Checked when read, so only memory can fail here: these settings stay
+            // unusable until the next outermost hold builds them again.
+            m_generationBad = true;
+            return nullptr;
+        }
+        m_soupReady = true;
+    }
+    return &m_soup;
+}
+
+KVCache* CfgSettings::GetDefaultSettings() {
+    if (!EnsureLoaded()) return nullptr;
+    if (m_defaultsReady) return &m_defaults;
+    if (!GetStringSoup() || !BuildDefaultSettings(kKeySectionOrder, 7)) return nullptr;
+    m_defaultsReady = true;
+    return &m_defaults;
+}
+
+OptionForest* CfgSettings::GetKeyForest() { return GetDefaultSettings() ? &m_keyForest : nullptr; }
+
+UINT CfgSettings::GetCodePage() {
+    EnsureLoaded();
+    return m_codePage;
+}
+
+LANGID CfgSettings::GetLanguageId() {
+    EnsureLoaded();
+    return m_languageId;
+}
+
+const wchar_t* CfgSettings::GetLanguageCode() {
+    CBaseSoup* soup = GetStringSoup();
+    return soup ? soup->GetString(m_localeSlot) : nullptr;
+}
+
+bool CfgSettings::HeldKeySection(int section) const {
+    const CfgSectionDescriptor* row = GetSectionDescriptor(section);
+    return row && row->kind == kCfgKindKeys && m_sections[section].data &&
+           m_sections[section].size >= PPDParser::kBlockHeaderSize;
+}
+
+bool CfgSettings::LoadSectionSettings(int section, KVCache* cache, OptionForest* forest, IdListForest* idForest) {
+    if (!m_valid || !HeldKeySection(section)) return false;
+    ItemWalker walker;
+    if (!MakeWalker(m_sections[section].data, m_sections[section].size, walker)) return false;
+    // While compiling the soup is being filled; a loaded generation builds it first.
+    CBaseSoup* soup = m_loaded ? GetStringSoup() : &m_soup;
+    if (!soup) return false;
+    for (uint32_t i = 0; i < walker.count; ++i) {
+        const uint32_t offset = walker.Offset(i), end = walker.End(i);
+        if (offset >= end || end > walker.size) return false;
+        const CompiledKeyRecord record{walker.block + offset, end - offset};
+        std::unique_ptr<CKeySetting> setting(CreateKeySetting(soup, &record));
+        if (!setting) continue;  // a record type the factory does not make
+        const SoupSlotID key = setting->GetKeyId();
+        SoupSlotID display = record.ReadSlot(KeyRecordOffset::kDisplayNameId);
+        if (display.IsInvalid()) display = key;
+        const SoupSlotID valueList = record.ReadSlot(KeyRecordOffset::kValueListId);
+        if (cache) cache->Set(setting.get());
+        auto* base = dynamic_cast<CKeyBaseSetting*>(setting.get());
+        if (forest && base) {
+            std::list<COptData> options;
+            base->GetOptionsFromRecord(&record, options);
+            forest->SetData(key, CKeyData(key, display, valueList, 0));
+            forest->AddLeaves(key, options);
+        }
+        if (idForest && base) {
+            std::list<SoupSlotID> ids;
+            base->GetIdListFromRecord(&record, ids);
+            idForest->SetData(key, CKeyData(key, display, valueList, 0));
+            idForest->AddLeaves(key, ids);
+        }
+    }
+    return true;
+}
+
+bool CfgSettings::BuildDefaultSettings(const int* sections, int count) {
+    if (!m_valid || !sections || count < 0) return false;
+    m_defaults.Clear();
+    m_keyForest.Clear();
+    bool ok = true;
+    for (int i = 0; i < count; ++i) ok = LoadSectionSettings(sections[i], &m_defaults, &m_keyForest, nullptr) && ok;
+    return ok;
+}
+
+uint32_t CfgSettings::WriteSectionValues(KVCache* settings, int section, uint8_t* buffer, uint32_t size) {
+    if (!m_valid || !settings || !HeldKeySection(section)) return 0;
+    ItemWalker walker;
+    if (!MakeWalker(m_sections[section].data, m_sections[section].size, walker)) return 0;
+    // Sections with soup-string keys hand those keys a private soup of their own.
+    std::unique_ptr<CStrSoup> privateSoup;
+    if (GetU32(walker.block + 30) != 0) {
+        privateSoup.reset(new (std::nothrow) CStrSoup());
+        if (!privateSoup) return 0;
+        for (auto it = settings->Begin(); it != settings->End(); ++it)
+            if (CKeySetting* s = settings->GetAt(it)) s->GetData(privateSoup.get(), nullptr, 0);
+    }
+    uint64_t pos = 0;
+    for (uint32_t i = 0; i < walker.count; ++i) {
+        const uint32_t offset = walker.Offset(i);
+        if (offset + 6 > walker.size) break;
+        const CompiledKeyRecord record{walker.block + offset, walker.End(i) - offset};
+        CKeySetting* setting = settings->Find(record.GetKeyId());
+        if (!setting) continue;
+        if (!buffer) {
+            pos += setting->GetData(privateSoup.get(), nullptr, 0);
+            continue;
+        }
+        const uint32_t room = pos < size ? static_cast<uint32_t>(size - pos) : 0;
+        const unsigned need = setting->GetData(privateSoup.get(), nullptr, 0);
+        if (need > room) break;
+        pos += setting->GetData(privateSoup.get(), buffer + pos, room);
+    }
+    return pos > 0xFFFFFFFFull ? 0 : static_cast<uint32_t>(pos);
+}
+
+uint32_t CfgSettings::ReadSectionValues(KVCache* settings, int section, const uint8_t* data, uint32_t size) {
+    if (!m_valid || !settings || !data || !HeldKeySection(section)) return 0;
+    ItemWalker walker;
+    if (!MakeWalker(m_sections[section].data, m_sections[section].size, walker)) return 0;
+    std::unique_ptr<CStrSoup> privateSoup;
+    if (GetU32(walker.block + 30) != 0) {
+        privateSoup.reset(new (std::nothrow) CStrSoup());
+        if (!privateSoup) return 0;
+        for (auto it = settings->Begin(); it != settings->End(); ++it)
+            if (CKeySetting* s = settings->GetAt(it)) s->GetData(privateSoup.get(), nullptr, 0);
+    }
+    uint32_t pos = 0;
+    for (uint32_t i = 0; i < walker.count && pos < size; ++i) {
+        const uint32_t offset = walker.Offset(i);
+        if (offset + 6 > walker.size) break;
+        const CompiledKeyRecord record{walker.block + offset, walker.End(i) - offset};
+        const CKeySetting* setting = settings->Find(record.GetKeyId());
+        if (!setting) continue;
+        std::unique_ptr<CKeySetting> clone(setting->Clone());
+        if (!clone) break;
+        const unsigned used = clone->SetData(privateSoup.get(), data + pos, size - pos);
+        if (used > size - pos) break;
+        pos += used;
+        settings->Set(clone.get());
+    }
+    RebindSettingStrings(&m_soup, privateSoup.get(), settings);
+    return pos;
+}
+
+void CfgSettings::RebindSettingStrings(CBaseSoup* soup, CBaseSoup* privateSoup, KVCache* settings) {
+    if (!soup || !settings) return;
+    std::list<CKeySetting*> clones;
+    for (auto it = settings->Begin(); it != settings->End(); ++it) {
+        const CKeySetting* s = settings->GetAt(it);
+        if (!s) continue;
+        CKeySetting* clone = s->Clone();
+        if (!clone) continue;
+        clone->SetData(privateSoup, nullptr, 0);
+        clones.push_back(clone);
+    }
+    for (CKeySetting* clone : clones) {
+        settings->Set(clone);
+        delete clone;
+    }
+}
