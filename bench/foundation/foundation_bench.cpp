@@ -8,6 +8,7 @@
 #include <functional>
 #include <thread>
 
+#include "bench/BenchClock.h"
 #include "foundation/AutoMutex.h"
 #include "foundation/BlockCipher.h"
 #include "foundation/Crypto.h"
@@ -17,16 +18,7 @@
 
 namespace {
 
-double Now() {
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return static_cast<double>(t.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
+double Now() { return BenchSeconds(); }
 
 volatile long g_sink = 0;
 

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchClock.h"
 #include "ppd/PPDSettings.h"
 #include "tests/ppd/PPDTestUtil.h"
 
@@ -18,16 +19,7 @@ using namespace PPDParser;
 
 namespace {
 
-double Now() {
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return static_cast<double>(t.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
+double Now() { return BenchSeconds(); }
 
 // Interns the export's texts the way a string pool would, without a heap call
 // per text: open addressing over one character pool.

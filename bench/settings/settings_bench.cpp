@@ -8,22 +8,14 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchClock.h"
 #include "settings/ConstraintResolver.h"
 #include "settings/KeyOptSetting.h"
 #include "settings/StrSoup.h"
 
 namespace {
 
-double Now() {
-    static LARGE_INTEGER freq = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return static_cast<double>(t.QuadPart) * 1e6 / static_cast<double>(freq.QuadPart);
-}
+double Now() { return BenchSeconds() * 1e6; }  // microseconds
 
 void Report(const char* what, double totalUs, double count) {
     std::printf("%-52s %10.3f us\n", what, totalUs / count);

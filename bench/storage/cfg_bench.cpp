@@ -11,22 +11,14 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchClock.h"
 #include "storage/CfgSettings.h"
 #include "storage/CfgSettingsManager.h"
 #include "storage/Devmode.h"
 
 namespace {
 
-double Now() {
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return static_cast<double>(t.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
+double Now() { return BenchSeconds(); }
 
 std::wstring CachePath(const std::wstring& ppd) {
     const size_t dot = ppd.find_last_of(L'.');
