@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "TestModulesDir.h"
+#include "tests/modules/ModuleCallLog.h"
 #include "foundation/StrUtil.h"
 #include "storage/OEMManager.h"
 
@@ -21,21 +22,6 @@ std::wstring ModulePath(const wchar_t* file)
     return std::wstring(TOLVA_TEST_MODULES_DIR_W) + L"\\" + file;
 }
 
-// The test module's log of calls.
-std::string CallLog(HMODULE module)
-{
-    using LogFn = const char* (*)();
-    auto log = reinterpret_cast<LogFn>(reinterpret_cast<void (*)()>(GetProcAddress(module, "TestCallLog")));
-    return log != nullptr ? std::string(log()) : std::string("(no log)");
-}
-
-void ResetLog(HMODULE module)
-{
-    using ResetFn = void (*)();
-    auto reset = reinterpret_cast<ResetFn>(reinterpret_cast<void (*)()>(GetProcAddress(module, "TestResetLog")));
-    if (reset != nullptr)
-        reset();
-}
 
 // Holds an acquired interface for one scope.
 class OemHold {
@@ -272,7 +258,7 @@ TEST(OEMManagerTest, BuffersAreSizedThenFilled)
     OemHold oem(ModulePath(L"PRNFULL.OEM"));
     ASSERT_NE(oem.Get(), nullptr);
     HMODULE module = oem->GetModule();
-    ResetLog(module);
+    ResetModuleCallLog(module);
 
     DWORD size = 0;
     ASSERT_EQ(oem->GetBuffer(0, 1, L"Tolva PS", 2, nullptr, &size), 0);
@@ -289,7 +275,7 @@ TEST(OEMManagerTest, BuffersAreSizedThenFilled)
     ASSERT_EQ(oem->GetBufferEx(0, 1, L"Tolva PS", 3, bufferEx.data(), &size), 0);
     EXPECT_EQ(std::string(bufferEx.data(), size), "%%OEMBufferEx3: Tolva PS\r\n");
 
-    EXPECT_EQ(CallLog(module),
+    EXPECT_EQ(ReadModuleCallLog(module),
               "GetBuffer 0 1 Tolva PS 0 2 null 0\n"
               "GetBuffer 0 1 Tolva PS 0 2 buffer 24\n"
               "GetBuffer 0 1 Tolva PS 0 99 null 24\n"
@@ -302,18 +288,18 @@ TEST(OEMManagerTest, MissingBufferEntryPointsAreNeverCalled)
 {
     OemHold oem(ModulePath(L"PRNBARE.OEM"));
     ASSERT_NE(oem.Get(), nullptr);
-    ResetLog(oem->GetModule());
+    ResetModuleCallLog(oem->GetModule());
     DWORD size = 0;
     EXPECT_EQ(oem->GetBuffer(0, 1, L"Tolva PS", 1, nullptr, &size), OEM_CALL_FAILED);
     EXPECT_EQ(oem->GetBufferEx(0, 1, L"Tolva PS", 1, nullptr, &size), OEM_CALL_FAILED);
-    EXPECT_EQ(CallLog(oem->GetModule()), "");
+    EXPECT_EQ(ReadModuleCallLog(oem->GetModule()), "");
 }
 
 TEST(OEMManagerTest, PictureLayersFromTheModuleAreCopied)
 {
     OemHold oem(ModulePath(L"PRNFULL.OEM"));
     ASSERT_NE(oem.Get(), nullptr);
-    ResetLog(oem->GetModule());
+    ResetModuleCallLog(oem->GetModule());
     PrinterBitmapTable table;
     ASSERT_EQ(oem->GetPrinterBitmapInfo(&table), 0);
     ASSERT_EQ(table.Count(), 2u);
@@ -331,7 +317,7 @@ TEST(OEMManagerTest, PictureLayersFromTheModuleAreCopied)
     const auto base = reinterpret_cast<uintptr_t>(oem->GetModule());
     const auto at = reinterpret_cast<uintptr_t>(table[1].conditions);
     EXPECT_TRUE(at < base || at > base + 16 * 1024 * 1024);
-    EXPECT_EQ(CallLog(oem->GetModule()), "OEMGetPrinterBitmapInfo\n");
+    EXPECT_EQ(ReadModuleCallLog(oem->GetModule()), "OEMGetPrinterBitmapInfo\n");
     EXPECT_EQ(oem->GetPrinterBitmapInfo(nullptr), OEM_CALL_FAILED);
 }
 
@@ -427,13 +413,13 @@ TEST(OEMManagerTest, EncryptionDataEntryIsNeverCalled)
 {
     OemHold oem(ModulePath(L"PRNFULL.OEM"));
     ASSERT_NE(oem.Get(), nullptr);
-    ResetLog(oem->GetModule());
+    ResetModuleCallLog(oem->GetModule());
     wchar_t out[128];
     oem->EncryptAlgo1(L"pw", out, 128);
     oem->EncryptAlgo2(L"pw", out, 128);
     uint8_t bytes[64];
     oem->GetAlgorithmData(L"Algo_2", bytes, 64);
-    EXPECT_EQ(CallLog(oem->GetModule()).find("GetEncryptionData"), std::string::npos);
+    EXPECT_EQ(ReadModuleCallLog(oem->GetModule()).find("GetEncryptionData"), std::string::npos);
 }
 
 } // namespace

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "TestModulesDir.h"
+#include "tests/modules/ModuleCallLog.h"
 #include "foundation/StrUtil.h"
 #include "storage/UATManager.h"
 
@@ -21,20 +22,6 @@ std::wstring ModulePath(const wchar_t* file)
     return std::wstring(TOLVA_TEST_MODULES_DIR_W) + L"\\" + file;
 }
 
-std::string CallLog(HMODULE module)
-{
-    using LogFn = const char* (*)();
-    auto log = reinterpret_cast<LogFn>(reinterpret_cast<void (*)()>(GetProcAddress(module, "TestCallLog")));
-    return log != nullptr ? std::string(log()) : std::string("(no log)");
-}
-
-void ResetLog(HMODULE module)
-{
-    using ResetFn = void (*)();
-    auto reset = reinterpret_cast<ResetFn>(reinterpret_cast<void (*)()>(GetProcAddress(module, "TestResetLog")));
-    if (reset != nullptr)
-        reset();
-}
 
 std::string Narrow(const wchar_t* text)
 {
@@ -50,10 +37,10 @@ protected:
         m_path = ModulePath(L"AUTHFULL.UAT");
         m_uat = AcquireUATInterface(nullptr, m_path.c_str());
         ASSERT_NE(m_uat, nullptr);
-        ResetLog(m_uat->GetModule());
+        ResetModuleCallLog(m_uat->GetModule());
     }
     void TearDown() override { ReleaseUATInterface(nullptr, m_path.c_str(), m_uat); }
-    std::string Log() const { return CallLog(m_uat->GetModule()); }
+    std::string Log() const { return ReadModuleCallLog(m_uat->GetModule()); }
 
     std::wstring m_path;
     CUATInterface* m_uat = nullptr;
@@ -86,7 +73,7 @@ TEST_F(UATManagerTest, UserTextGivesDomainUserAndMode)
     ASSERT_TRUE(current);
     for (const auto& c : kUserCases) {
         SCOPED_TRACE(c.label);
-        ResetLog(m_uat->GetModule());
+        ResetModuleCallLog(m_uat->GetModule());
         AText token(PackUserCredentials(m_uat, L"srv", L"389", c.userText, c.password, c.useCurrentUser));
         ASSERT_TRUE(token);
         const std::string user = c.user != nullptr ? c.user : Narrow(current.get());
@@ -143,7 +130,7 @@ TEST_F(UATManagerTest, ModuleFailuresGiveNoToken)
     EXPECT_FALSE(refused);
     EXPECT_EQ(Log().find("AUTH_packAndEncrypt"), std::string::npos) << Log();
 
-    ResetLog(m_uat->GetModule());
+    ResetModuleCallLog(m_uat->GetModule());
     AText failed(PackUserCredentials(m_uat, L"srv", L"389", L"DOM\\fail", L"pw", false));
     EXPECT_FALSE(failed);
     EXPECT_NE(Log().find("AUTH_packAndEncrypt fail pw DOM 1 0"), std::string::npos) << Log();
@@ -195,7 +182,7 @@ TEST(UATBindingTest, ModuleMissingAnyEntryPointIsNeverCalled)
         HMODULE module = LoadLibraryW(path.c_str());
         if (module == nullptr)
             continue;
-        ResetLog(module);
+        ResetModuleCallLog(module);
         CUATInterface direct(module);
         EXPECT_FALSE(direct.IsBound());
         EXPECT_EQ(direct.GetModule(), nullptr);
@@ -206,7 +193,7 @@ TEST(UATBindingTest, ModuleMissingAnyEntryPointIsNeverCalled)
         char* output = nullptr;
         EXPECT_EQ(direct.PackAndEncrypt("a", "b", "c", 2, 0, &output), -1);
         direct.FreeBuffer(&output);
-        EXPECT_EQ(CallLog(module), "");
+        EXPECT_EQ(ReadModuleCallLog(module), "");
         FreeLibrary(module);
     }
 }
