@@ -98,6 +98,17 @@ bool MakeWalker(const uint8_t* block, uint32_t size, ItemWalker& walker) {
     return true;
 }
 
+// Sections with soup-string keys hand those keys a private soup of their own, primed by asking
+// every setting of the cache for its size with it. False only when the soup cannot be made.
+bool MakePrivateSoup(const ItemWalker& walker, KVCache* settings, std::unique_ptr<CStrSoup>& soup) {
+    if (GetU32(walker.block + 30) == 0) return true;
+    soup.reset(new (std::nothrow) CStrSoup());
+    if (!soup) return false;
+    for (auto it = settings->Begin(); it != settings->End(); ++it)
+        if (CKeySetting* s = settings->GetAt(it)) s->GetData(soup.get(), nullptr, 0);
+    return true;
+}
+
 }  // namespace
 
 const CfgSectionDescriptor kCfgSectionTable[kCfgSectionCount] = {
@@ -634,14 +645,8 @@ uint32_t CfgSettings::WriteSectionValues(KVCache* settings, int section, uint8_t
     if (!m_valid || !settings || !HeldKeySection(section)) return 0;
     ItemWalker walker;
     if (!MakeWalker(m_sections[section].data, m_sections[section].size, walker)) return 0;
-    // Sections with soup-string keys hand those keys a private soup of their own.
     std::unique_ptr<CStrSoup> privateSoup;
-    if (GetU32(walker.block + 30) != 0) {
-        privateSoup.reset(new (std::nothrow) CStrSoup());
-        if (!privateSoup) return 0;
-        for (auto it = settings->Begin(); it != settings->End(); ++it)
-            if (CKeySetting* s = settings->GetAt(it)) s->GetData(privateSoup.get(), nullptr, 0);
-    }
+    if (!MakePrivateSoup(walker, settings, privateSoup)) return 0;
     uint64_t pos = 0;
     for (uint32_t i = 0; i < walker.count; ++i) {
         const uint32_t offset = walker.Offset(i);
@@ -666,12 +671,7 @@ uint32_t CfgSettings::ReadSectionValues(KVCache* settings, int section, const ui
     ItemWalker walker;
     if (!MakeWalker(m_sections[section].data, m_sections[section].size, walker)) return 0;
     std::unique_ptr<CStrSoup> privateSoup;
-    if (GetU32(walker.block + 30) != 0) {
-        privateSoup.reset(new (std::nothrow) CStrSoup());
-        if (!privateSoup) return 0;
-        for (auto it = settings->Begin(); it != settings->End(); ++it)
-            if (CKeySetting* s = settings->GetAt(it)) s->GetData(privateSoup.get(), nullptr, 0);
-    }
+    if (!MakePrivateSoup(walker, settings, privateSoup)) return 0;
     uint32_t pos = 0;
     for (uint32_t i = 0; i < walker.count && pos < size; ++i) {
         const uint32_t offset = walker.Offset(i);
