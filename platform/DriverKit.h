@@ -90,6 +90,7 @@ typedef struct _OEMUIOBJ {
     DWORD cbSize;
     POEMUIPROCS pOemUIProcs;
 } OEMUIOBJ, *POEMUIOBJ;
+static_assert(sizeof(OEMUIOBJ) == 2 * sizeof(void*), "OEMUIOBJ is a size and one pointer");
 
 // Structures passed through methods this system answers with E_NOTIMPL: opaque here.
 struct _OEMCUIPPARAM;

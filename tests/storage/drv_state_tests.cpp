@@ -1,0 +1,334 @@
+// The driver state over the sample PPD (with its language module) installed as the data
+// file of a Wine printer: the load order and its precedence, the printer's stored settings
+// with the mirrored two-way flags, the private block, the public DEVMODE mappings and the
+// core driver's option list.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "settings/DrvStateAccess.h"
+#include "settings/KeyNoteSetting.h"
+#include "settings/KeyOptSetting.h"
+#include "settings/KeyRangeSetting.h"
+#include "storage/CfgSettings.h"
+#include "storage/CfgSettingsManager.h"
+#include "storage/Devmode.h"
+#include "storage/DrvState.h"
+#include "storage/PrinterData.h"
+#include "storage/PrnRegUtil.h"
+#include "storage/Store.h"
+#include "tests/support/PrinterDataSeam.h"
+#include "tests/support/TestPrinter.h"
+
+using tolvatest::FixturePath;
+using tolvatest::TestPrinter;
+using tolvatest::TestPrinterSetup;
+
+namespace {
+
+TestPrinterSetup SampleSetup() {
+    TestPrinterSetup setup;
+    setup.dataFile = FixturePath(L"tolva-sample.ppd");
+    setup.companions.push_back({std::wstring(TOLVA_LAN_DIR_W) + L"\\tolva-sample.LAN", L"{stem}.LAN"});
+    return setup;
+}
+
+class DrvStateTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(printer.Ok()) << printer.Error();
+        settings = AcquireCfgSettings(printer.DataFile().c_str());
+        ASSERT_NE(settings, nullptr);
+        state = std::make_unique<CBaseDrvState>(settings);
+        ASSERT_TRUE(state->IsValid());
+    }
+    void TearDown() override {
+        state.reset();
+        if (settings)
+            ReleaseCfgSettings(printer.DataFile().c_str(), settings);
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, (L"Software\\VYR\\PrinterProps\\" + printer.DriverName()).c_str());
+    }
+    void Register() {
+        InitialisePrinterRegistry(printer.Handle());
+        RegisterPrinterClient(printer.Handle(), printer.PrinterName().c_str(), TRUE);
+        WText id(GetPrinterClientId(printer.Handle(), true));
+        ASSERT_TRUE(id);
+        clientId = id.get();
+    }
+    // Defaults of the load sequence's sections.
+    KVCache Defaults() {
+        KVCache cache;
+        for (int s : {1, 2, 5, 3, 4})
+            settings->LoadSectionSettings(s, &cache, nullptr, nullptr);
+        return cache;
+    }
+    std::wstring Option(const KVCache& cache, const wchar_t* key) {
+        const wchar_t* text = state->GetOptionText(&cache, key);
+        return text ? text : L"<none>";
+    }
+    double Copies(const KVCache& cache) {
+        auto* range = dynamic_cast<CKeyRangeSetting*>(cache.Find(state->GetSoup()->Find(L"*num copies")));
+        return range ? range->GetValueInUnit(range->GetUnit()) : -1;
+    }
+    void SetCopies(KVCache& cache, double value) {
+        auto* range = dynamic_cast<CKeyRangeSetting*>(cache.Find(state->GetSoup()->Find(L"*num copies")));
+        ASSERT_NE(range, nullptr);
+        std::unique_ptr<CKeySetting> copy(range->Clone());
+        static_cast<CKeyRangeSetting*>(copy.get())->SetValue(value, range->GetUnit());
+        cache.Set(copy.get());
+    }
+    std::vector<uint8_t> PrivateBlock(const KVCache& values) {
+        uint32_t size = CDevmode::GetRequiredSize(settings);
+        std::vector<uint8_t> block(size);
+        EXPECT_TRUE(CDevmode::WriteDefaults(block.data(), size, settings));
+        KVCache copy(values);
+        DevmodeSet set;
+        set.privateBlock = block.data();
+        EXPECT_TRUE(state->SavePrivateDevmode(settings, set, &copy));
+        return block;
+    }
+
+    TestPrinter printer{SampleSetup()};
+    tolvatest::PrinterDataSeam seam;
+    CfgSettings* settings = nullptr;
+    std::unique_ptr<CBaseDrvState> state;
+    std::wstring clientId;
+};
+
+TEST_F(DrvStateTest, WatermarkStoreIsNamedByTheShortNickName) {
+    EXPECT_STREQ(state->GetWatermarkStorePath(),
+                 L"Software\\VYR\\Quillet\\LocalWaterMarkData\\Printers\\Tolva Sample 9000\\WaterMark");
+    WText nick(ReadShortNickName(printer.DataFile().c_str()));
+    ASSERT_TRUE(nick);
+    EXPECT_STREQ(nick.get(), L"Tolva Sample 9000");
+    EXPECT_EQ(ReadShortNickName(nullptr), nullptr);
+}
+
+TEST_F(DrvStateTest, KeysReachTheStateThroughTheRegisteredAccessors) {
+    EXPECT_EQ(DrvStateSoup(state.get()), state->GetSoup());
+    EXPECT_EQ(DrvStateKeyForest(state.get()), state->GetKeyForest());
+    EXPECT_EQ(DrvStateCurrentSettings(state.get()), state->GetCurrentSettings());
+    EXPECT_EQ(DrvStateOutputCodePage(state.get()), state->GetCodePage());
+    ASSERT_NE(DrvStatePPDPath(state.get()), nullptr);
+    EXPECT_EQ(_wcsicmp(DrvStatePPDPath(state.get()), printer.DataFile().c_str()), 0);
+    ASSERT_NE(GetCfgSettingsPPDPath(settings), nullptr);
+    EXPECT_EQ(_wcsicmp(GetCfgSettingsPPDPath(settings), printer.DataFile().c_str()), 0);
+    // *VYRFlags became an option key with one option per listed key.
+    SoupSlotID flags = state->GetSoup()->Find(L"*VYRFlags");
+    ASSERT_TRUE(flags.IsValid());
+    ASSERT_NE(state->GetKeyForest()->GetLeaves(flags), nullptr);
+    EXPECT_EQ(state->GetKeyForest()->GetLeaves(flags)->size(), 3u);
+}
+
+TEST_F(DrvStateTest, LoadPrecedenceOneKeyPerLayer) {
+    Register();
+    // Printer settings: *TwoWayComm True (the core options below say False).
+    KVCache stored = Defaults();
+    ASSERT_TRUE(state->SetOptionByText(&stored, L"*TwoWayComm", L"True"));
+    ASSERT_TRUE(state->SavePrinterSettings(settings, printer.Handle(), &stored));
+    // Private block: *QVPrintSize A3 (core says A4) and 5 copies (the public DEVMODE says 3).
+    KVCache privateValues = Defaults();
+    ASSERT_TRUE(state->SetOptionByText(&privateValues, L"*QVPrintSize", L"A3"));
+    SetCopies(privateValues, 5);
+    std::vector<uint8_t> block = PrivateBlock(privateValues);
+    // Core options: *Duplex (no later layer has it), *TwoWayComm, *QVPrintSize.
+    const char core[] = "Duplex\0DuplexNoTumble\0TwoWayComm\0False\0QVPrintSize\0A4\0";
+    DEVMODEW devmode = {};
+    devmode.dmSize = sizeof(devmode);
+    devmode.dmCopies = 3;
+    devmode.dmOrientation = 2;
+
+    DevmodeSet set;
+    set.privateBlock = block.data();
+    set.printer = printer.Handle();
+    set.publicDevmode = &devmode;
+    ASSERT_TRUE(state->LoadAll(settings, set, core, sizeof(core)));
+    KVCache& current = *state->GetCurrentSettings();
+    EXPECT_EQ(Option(current, L"*InputSlot"), L"Tray1") << "defaults where no layer speaks";
+    EXPECT_EQ(Option(current, L"*Duplex"), L"DuplexNoTumble") << "core options over defaults";
+    EXPECT_EQ(Option(current, L"*TwoWayComm"), L"True") << "printer settings over core options";
+    EXPECT_EQ(Option(current, L"*QVPrintSize"), L"A3") << "private block over core options";
+    EXPECT_EQ(Copies(current), 3) << "public DEVMODE over private block";
+    EXPECT_EQ(Option(current, L"*!dmOrientation"), L"Landscape");
+}
+
+TEST_F(DrvStateTest, CustomPageSizeFromThePublicDevmode) {
+    KVCache cache = Defaults();
+    SoupSlotID pageSize = state->GetSoup()->Find(L"*PageSize");
+    auto* page = dynamic_cast<CKeyOptSetting*>(cache.Find(pageSize));
+    ASSERT_NE(page, nullptr);
+    std::unique_ptr<CKeySetting> custom(page->Clone());
+    custom->SetValueId(state->GetSoup()->FindOrAdd(L"CustomPageSize"));
+    cache.Set(custom.get());
+    DEVMODEW devmode = {};
+    devmode.dmPaperWidth = 2100;
+    devmode.dmPaperLength = 2970;
+    ASSERT_TRUE(state->LoadPublicDevmode(settings, &devmode, &cache));
+    auto* note = dynamic_cast<CKeyNoteSetting*>(cache.Find(state->GetSoup()->Find(L"*%CustomPageSize")));
+    ASSERT_NE(note, nullptr);
+    EXPECT_STREQ(note->GetNoteText(), L"595.28 841.89");
+
+    // The core options carry the custom size right after the page size.
+    unsigned size = state->BuildCoreOptions(&cache, nullptr, 0);
+    std::vector<char> list(size);
+    ASSERT_EQ(state->BuildCoreOptions(&cache, list.data(), size), size);
+    std::string text(list.data(), size);
+    std::string expected = std::string("PageSize") + '\0' + "CustomPageSize" + '\0' + "%CustomPageSize" + '\0' +
+                           "595.28 841.89" + '\0';
+    EXPECT_NE(text.find(expected), std::string::npos);
+}
+
+TEST_F(DrvStateTest, PublicDevmodeMappingsAndClamps) {
+    KVCache cache = Defaults();
+    DEVMODEW devmode = {};
+    devmode.dmDuplex = 2;  // mapped: the sample PPD holds *UpdatePublicDevmode
+    devmode.dmColor = 7;   // matches no row
+    devmode.dmTTOption = 4;
+    devmode.dmOrientation = 99;  // matches no row
+    devmode.dmCopies = 0;
+    ASSERT_TRUE(state->LoadPublicDevmode(settings, &devmode, &cache));
+    EXPECT_EQ(Option(cache, L"*QVDuplex"), L"TopTop");
+    EXPECT_EQ(Option(cache, L"*QVColorMode"), L"CMYK") << "an unmatched value keeps the setting";
+    EXPECT_EQ(Option(cache, L"*!dmTTOption"), L"DMTT_DOWNLOAD_OUTLINE");
+    EXPECT_EQ(Option(cache, L"*!dmOrientation"), L"Portrait");
+    EXPECT_EQ(Copies(cache), 1) << "copies below one are clamped";
+    devmode.dmCopies = 32000;
+    ASSERT_TRUE(state->LoadPublicDevmode(settings, &devmode, &cache));
+    EXPECT_EQ(Copies(cache), 9999) << "clamped to the key's range";
+
+    DEVMODEW out = {};
+    out.dmDuplex = 77;
+    out.dmColor = 77;
+    ASSERT_TRUE(state->SavePublicDevmode(settings, &out, &cache));
+    EXPECT_EQ(out.dmTTOption, 4);
+    EXPECT_EQ(out.dmOrientation, 1);
+    EXPECT_EQ(out.dmCopies, 9999);
+    EXPECT_EQ(out.dmDuplex, 2);
+    EXPECT_EQ(out.dmColor, 2);
+}
+
+TEST_F(DrvStateTest, CoreOptionsIntoExactAndShortBuffers) {
+    KVCache cache = Defaults();
+    EXPECT_EQ(state->BuildCoreOptions(nullptr, nullptr, 0), 0u);
+    const unsigned size = state->BuildCoreOptions(&cache, nullptr, 0);
+    ASSERT_GT(size, 2u);
+    std::vector<char> exact(size + 4, '\x7f');
+    ASSERT_EQ(state->BuildCoreOptions(&cache, exact.data(), size), size);
+    EXPECT_EQ(exact[size - 1], '\0');
+    EXPECT_EQ(exact[size - 2], '\0') << "the last pair's NUL, then the list's";
+    EXPECT_EQ(exact[size], '\x7f');
+    unsigned pairs = 0, lastPair = 0;
+    for (unsigned pos = 0; exact[pos]; ++pairs) {
+        lastPair = pos;
+        EXPECT_NE(exact[pos], '*') << "keywords lose their star";
+        pos += static_cast<unsigned>(std::strlen(&exact[pos]) + 1);
+        pos += static_cast<unsigned>(std::strlen(&exact[pos]) + 1);
+    }
+    EXPECT_GT(pairs, 5u);
+    KVCache round = Defaults();
+    ASSERT_TRUE(state->ApplyCoreOptions(exact.data(), size, &round));
+    EXPECT_EQ(Option(round, L"*PageSize"), Option(cache, L"*PageSize"));
+
+    std::vector<char> shorter(size + 4, '\x7f');
+    EXPECT_EQ(state->BuildCoreOptions(&cache, shorter.data(), size - 1), size);
+    for (unsigned i = size - 1; i < size + 4; ++i)
+        EXPECT_EQ(shorter[i], '\x7f') << "no byte written past the room, at " << i;
+    // Every pair but the last fits; the last is not cut into the buffer.
+    EXPECT_EQ(std::memcmp(shorter.data(), exact.data(), lastPair), 0);
+    EXPECT_EQ(shorter[lastPair], '\x7f');
+}
+
+TEST_F(DrvStateTest, FailedMirrorWriteKeepsTheOtherPrinterSettings) {
+    Register();
+    KVCache values = Defaults();
+    ASSERT_TRUE(state->SetOptionByText(&values, L"*UpdateTolva", L"False"));
+    seam.FailSetData(L"*TwoWayComm", ERROR_ACCESS_DENIED);
+    EXPECT_TRUE(state->SavePrinterSettings(settings, printer.Handle(), &values));
+
+    KVCache section2;
+    settings->LoadSectionSettings(2, &section2, nullptr, nullptr);
+    CAdminStore stored(printer.Handle(), clientId.c_str(), REG_BINARY);
+    ASSERT_TRUE(stored.Load());
+    EXPECT_EQ(stored.Count(), section2.GetCount()) << "every setting of the section is kept";
+    EXPECT_NE(stored.Find(L"*UpdateTolva"), nullptr);
+    EXPECT_NE(stored.Find(L"*TwoWayComm"), nullptr);
+    std::vector<std::wstring> names = seam.SetDataNames();
+    EXPECT_NE(std::find(names.begin(), names.end(), L"*UpdateTolva"), names.end()) << "mirroring goes on";
+
+    // The stored values load back.
+    KVCache loaded = Defaults();
+    ASSERT_TRUE(state->LoadPrinterSettings(settings, printer.Handle(), &loaded));
+    EXPECT_EQ(Option(loaded, L"*UpdateTolva"), L"False");
+}
+
+TEST_F(DrvStateTest, MirroredPrinterDataWinsOverTheStoredEntry) {
+    Register();
+    KVCache values = Defaults();
+    ASSERT_TRUE(state->SetOptionByText(&values, L"*TwoWayComm", L"True"));
+    ASSERT_TRUE(state->SavePrinterSettings(settings, printer.Handle(), &values));
+    // Other software switched the flag off through the mirrored value.
+    KVCache off = Defaults();
+    ASSERT_TRUE(state->SetOptionByText(&off, L"*TwoWayComm", L"False"));
+    CKeySetting* flag = off.Find(state->GetSoup()->Find(L"*TwoWayComm"));
+    ASSERT_NE(flag, nullptr);
+    unsigned size = flag->GetData(nullptr, nullptr, 0);
+    std::vector<uint8_t> bytes(size);
+    flag->GetData(nullptr, bytes.data(), size);
+    ASSERT_EQ(PrnSetData(printer.Handle(), L"*TwoWayComm", REG_BINARY, bytes.data(), size),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    KVCache loaded = Defaults();
+    ASSERT_TRUE(state->LoadPrinterSettings(settings, printer.Handle(), &loaded));
+    EXPECT_EQ(Option(loaded, L"*TwoWayComm"), L"False");
+}
+
+TEST_F(DrvStateTest, WithoutClientIdPrinterSettingsChangeNothing) {
+    KVCache values = Defaults();
+    ASSERT_TRUE(state->SetOptionByText(&values, L"*TwoWayComm", L"False"));
+    EXPECT_TRUE(state->SavePrinterSettings(settings, printer.Handle(), &values));
+    KVCache loaded = Defaults();
+    EXPECT_TRUE(state->LoadPrinterSettings(settings, printer.Handle(), &loaded));
+    EXPECT_EQ(Option(loaded, L"*TwoWayComm"), L"True");
+    EXPECT_TRUE(seam.SetDataNames().empty());
+}
+
+TEST_F(DrvStateTest, PrivateBlockValuesAreValidatedBeforeUse) {
+    KVCache values = Defaults();
+    // An option id of another key, as a damaged or foreign block would carry.
+    auto* size = dynamic_cast<CKeyOptSetting*>(values.Find(state->GetSoup()->Find(L"*QVPrintSize")));
+    ASSERT_NE(size, nullptr);
+    std::unique_ptr<CKeySetting> wrong(size->Clone());
+    wrong->SetValueId(state->GetSoup()->Find(L"Tray1"));
+    ASSERT_TRUE(wrong->GetValueId().IsValid());
+    values.Set(wrong.get());
+    ASSERT_TRUE(state->SetOptionByText(&values, L"*QVDuplex", L"TopTop"));
+    std::vector<uint8_t> block = PrivateBlock(values);
+
+    KVCache loaded = Defaults();
+    DevmodeSet set;
+    set.privateBlock = block.data();
+    ASSERT_TRUE(state->LoadPrivateDevmode(settings, set, &loaded));
+    EXPECT_EQ(Option(loaded, L"*QVPrintSize"), L"SameAsPageSize") << "falls back to the default";
+    EXPECT_EQ(Option(loaded, L"*QVDuplex"), L"TopTop") << "sound values are taken";
+}
+
+TEST_F(DrvStateTest, StepsRefuseMissingArguments) {
+    DevmodeSet none;
+    KVCache cache = Defaults();
+    EXPECT_FALSE(state->LoadPrivateDevmode(settings, none, &cache));
+    EXPECT_FALSE(state->SavePrivateDevmode(settings, none, &cache));
+    EXPECT_FALSE(state->LoadPublicDevmode(settings, nullptr, &cache));
+    EXPECT_FALSE(state->LoadPrinterSettings(settings, printer.Handle(), nullptr));
+    EXPECT_FALSE(state->UpdateValues(nullptr));
+    CBaseDrvState invalid(nullptr);
+    EXPECT_FALSE(invalid.IsValid());
+    EXPECT_EQ(invalid.BuildCoreOptions(&cache, nullptr, 0), 0u);
+    EXPECT_EQ(GetPrinterClientId(nullptr, false), nullptr);
+}
+
+}  // namespace

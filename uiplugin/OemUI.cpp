@@ -1,0 +1,221 @@
+// Quenta's class factory and UI plug-in object.
+#include "uiplugin/OemUI.h"
+
+#include <new>
+
+#include "storage/CfgSettingsManager.h"
+#include "storage/Devmode.h"
+#include "uiplugin/GeneralInfo.h"
+#include "uiplugin/QuentaModule.h"
+
+namespace {
+constexpr DWORD kPluginVersion = 1;
+
+// True when the file can be opened for reading. The compiled settings of a PPD that cannot
+// be read answer like those of a PPD without private keys, which would turn a broken
+// printer into one whose private block silently vanishes.
+bool CanReadFile(const wchar_t* path) noexcept
+{
+    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    CloseHandle(file);
+    return true;
+}
+}  // namespace
+
+// --- IOemCF ---------------------------------------------------------------------------
+
+HRESULT STDMETHODCALLTYPE IOemCF::QueryInterface(REFIID riid, void** object) noexcept
+{
+    if (!object) return E_POINTER;
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IClassFactory)) {
+        *object = static_cast<IClassFactory*>(this);
+        AddRef();
+        return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+}
+
+ULONG STDMETHODCALLTYPE IOemCF::AddRef() noexcept { return static_cast<ULONG>(InterlockedIncrement(&m_refCount)); }
+
+ULONG STDMETHODCALLTYPE IOemCF::Release() noexcept
+{
+    LONG count = InterlockedDecrement(&m_refCount);
+    if (count == 0) delete this;
+    return static_cast<ULONG>(count);
+}
+
+HRESULT STDMETHODCALLTYPE IOemCF::CreateInstance(IUnknown* outer, REFIID riid, void** object) noexcept
+{
+    if (!object) return E_POINTER;
+    if (outer) {
+        *object = nullptr;
+        return CLASS_E_NOAGGREGATION;
+    }
+    IOemUI* plugin = new (std::nothrow) IOemUI();
+    if (!plugin) {
+        *object = nullptr;
+        return E_OUTOFMEMORY;
+    }
+    HRESULT hr = plugin->QueryInterface(riid, object);
+    plugin->Release();  // the caller's reference, if any, is the only one left
+    return hr;
+}
+
+HRESULT STDMETHODCALLTYPE IOemCF::LockServer(BOOL lock) noexcept
+{
+    ChangeQuentaLockCount(lock != FALSE);
+    return S_OK;
+}
+
+// --- IOemUI ---------------------------------------------------------------------------
+
+IOemUI::~IOemUI()
+{
+    if (m_core) m_core->Release();
+    m_core = nullptr;
+}
+
+HRESULT STDMETHODCALLTYPE IOemUI::QueryInterface(REFIID riid, void** object) noexcept
+{
+    if (!object) return E_POINTER;
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IPrintOemUI2) || IsEqualIID(riid, IID_IPrintOemUI)) {
+        *object = static_cast<IPrintOemUI2*>(this);
+        AddRef();
+        return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+}
+
+ULONG STDMETHODCALLTYPE IOemUI::AddRef() noexcept { return static_cast<ULONG>(InterlockedIncrement(&m_refCount)); }
+
+ULONG STDMETHODCALLTYPE IOemUI::Release() noexcept
+{
+    LONG count = InterlockedDecrement(&m_refCount);
+    if (count == 0) delete this;
+    return static_cast<ULONG>(count);
+}
+
+HRESULT STDMETHODCALLTYPE IOemUI::GetInfo(DWORD mode, PVOID buffer, DWORD size, PDWORD needed) noexcept
+{
+    if ((mode != OEMGI_GETSIGNATURE && mode != OEMGI_GETVERSION && mode != OEMGI_GETPUBLISHERINFO) || !needed) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return E_FAIL;
+    }
+    if (!buffer || size < sizeof(DWORD)) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return E_FAIL;
+    }
+    if (mode == OEMGI_GETPUBLISHERINFO) {
+        SetLastError(ERROR_NOT_SUPPORTED);
+        *needed = 0;
+        return E_FAIL;
+    }
+    const DWORD answer = mode == OEMGI_GETSIGNATURE ? kDevmodeSignature : kPluginVersion;
+    CopyMemory(buffer, &answer, sizeof(answer));  // the buffer need not be aligned
+    *needed = sizeof(answer);
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE IOemUI::DevMode(DWORD mode, POEMDMPARAM request) noexcept
+{
+    // Nothing may read a record that is not there.
+    if (!request) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return E_FAIL;
+    }
+    try {
+        DevmodeInfo<IPrintCoreUI2> info(request->hPrinter, m_core, request);
+        const wchar_t* ppdPath = info.GetDataFile();
+        if (!ppdPath || !CanReadFile(ppdPath)) return E_FAIL;
+        // Declared after the context, so the settings go back after the context is gone.
+        CfgSettingsHold settings(ppdPath);
+        if (!settings.Get()) return E_FAIL;
+        return ProcessOemDevmodeRequest(mode, request, settings.Get());
+    } catch (...) {
+        return E_FAIL;
+    }
+}
+
+HRESULT STDMETHODCALLTYPE IOemUI::PublishDriverInterface(IUnknown* unknown) noexcept
+{
+    if (m_core) return S_OK;
+    if (!unknown) return E_INVALIDARG;
+    void* core = nullptr;
+    HRESULT hr = unknown->QueryInterface(IID_IPrintCoreUI2, &core);
+    if (FAILED(hr)) {
+        m_core = nullptr;
+        return hr;
+    }
+    m_core = static_cast<IPrintCoreUI2*>(core);
+    return m_core ? hr : E_NOINTERFACE;
+}
+
+HRESULT STDMETHODCALLTYPE IOemUI::CommonUIProp(DWORD, POEMCUIPPARAM) noexcept { return E_NOTIMPL; }
+
+// The property-sheet handlers join here when the sheets are built.
+HRESULT STDMETHODCALLTYPE IOemUI::DocumentPropertySheets(PPROPSHEETUI_INFO, LPARAM) noexcept { return E_NOTIMPL; }
+
+HRESULT STDMETHODCALLTYPE IOemUI::DevicePropertySheets(PPROPSHEETUI_INFO, LPARAM) noexcept { return E_NOTIMPL; }
+
+HRESULT STDMETHODCALLTYPE IOemUI::DevQueryPrintEx(POEMUIOBJ, PDEVQUERYPRINT_INFO, PDEVMODEW, PVOID) noexcept
+{
+    return E_NOTIMPL;
+}
+
+HRESULT STDMETHODCALLTYPE IOemUI::DeviceCapabilities(POEMUIOBJ, HANDLE, PWSTR, WORD, PVOID, PDEVMODEW, PVOID, DWORD,
+                                                     DWORD*) noexcept
+{
+    return E_NOTIMPL;
+}
+
+HRESULT STDMETHODCALLTYPE IOemUI::UpgradePrinter(DWORD, PBYTE) noexcept { return E_NOTIMPL; }
+
+// The printer- and driver-event handlers join here when they are built.
+HRESULT STDMETHODCALLTYPE IOemUI::PrinterEvent(PWSTR, INT, DWORD, LPARAM) noexcept { return E_NOTIMPL; }
+
+HRESULT STDMETHODCALLTYPE IOemUI::DriverEvent(DWORD, DWORD, LPBYTE, LPARAM) noexcept { return E_NOTIMPL; }
+
+HRESULT STDMETHODCALLTYPE IOemUI::QueryColorProfile(HANDLE, POEMUIOBJ, PDEVMODEW, PVOID, ULONG, VOID*, ULONG*,
+                                                    FLONG*) noexcept
+{
+    return E_NOTIMPL;
+}
+
+HRESULT STDMETHODCALLTYPE IOemUI::FontInstallerDlgProc(HWND, UINT, WPARAM, LPARAM) noexcept { return E_NOTIMPL; }
+
+HRESULT STDMETHODCALLTYPE IOemUI::UpdateExternalFonts(HANDLE, HANDLE, PWSTR) noexcept { return E_NOTIMPL; }
+
+HRESULT STDMETHODCALLTYPE IOemUI::QueryJobAttributes(HANDLE, PDEVMODEW, DWORD, LPBYTE) noexcept { return E_NOTIMPL; }
+
+HRESULT STDMETHODCALLTYPE IOemUI::HideStandardUI(DWORD mode) noexcept
+{
+    // Quenta's own pages replace the core driver's in both sheets.
+    return (mode == OEMCUIP_DOCPROP || mode == OEMCUIP_PRNPROP) ? S_OK : E_NOTIMPL;
+}
+
+HRESULT STDMETHODCALLTYPE IOemUI::DocumentEvent(HANDLE, HDC, INT, ULONG, PVOID, ULONG, PVOID, INT*) noexcept
+{
+    return E_NOTIMPL;
+}
+
+// --- exports --------------------------------------------------------------------------
+
+HRESULT QuentaGetClassObject(REFCLSID clsid, REFIID riid, void** object) noexcept
+{
+    if (!object) return E_POINTER;
+    if (!IsEqualCLSID(clsid, CLSID_OEMUI)) return CLASS_E_CLASSNOTAVAILABLE;
+    IOemCF* factory = new (std::nothrow) IOemCF();
+    if (!factory) {
+        *object = nullptr;
+        return E_OUTOFMEMORY;
+    }
+    HRESULT hr = factory->QueryInterface(riid, object);
+    factory->Release();
+    return hr;
+}
+
+HRESULT QuentaCanUnloadNow() noexcept { return GetQuentaLockCount() != 0 ? S_FALSE : S_OK; }
