@@ -13,7 +13,7 @@ function(tolva_windows_path out unix_path)
 endfunction()
 
 # Adds every folder below DIR that has a CMakeLists.txt (looking deeper only where one has none), so
-# that each subsystem owns its own folders, e.g. tests/ppd and tests/modules/lan.
+# that each subsystem owns its own folders, e.g. tests/ppd and tests/standins/lan.
 function(tolva_add_children dir)
   file(GLOB _children LIST_DIRECTORIES true RELATIVE "${CMAKE_SOURCE_DIR}/${dir}" "${CMAKE_SOURCE_DIR}/${dir}/*")
   list(SORT _children)

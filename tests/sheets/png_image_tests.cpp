@@ -78,7 +78,7 @@ struct DecodeCase {
     std::function<Bgra(int x, int y)> expected;
 };
 
-// The formulas the fixture generator used (tests/modules/pngres/make_fixtures.py).
+// The formulas the fixture generator used (tests/standins/pngres/make_fixtures.py).
 const int kPalette[6][3] = {{0, 255, 0}, {40, 215, 7}, {80, 175, 14}, {120, 135, 21}, {160, 95, 28}, {200, 55, 35}};
 
 const DecodeCase kDecodeCases[] = {

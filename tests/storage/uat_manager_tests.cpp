@@ -11,7 +11,7 @@
 #include <string>
 
 #include "TestModulesDir.h"
-#include "tests/modules/ModuleCallLog.h"
+#include "tests/standins/ModuleCallLog.h"
 #include "foundation/StrUtil.h"
 #include "storage/UATManager.h"
 
