@@ -8,6 +8,8 @@
 #include <mutex>
 #include <string>
 
+#include "tests/standins/StandInCallLog.h"
+
 namespace {
 
 // The module's own copy of the picture-layer layout (a maker builds against its own header).
@@ -24,14 +26,11 @@ struct ModuleRecord {
 };
 static_assert(sizeof(void*) != 8 || sizeof(ModuleRecord) == 560, "record layout");
 
-std::mutex g_lock;
-std::string g_log;
+StandInCallLog g_log;
 
 void Log(const std::string& line)
 {
-    std::lock_guard<std::mutex> hold(g_lock);
-    g_log += line;
-    g_log += '\n';
+    g_log.Add(line);
 }
 
 std::string Narrow(const wchar_t* text)
@@ -123,16 +122,12 @@ int WINAPI GetEncryptionData()
 // The calls made so far, one line each (valid until the next call into the module).
 const char* TestCallLog()
 {
-    static std::string copy;
-    std::lock_guard<std::mutex> hold(g_lock);
-    copy = g_log;
-    return copy.c_str();
+    return g_log.Snapshot();
 }
 
 void TestResetLog()
 {
-    std::lock_guard<std::mutex> hold(g_lock);
-    g_log.clear();
+    g_log.Clear();
 }
 
 } // extern "C"

@@ -8,17 +8,17 @@
 #include <mutex>
 #include <string>
 
+#include "tests/standins/StandInCallLog.h"
+
 namespace {
 
 std::mutex g_lock;
-std::string g_log;
+StandInCallLog g_log;
 std::string g_keyDirectory;
 
 void Log(const std::string& line)
 {
-    std::lock_guard<std::mutex> hold(g_lock);
-    g_log += line;
-    g_log += '\n';
+    g_log.Add(line);
 }
 
 std::string Text(const char* text)
@@ -104,16 +104,13 @@ void __cdecl AUTH_freeBuffer(char** buffer)
 
 const char* TestCallLog()
 {
-    static std::string copy;
-    std::lock_guard<std::mutex> hold(g_lock);
-    copy = g_log;
-    return copy.c_str();
+    return g_log.Snapshot();
 }
 
 void TestResetLog()
 {
+    g_log.Clear();
     std::lock_guard<std::mutex> hold(g_lock);
-    g_log.clear();
     g_keyDirectory.clear();
 }
 
