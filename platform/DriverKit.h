@@ -183,3 +183,65 @@ struct IPrintOemUI2 : public IPrintOemUI {
     virtual HRESULT STDMETHODCALLTYPE DocumentEvent(HANDLE hPrinter, HDC hdc, INT iEsc, ULONG cbIn, PVOID pvIn,
                                                     ULONG cbOut, PVOID pvOut, INT* piResult) = 0;
 };
+
+// ---------------------------------------------------------------------------------------
+// Rendering plug-in interfaces of the PostScript core driver: IPrintOemCommon >
+// IPrintOemEngine > IPrintOemPS that a plug-in implements, and IPrintOemDriverPS that the
+// core driver hands over. The core driver calls by slot: published vtable order.
+// ---------------------------------------------------------------------------------------
+
+// The graphics-engine structures the plug-in interfaces pass. MinGW-w64's winddi.h cannot be
+// included here (it needs DirectDraw driver headers that are not shipped), so the few
+// published structures are declared here; the larger ones stay opaque until used.
+DECLARE_HANDLE(HSURF);
+typedef LONG_PTR(APIENTRY* PFN)();
+typedef struct _DRVFN {
+    ULONG iFunc;
+    PFN pfn;
+} DRVFN, *PDRVFN;
+typedef struct _DRVENABLEDATA {
+    ULONG iDriverVersion;
+    ULONG c;
+    DRVFN* pdrvfn;
+} DRVENABLEDATA, *PDRVENABLEDATA;
+struct _GDIINFO;
+typedef struct _GDIINFO GDIINFO;
+struct _DEVINFO;
+typedef struct _DEVINFO DEVINFO;
+
+inline constexpr IID IID_IPrintOemPS = {0x688342B5, 0x8E1A, 0x11D1, {0x88, 0x1F, 0x00, 0xC0, 0x4F, 0xB9, 0x61, 0xEC}};
+inline constexpr IID IID_IPrintOemDriverPS = {0xD90060C7, 0x8E1A, 0x11D1, {0x88, 0x1F, 0x00, 0xC0, 0x4F, 0xB9, 0x61, 0xEC}};
+
+// The core driver's per-device-context object; its layout joins with the first user of its
+// members. The plug-in's own PDEV is opaque to the core driver.
+struct _DEVOBJ;
+typedef struct _DEVOBJ* PDEVOBJ;
+typedef PVOID PDEVOEM;
+
+// The graphics-engine methods shared by the rendering plug-ins of both core drivers.
+struct IPrintOemEngine : public IPrintOemCommon {
+    virtual HRESULT STDMETHODCALLTYPE EnableDriver(DWORD DriverVersion, DWORD cbSize, PDRVENABLEDATA pded) = 0;
+    virtual HRESULT STDMETHODCALLTYPE DisableDriver() = 0;
+    virtual HRESULT STDMETHODCALLTYPE EnablePDEV(PDEVOBJ pdevobj, PWSTR pPrinterName, ULONG cPatterns,
+                                                 HSURF* phsurfPatterns, ULONG cjGdiInfo, GDIINFO* pGdiInfo,
+                                                 ULONG cjDevInfo, DEVINFO* pDevInfo, DRVENABLEDATA* pded,
+                                                 PDEVOEM* pDevOem) = 0;
+    virtual HRESULT STDMETHODCALLTYPE DisablePDEV(PDEVOBJ pdevobj) = 0;
+    virtual HRESULT STDMETHODCALLTYPE ResetPDEV(PDEVOBJ pdevobjOld, PDEVOBJ pdevobjNew) = 0;
+};
+
+// A rendering plug-in of the PostScript core driver.
+struct IPrintOemPS : public IPrintOemEngine {
+    virtual HRESULT STDMETHODCALLTYPE PublishDriverInterface(IUnknown* pIUnknown) = 0;
+    virtual HRESULT STDMETHODCALLTYPE Command(PDEVOBJ pdevobj, DWORD dwIndex, PVOID pData, DWORD cbSize,
+                                             DWORD* pdwResult) = 0;
+};
+
+// The PostScript core driver's services to a rendering plug-in.
+struct IPrintOemDriverPS : public IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE DrvGetDriverSetting(PVOID pdriverobj, PCSTR Feature, PVOID pOutput,
+                                                          DWORD cbSize, PDWORD pcbNeeded,
+                                                          PDWORD pdwOptionsReturned) = 0;
+    virtual HRESULT STDMETHODCALLTYPE DrvWriteSpoolBuf(PDEVOBJ pdevobj, PVOID pBuffer, DWORD cbSize,
+                                                       DWORD* pdwResult) = 0;
+};

@@ -1,0 +1,203 @@
+// Rindle's class factory and rendering plug-in object.
+#include "render/OemPS.h"
+
+#include <new>
+
+#include "storage/CfgSettingsManager.h"
+#include "storage/Devmode.h"
+#include "uiplugin/GeneralInfo.h"
+#include "render/RindleModule.h"
+
+namespace {
+constexpr DWORD kPluginVersion = 1;
+
+// True when the file can be opened for reading: the settings of an unreadable PPD would
+// answer like those of a PPD without private keys and drop the private block silently.
+bool CanReadFile(const wchar_t* path) noexcept
+{
+    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    CloseHandle(file);
+    return true;
+}
+}  // namespace
+
+// --- RindleClassFactory ---------------------------------------------------------------
+
+HRESULT STDMETHODCALLTYPE RindleClassFactory::QueryInterface(REFIID riid, void** object) noexcept
+{
+    if (!object) return E_POINTER;
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IClassFactory)) {
+        *object = static_cast<IClassFactory*>(this);
+        AddRef();
+        return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+}
+
+ULONG STDMETHODCALLTYPE RindleClassFactory::AddRef() noexcept
+{
+    return static_cast<ULONG>(InterlockedIncrement(&m_refCount));
+}
+
+ULONG STDMETHODCALLTYPE RindleClassFactory::Release() noexcept
+{
+    LONG count = InterlockedDecrement(&m_refCount);
+    if (count == 0) delete this;
+    return static_cast<ULONG>(count);
+}
+
+HRESULT STDMETHODCALLTYPE RindleClassFactory::CreateInstance(IUnknown* outer, REFIID riid, void** object) noexcept
+{
+    if (!object) return E_POINTER;
+    if (outer) {
+        *object = nullptr;
+        return CLASS_E_NOAGGREGATION;
+    }
+    IVyrPS* plugin = new (std::nothrow) IVyrPS();
+    if (!plugin) {
+        *object = nullptr;
+        return E_OUTOFMEMORY;
+    }
+    HRESULT hr = plugin->QueryInterface(riid, object);
+    plugin->Release();  // the caller's reference, if any, is the only one left
+    return hr;
+}
+
+HRESULT STDMETHODCALLTYPE RindleClassFactory::LockServer(BOOL lock) noexcept
+{
+    ChangeRindleLockCount(lock != FALSE);
+    return S_OK;
+}
+
+// --- IVyrPS ---------------------------------------------------------------------------
+
+IVyrPS::~IVyrPS()
+{
+    if (m_driver) m_driver->Release();
+    m_driver = nullptr;
+}
+
+HRESULT STDMETHODCALLTYPE IVyrPS::QueryInterface(REFIID riid, void** object) noexcept
+{
+    if (!object) return E_POINTER;
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IPrintOemPS)) {
+        *object = static_cast<IPrintOemPS*>(this);
+        AddRef();
+        return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+}
+
+ULONG STDMETHODCALLTYPE IVyrPS::AddRef() noexcept { return static_cast<ULONG>(InterlockedIncrement(&m_refCount)); }
+
+ULONG STDMETHODCALLTYPE IVyrPS::Release() noexcept
+{
+    LONG count = InterlockedDecrement(&m_refCount);
+    if (count == 0) delete this;
+    return static_cast<ULONG>(count);
+}
+
+HRESULT STDMETHODCALLTYPE IVyrPS::GetInfo(DWORD mode, PVOID buffer, DWORD size, PDWORD needed) noexcept
+{
+    if ((mode != OEMGI_GETSIGNATURE && mode != OEMGI_GETVERSION && mode != OEMGI_GETPUBLISHERINFO) || !needed) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return E_FAIL;
+    }
+    if (!buffer || size < sizeof(DWORD)) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return E_FAIL;
+    }
+    if (mode == OEMGI_GETPUBLISHERINFO) {
+        SetLastError(ERROR_NOT_SUPPORTED);
+        *needed = 0;
+        return E_FAIL;
+    }
+    const DWORD answer = mode == OEMGI_GETSIGNATURE ? kDevmodeSignature : kPluginVersion;
+    CopyMemory(buffer, &answer, sizeof(answer));  // the buffer need not be aligned
+    *needed = sizeof(answer);
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE IVyrPS::DevMode(DWORD mode, POEMDMPARAM request) noexcept
+{
+    // Nothing may read a record that is not there.
+    if (!request) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return E_FAIL;
+    }
+    try {
+        DevmodeInfo<IPrintOemDriverPS> info(request->hPrinter, m_driver, request);
+        const wchar_t* ppdPath = info.GetDataFile();
+        if (!ppdPath || !CanReadFile(ppdPath)) return E_FAIL;
+        // Declared after the context, so the settings go back after the context is gone.
+        CfgSettingsHold settings(ppdPath);
+        if (!settings.Get()) return E_FAIL;
+        return ProcessOemDevmodeRequest(mode, request, settings.Get());
+    } catch (...) {
+        return E_FAIL;
+    }
+}
+
+// The hook table and the per-device state join here in the next step.
+HRESULT STDMETHODCALLTYPE IVyrPS::EnableDriver(DWORD, DWORD, PDRVENABLEDATA) noexcept { return E_NOTIMPL; }
+
+HRESULT STDMETHODCALLTYPE IVyrPS::DisableDriver() noexcept
+{
+    if (m_driver) m_driver->Release();
+    m_driver = nullptr;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE IVyrPS::EnablePDEV(PDEVOBJ, PWSTR, ULONG, HSURF*, ULONG, GDIINFO*, ULONG, DEVINFO*,
+                                             DRVENABLEDATA*, PDEVOEM* pdev) noexcept
+{
+    if (pdev) *pdev = nullptr;
+    return E_NOTIMPL;
+}
+
+HRESULT STDMETHODCALLTYPE IVyrPS::DisablePDEV(PDEVOBJ) noexcept { return E_NOTIMPL; }
+
+HRESULT STDMETHODCALLTYPE IVyrPS::ResetPDEV(PDEVOBJ, PDEVOBJ) noexcept { return E_NOTIMPL; }
+
+HRESULT STDMETHODCALLTYPE IVyrPS::PublishDriverInterface(IUnknown* unknown) noexcept
+{
+    if (m_driver) return S_OK;
+    if (!unknown) return E_INVALIDARG;
+    void* driver = nullptr;
+    HRESULT hr = unknown->QueryInterface(IID_IPrintOemDriverPS, &driver);
+    if (FAILED(hr)) {
+        m_driver = nullptr;
+        return hr;
+    }
+    m_driver = static_cast<IPrintOemDriverPS*>(driver);
+    return m_driver ? hr : E_NOINTERFACE;
+}
+
+// The injection handlers join here with the command processor.
+HRESULT STDMETHODCALLTYPE IVyrPS::Command(PDEVOBJ, DWORD, PVOID, DWORD, DWORD* result) noexcept
+{
+    if (result) *result = ERROR_NOT_SUPPORTED;
+    return E_NOTIMPL;
+}
+
+// --- exports --------------------------------------------------------------------------
+
+HRESULT RindleGetClassObject(REFCLSID clsid, REFIID riid, void** object) noexcept
+{
+    if (!object) return E_POINTER;
+    if (!IsEqualCLSID(clsid, CLSID_OEMRENDER)) return CLASS_E_CLASSNOTAVAILABLE;
+    RindleClassFactory* factory = new (std::nothrow) RindleClassFactory();
+    if (!factory) {
+        *object = nullptr;
+        return E_OUTOFMEMORY;
+    }
+    HRESULT hr = factory->QueryInterface(riid, object);
+    factory->Release();
+    return hr;
+}
+
+HRESULT RindleCanUnloadNow() noexcept { return GetRindleLockCount() != 0 ? S_FALSE : S_OK; }
