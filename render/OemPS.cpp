@@ -3,25 +3,8 @@
 
 #include <new>
 
-#include "storage/CfgSettingsManager.h"
-#include "storage/Devmode.h"
 #include "uiplugin/GeneralInfo.h"
 #include "render/RindleModule.h"
-
-namespace {
-constexpr DWORD kPluginVersion = 1;
-
-// True when the file can be opened for reading: the settings of an unreadable PPD would
-// answer like those of a PPD without private keys and drop the private block silently.
-bool CanReadFile(const wchar_t* path) noexcept
-{
-    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    CloseHandle(file);
-    return true;
-}
-}  // namespace
 
 // --- RindleClassFactory ---------------------------------------------------------------
 
@@ -103,43 +86,12 @@ ULONG STDMETHODCALLTYPE IVyrPS::Release() noexcept
 
 HRESULT STDMETHODCALLTYPE IVyrPS::GetInfo(DWORD mode, PVOID buffer, DWORD size, PDWORD needed) noexcept
 {
-    if ((mode != OEMGI_GETSIGNATURE && mode != OEMGI_GETVERSION && mode != OEMGI_GETPUBLISHERINFO) || !needed) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return E_FAIL;
-    }
-    if (!buffer || size < sizeof(DWORD)) {
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return E_FAIL;
-    }
-    if (mode == OEMGI_GETPUBLISHERINFO) {
-        SetLastError(ERROR_NOT_SUPPORTED);
-        *needed = 0;
-        return E_FAIL;
-    }
-    const DWORD answer = mode == OEMGI_GETSIGNATURE ? kDevmodeSignature : kPluginVersion;
-    CopyMemory(buffer, &answer, sizeof(answer));  // the buffer need not be aligned
-    *needed = sizeof(answer);
-    return S_OK;
+    return AnswerPluginGetInfo(mode, buffer, size, needed);
 }
 
 HRESULT STDMETHODCALLTYPE IVyrPS::DevMode(DWORD mode, POEMDMPARAM request) noexcept
 {
-    // Nothing may read a record that is not there.
-    if (!request) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return E_FAIL;
-    }
-    try {
-        DevmodeInfo<IPrintOemDriverPS> info(request->hPrinter, m_driver, request);
-        const wchar_t* ppdPath = info.GetDataFile();
-        if (!ppdPath || !CanReadFile(ppdPath)) return E_FAIL;
-        // Declared after the context, so the settings go back after the context is gone.
-        CfgSettingsHold settings(ppdPath);
-        if (!settings.Get()) return E_FAIL;
-        return ProcessOemDevmodeRequest(mode, request, settings.Get());
-    } catch (...) {
-        return E_FAIL;
-    }
+    return AnswerPluginDevMode(mode, request, m_driver);
 }
 
 // The hook table and the per-device state join here in the next step.

@@ -47,3 +47,34 @@ bool ReadPrinterName(HANDLE printer, PrinterName which, wchar_t* buffer, DWORD c
     wmemcpy(buffer, name, length + 1);
     return true;
 }
+
+bool CanReadFile(const wchar_t* path) noexcept
+{
+    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    CloseHandle(file);
+    return true;
+}
+
+HRESULT AnswerPluginGetInfo(DWORD mode, PVOID buffer, DWORD size, PDWORD needed) noexcept
+{
+    constexpr DWORD kPluginVersion = 1;
+    if ((mode != OEMGI_GETSIGNATURE && mode != OEMGI_GETVERSION && mode != OEMGI_GETPUBLISHERINFO) || !needed) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return E_FAIL;
+    }
+    if (!buffer || size < sizeof(DWORD)) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return E_FAIL;
+    }
+    if (mode == OEMGI_GETPUBLISHERINFO) {
+        SetLastError(ERROR_NOT_SUPPORTED);
+        *needed = 0;
+        return E_FAIL;
+    }
+    const DWORD answer = mode == OEMGI_GETSIGNATURE ? kDevmodeSignature : kPluginVersion;
+    CopyMemory(buffer, &answer, sizeof(answer));  // the buffer need not be aligned
+    *needed = sizeof(answer);
+    return S_OK;
+}

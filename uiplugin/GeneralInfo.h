@@ -7,6 +7,8 @@
 #include <windows.h>
 
 #include "platform/DriverKit.h"
+#include "storage/CfgSettingsManager.h"
+#include "storage/Devmode.h"
 #include "uiplugin/QuentaModule.h"
 
 constexpr DWORD kInfoNameChars = 260;
@@ -68,3 +70,35 @@ public:
 private:
     POEMDMPARAM m_request;
 };
+
+// True when the file can be opened for reading. The compiled settings of a PPD that cannot be
+// read answer like those of a PPD without private keys, which would turn a broken printer into
+// one whose private block silently vanishes.
+bool CanReadFile(const wchar_t* path) noexcept;
+
+// Both plug-ins' IPrintOemCommon::GetInfo: the private block's signature and the plug-in
+// version; other requests are refused with the last error set.
+HRESULT AnswerPluginGetInfo(DWORD mode, PVOID buffer, DWORD size, PDWORD needed) noexcept;
+
+// Both plug-ins' IPrintOemCommon::DevMode: the request answered from the compiled settings of
+// the printer's PPD, reached through the core driver's helper interface Core.
+template <class Core>
+HRESULT AnswerPluginDevMode(DWORD mode, POEMDMPARAM request, Core* core) noexcept
+{
+    // Nothing may read a record that is not there.
+    if (!request) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return E_FAIL;
+    }
+    try {
+        DevmodeInfo<Core> info(request->hPrinter, core, request);
+        const wchar_t* ppdPath = info.GetDataFile();
+        if (!ppdPath || !CanReadFile(ppdPath)) return E_FAIL;
+        // Declared after the context, so the settings go back after the context is gone.
+        CfgSettingsHold settings(ppdPath);
+        if (!settings.Get()) return E_FAIL;
+        return ProcessOemDevmodeRequest(mode, request, settings.Get());
+    } catch (...) {
+        return E_FAIL;
+    }
+}
