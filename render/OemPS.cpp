@@ -1,59 +1,10 @@
-// Rindle's class factory and rendering plug-in object.
+// Rindle's rendering plug-in object IVyrPS (its class factory is the shared plug-in factory).
 #include "render/OemPS.h"
 
 #include <new>
 
 #include "uiplugin/GeneralInfo.h"
 #include "render/RindleModule.h"
-
-// --- RindleClassFactory ---------------------------------------------------------------
-
-HRESULT STDMETHODCALLTYPE RindleClassFactory::QueryInterface(REFIID riid, void** object) noexcept
-{
-    if (!object) return E_POINTER;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IClassFactory)) {
-        *object = static_cast<IClassFactory*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-}
-
-ULONG STDMETHODCALLTYPE RindleClassFactory::AddRef() noexcept
-{
-    return static_cast<ULONG>(InterlockedIncrement(&m_refCount));
-}
-
-ULONG STDMETHODCALLTYPE RindleClassFactory::Release() noexcept
-{
-    LONG count = InterlockedDecrement(&m_refCount);
-    if (count == 0) delete this;
-    return static_cast<ULONG>(count);
-}
-
-HRESULT STDMETHODCALLTYPE RindleClassFactory::CreateInstance(IUnknown* outer, REFIID riid, void** object) noexcept
-{
-    if (!object) return E_POINTER;
-    if (outer) {
-        *object = nullptr;
-        return CLASS_E_NOAGGREGATION;
-    }
-    IVyrPS* plugin = new (std::nothrow) IVyrPS();
-    if (!plugin) {
-        *object = nullptr;
-        return E_OUTOFMEMORY;
-    }
-    HRESULT hr = plugin->QueryInterface(riid, object);
-    plugin->Release();  // the caller's reference, if any, is the only one left
-    return hr;
-}
-
-HRESULT STDMETHODCALLTYPE RindleClassFactory::LockServer(BOOL lock) noexcept
-{
-    ChangeRindleLockCount(lock != FALSE);
-    return S_OK;
-}
 
 // --- IVyrPS ---------------------------------------------------------------------------
 

@@ -5,24 +5,8 @@
 #include <windows.h>
 
 #include "platform/DriverKit.h"
-
-// The factory deletes itself in Release; its table is IClassFactory's alone.
-class RindleClassFactory final : public IClassFactory {
-public:
-    RindleClassFactory() noexcept = default;
-    ~RindleClassFactory() = default;
-    RindleClassFactory(const RindleClassFactory&) = delete;
-    RindleClassFactory& operator=(const RindleClassFactory&) = delete;
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) noexcept override;
-    ULONG STDMETHODCALLTYPE AddRef() noexcept override;
-    ULONG STDMETHODCALLTYPE Release() noexcept override;
-    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** object) noexcept override;
-    HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) noexcept override;
-
-private:
-    volatile LONG m_refCount = 1;
-};
+#include "render/RindleModule.h"
+#include "uiplugin/PluginClassFactory.h"
 
 class IVyrPS : public IPrintOemPS {
 public:
@@ -62,3 +46,5 @@ private:
 // The bodies of the module's exports.
 HRESULT RindleGetClassObject(REFCLSID clsid, REFIID riid, void** object) noexcept;
 HRESULT RindleCanUnloadNow() noexcept;
+
+using RindleClassFactory = PluginClassFactory<IVyrPS, ChangeRindleLockCount>;

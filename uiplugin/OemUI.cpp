@@ -1,56 +1,10 @@
-// Quenta's class factory and UI plug-in object.
+// Quenta's UI plug-in object IOemUI (its class factory IOemCF is the shared plug-in factory).
 #include "uiplugin/OemUI.h"
 
 #include <new>
 
 #include "uiplugin/GeneralInfo.h"
 #include "uiplugin/QuentaModule.h"
-
-// --- IOemCF ---------------------------------------------------------------------------
-
-HRESULT STDMETHODCALLTYPE IOemCF::QueryInterface(REFIID riid, void** object) noexcept
-{
-    if (!object) return E_POINTER;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IClassFactory)) {
-        *object = static_cast<IClassFactory*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-}
-
-ULONG STDMETHODCALLTYPE IOemCF::AddRef() noexcept { return static_cast<ULONG>(InterlockedIncrement(&m_refCount)); }
-
-ULONG STDMETHODCALLTYPE IOemCF::Release() noexcept
-{
-    LONG count = InterlockedDecrement(&m_refCount);
-    if (count == 0) delete this;
-    return static_cast<ULONG>(count);
-}
-
-HRESULT STDMETHODCALLTYPE IOemCF::CreateInstance(IUnknown* outer, REFIID riid, void** object) noexcept
-{
-    if (!object) return E_POINTER;
-    if (outer) {
-        *object = nullptr;
-        return CLASS_E_NOAGGREGATION;
-    }
-    IOemUI* plugin = new (std::nothrow) IOemUI();
-    if (!plugin) {
-        *object = nullptr;
-        return E_OUTOFMEMORY;
-    }
-    HRESULT hr = plugin->QueryInterface(riid, object);
-    plugin->Release();  // the caller's reference, if any, is the only one left
-    return hr;
-}
-
-HRESULT STDMETHODCALLTYPE IOemCF::LockServer(BOOL lock) noexcept
-{
-    ChangeQuentaLockCount(lock != FALSE);
-    return S_OK;
-}
 
 // --- IOemUI ---------------------------------------------------------------------------
 

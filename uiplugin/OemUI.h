@@ -5,24 +5,8 @@
 #include <windows.h>
 
 #include "platform/DriverKit.h"
-
-// The factory deletes itself in Release; its table is IClassFactory's alone.
-class IOemCF final : public IClassFactory {
-public:
-    IOemCF() noexcept = default;
-    ~IOemCF() = default;
-    IOemCF(const IOemCF&) = delete;
-    IOemCF& operator=(const IOemCF&) = delete;
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) noexcept override;
-    ULONG STDMETHODCALLTYPE AddRef() noexcept override;
-    ULONG STDMETHODCALLTYPE Release() noexcept override;
-    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** object) noexcept override;
-    HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) noexcept override;
-
-private:
-    volatile LONG m_refCount = 1;
-};
+#include "uiplugin/QuentaModule.h"
+#include "uiplugin/PluginClassFactory.h"
 
 class IOemUI : public IPrintOemUI2 {
 public:
@@ -77,3 +61,5 @@ private:
 // The bodies of the module's exports.
 HRESULT QuentaGetClassObject(REFCLSID clsid, REFIID riid, void** object) noexcept;
 HRESULT QuentaCanUnloadNow() noexcept;
+
+using IOemCF = PluginClassFactory<IOemUI, ChangeQuentaLockCount>;
