@@ -191,9 +191,12 @@ struct IPrintOemUI2 : public IPrintOemUI {
 // ---------------------------------------------------------------------------------------
 
 // The graphics-engine structures the plug-in interfaces pass. MinGW-w64's winddi.h cannot be
-// included here (it needs DirectDraw driver headers that are not shipped), so the few
-// published structures are declared here; the larger ones stay opaque until used.
+// included here (it needs DirectDraw driver headers that are not shipped), so the published
+// structures a rendering plug-in touches are declared here; the others stay opaque.
 DECLARE_HANDLE(HSURF);
+DECLARE_HANDLE(DHSURF);
+DECLARE_HANDLE(DHPDEV);
+DECLARE_HANDLE(HDEV);
 typedef LONG_PTR(APIENTRY* PFN)();
 typedef struct _DRVFN {
     ULONG iFunc;
@@ -206,17 +209,183 @@ typedef struct _DRVENABLEDATA {
 } DRVENABLEDATA, *PDRVENABLEDATA;
 struct _GDIINFO;
 typedef struct _GDIINFO GDIINFO;
-struct _DEVINFO;
-typedef struct _DEVINFO DEVINFO;
+
+// The device capabilities the engine asks of a driver; a plug-in may add flags.
+typedef struct _DEVINFO {
+    FLONG flGraphicsCaps;
+    LOGFONTW lfDefaultFont;
+    LOGFONTW lfAnsiVarFont;
+    LOGFONTW lfAnsiFixFont;
+    ULONG cFonts;
+    ULONG iDitherFormat;
+    USHORT cxDither;
+    USHORT cyDither;
+    HPALETTE hpalDefault;
+    FLONG flGraphicsCaps2;
+} DEVINFO, *PDEVINFO;
+#ifndef GCAPS_DONTJOURNAL
+#define GCAPS_DONTJOURNAL 0x00002000
+#endif
+
+// A drawing surface; dhpdev is the PDEV of the driver that owns it, for the PostScript core
+// driver a pointer to its DEVOBJ.
+typedef struct _SURFOBJ {
+    DHSURF dhsurf;
+    HSURF hsurf;
+    DHPDEV dhpdev;
+    HDEV hdev;
+    SIZEL sizlBitmap;
+    ULONG cjBits;
+    PVOID pvBits;
+    PVOID pvScan0;
+    LONG lDelta;
+    ULONG iUniq;
+    ULONG iBitmapFormat;
+    USHORT iType;
+    USHORT fjBitmap;
+} SURFOBJ;
+
+// Engine objects a rendering plug-in only passes on.
+typedef struct _CLIPOBJ CLIPOBJ;
+typedef struct _XLATEOBJ XLATEOBJ;
+typedef struct _BRUSHOBJ BRUSHOBJ;
+typedef struct _BLENDOBJ BLENDOBJ;
+typedef struct _STROBJ STROBJ;
+typedef struct _FONTOBJ FONTOBJ;
+typedef struct _PATHOBJ PATHOBJ;
+typedef struct _XFORMOBJ XFORMOBJ;
+typedef struct _LINEATTRS LINEATTRS;
+typedef struct _GLYPHDATA GLYPHDATA;
+typedef struct _IFIMETRICS IFIMETRICS;
+typedef IFIMETRICS* PIFIMETRICS;
+typedef struct _POINTFIX {
+    LONG x;
+    LONG y;
+} POINTFIX;
+typedef ULONG ROP4;
+typedef ULONG MIX;
+typedef ULONG HGLYPH;
+
+// The graphics-engine entry points (DDI) that a PostScript rendering plug-in may hook, in the
+// order of the plug-in's hook table: X(name, DDI index, result, (parameters), (arguments),
+// the argument that leads to the PDEV: a surface or the driver's PDEV handle).
+#define TOLVA_DDI_HOOKS(X)                                                                                          \
+    X(DrvBitBlt, 18, BOOL,                                                                                          \
+      (SURFOBJ * psoTrg, SURFOBJ * psoSrc, SURFOBJ * psoMask, CLIPOBJ * pco, XLATEOBJ * pxlo, RECTL * prclTrg,      \
+       POINTL * pptlSrc, POINTL * pptlMask, BRUSHOBJ * pbo, POINTL * pptlBrush, ROP4 rop4),                         \
+      (psoTrg, psoSrc, psoMask, pco, pxlo, prclTrg, pptlSrc, pptlMask, pbo, pptlBrush, rop4), psoTrg)               \
+    X(DrvRealizeBrush, 12, BOOL,                                                                                    \
+      (BRUSHOBJ * pbo, SURFOBJ * psoTarget, SURFOBJ * psoPattern, SURFOBJ * psoMask, XLATEOBJ * pxlo,               \
+       ULONG iHatch),                                                                                               \
+      (pbo, psoTarget, psoPattern, psoMask, pxlo, iHatch), psoTarget)                                               \
+    X(DrvCopyBits, 19, BOOL,                                                                                        \
+      (SURFOBJ * psoDest, SURFOBJ * psoSrc, CLIPOBJ * pco, XLATEOBJ * pxlo, RECTL * prclDest, POINTL * pptlSrc),    \
+      (psoDest, psoSrc, pco, pxlo, prclDest, pptlSrc), psoDest)                                                     \
+    X(DrvStretchBlt, 20, BOOL,                                                                                      \
+      (SURFOBJ * psoDest, SURFOBJ * psoSrc, SURFOBJ * psoMask, CLIPOBJ * pco, XLATEOBJ * pxlo,                      \
+       COLORADJUSTMENT * pca, POINTL * pptlHTOrg, RECTL * prclDest, RECTL * prclSrc, POINTL * pptlMask,             \
+       ULONG iMode),                                                                                                \
+      (psoDest, psoSrc, psoMask, pco, pxlo, pca, pptlHTOrg, prclDest, prclSrc, pptlMask, iMode), psoDest)           \
+    X(DrvStretchBltROP, 69, BOOL,                                                                                   \
+      (SURFOBJ * psoDest, SURFOBJ * psoSrc, SURFOBJ * psoMask, CLIPOBJ * pco, XLATEOBJ * pxlo,                      \
+       COLORADJUSTMENT * pca, POINTL * pptlHTOrg, RECTL * prclDest, RECTL * prclSrc, POINTL * pptlMask,             \
+       ULONG iMode, BRUSHOBJ * pbo, DWORD rop4),                                                                    \
+      (psoDest, psoSrc, psoMask, pco, pxlo, pca, pptlHTOrg, prclDest, prclSrc, pptlMask, iMode, pbo, rop4),         \
+      psoDest)                                                                                                      \
+    X(DrvPlgBlt, 70, BOOL,                                                                                          \
+      (SURFOBJ * psoTrg, SURFOBJ * psoSrc, SURFOBJ * psoMsk, CLIPOBJ * pco, XLATEOBJ * pxlo, COLORADJUSTMENT * pca, \
+       POINTL * pptlBrushOrg, POINTFIX * pptfx, RECTL * prcl, POINTL * pptl, ULONG iMode),                          \
+      (psoTrg, psoSrc, psoMsk, pco, pxlo, pca, pptlBrushOrg, pptfx, prcl, pptl, iMode), psoTrg)                     \
+    X(DrvTransparentBlt, 74, BOOL,                                                                                  \
+      (SURFOBJ * psoDst, SURFOBJ * psoSrc, CLIPOBJ * pco, XLATEOBJ * pxlo, RECTL * prclDst, RECTL * prclSrc,        \
+       ULONG iTransColor, ULONG ulReserved),                                                                        \
+      (psoDst, psoSrc, pco, pxlo, prclDst, prclSrc, iTransColor, ulReserved), psoDst)                               \
+    X(DrvAlphaBlend, 71, BOOL,                                                                                      \
+      (SURFOBJ * psoDest, SURFOBJ * psoSrc, CLIPOBJ * pco, XLATEOBJ * pxlo, RECTL * prclDest, RECTL * prclSrc,      \
+       BLENDOBJ * pBlendObj),                                                                                       \
+      (psoDest, psoSrc, pco, pxlo, prclDest, prclSrc, pBlendObj), psoDest)                                          \
+    X(DrvGradientFill, 68, BOOL,                                                                                    \
+      (SURFOBJ * psoDest, CLIPOBJ * pco, XLATEOBJ * pxlo, TRIVERTEX * pVertex, ULONG nVertex, PVOID pMesh,          \
+       ULONG nMesh, RECTL * prclExtents, POINTL * pptlDitherOrg, ULONG ulMode),                                     \
+      (psoDest, pco, pxlo, pVertex, nVertex, pMesh, nMesh, prclExtents, pptlDitherOrg, ulMode), psoDest)            \
+    X(DrvTextOut, 23, BOOL,                                                                                         \
+      (SURFOBJ * pso, STROBJ * pstro, FONTOBJ * pfo, CLIPOBJ * pco, RECTL * prclExtra, RECTL * prclOpaque,          \
+       BRUSHOBJ * pboFore, BRUSHOBJ * pboOpaque, POINTL * pptlOrg, MIX mix),                                        \
+      (pso, pstro, pfo, pco, prclExtra, prclOpaque, pboFore, pboOpaque, pptlOrg, mix), pso)                         \
+    X(DrvStrokePath, 14, BOOL,                                                                                      \
+      (SURFOBJ * pso, PATHOBJ * ppo, CLIPOBJ * pco, XFORMOBJ * pxo, BRUSHOBJ * pbo, POINTL * pptlBrushOrg,          \
+       LINEATTRS * plineattrs, MIX mix),                                                                            \
+      (pso, ppo, pco, pxo, pbo, pptlBrushOrg, plineattrs, mix), pso)                                                \
+    X(DrvFillPath, 15, BOOL,                                                                                        \
+      (SURFOBJ * pso, PATHOBJ * ppo, CLIPOBJ * pco, BRUSHOBJ * pbo, POINTL * pptlBrushOrg, MIX mix,                 \
+       FLONG flOptions),                                                                                            \
+      (pso, ppo, pco, pbo, pptlBrushOrg, mix, flOptions), pso)                                                      \
+    X(DrvStrokeAndFillPath, 16, BOOL,                                                                               \
+      (SURFOBJ * pso, PATHOBJ * ppo, CLIPOBJ * pco, XFORMOBJ * pxo, BRUSHOBJ * pboStroke, LINEATTRS * plineattrs,    \
+       BRUSHOBJ * pboFill, POINTL * pptlBrushOrg, MIX mixFill, FLONG flOptions),                                    \
+      (pso, ppo, pco, pxo, pboStroke, plineattrs, pboFill, pptlBrushOrg, mixFill, flOptions), pso)                  \
+    X(DrvStartPage, 33, BOOL, (SURFOBJ * pso), (pso), pso)                                                          \
+    X(DrvSendPage, 32, BOOL, (SURFOBJ * pso), (pso), pso)                                                           \
+    X(DrvEscape, 24, ULONG,                                                                                         \
+      (SURFOBJ * pso, ULONG iEsc, ULONG cjIn, PVOID pvIn, ULONG cjOut, PVOID pvOut),                                \
+      (pso, iEsc, cjIn, pvIn, cjOut, pvOut), pso)                                                                   \
+    X(DrvStartDoc, 35, BOOL, (SURFOBJ * pso, LPWSTR pwszDocName, DWORD dwJobId), (pso, pwszDocName, dwJobId), pso)  \
+    X(DrvEndDoc, 34, BOOL, (SURFOBJ * pso, FLONG fl), (pso, fl), pso)                                               \
+    X(DrvQueryFont, 26, PIFIMETRICS, (DHPDEV dhpdev, ULONG_PTR iFile, ULONG iFace, ULONG_PTR * pid),                \
+      (dhpdev, iFile, iFace, pid), dhpdev)                                                                          \
+    X(DrvQueryFontTree, 27, PVOID, (DHPDEV dhpdev, ULONG_PTR iFile, ULONG iFace, ULONG iMode, ULONG_PTR * pid),     \
+      (dhpdev, iFile, iFace, iMode, pid), dhpdev)                                                                   \
+    X(DrvQueryFontData, 28, LONG,                                                                                   \
+      (DHPDEV dhpdev, FONTOBJ * pfo, ULONG iMode, HGLYPH hg, GLYPHDATA * pgd, PVOID pv, ULONG cjSize),              \
+      (dhpdev, pfo, iMode, hg, pgd, pv, cjSize), dhpdev)                                                            \
+    X(DrvQueryAdvanceWidths, 53, BOOL,                                                                              \
+      (DHPDEV dhpdev, FONTOBJ * pfo, ULONG iMode, HGLYPH * phg, PVOID pvWidths, ULONG cGlyphs),                     \
+      (dhpdev, pfo, iMode, phg, pvWidths, cGlyphs), dhpdev)                                                         \
+    X(DrvFontManagement, 47, ULONG,                                                                                 \
+      (SURFOBJ * pso, FONTOBJ * pfo, ULONG iMode, ULONG cjIn, PVOID pvIn, ULONG cjOut, PVOID pvOut),                \
+      (pso, pfo, iMode, cjIn, pvIn, cjOut, pvOut), pso)                                                             \
+    X(DrvGetGlyphMode, 37, ULONG, (DHPDEV dhpdev, FONTOBJ * pfo), (dhpdev, pfo), dhpdev)                            \
+    X(DrvIcmCreateColorTransform, 64, HANDLE,                                                                       \
+      (DHPDEV dhpdev, LPLOGCOLORSPACEW pLogColorSpace, PVOID pvSourceProfile, ULONG cjSourceProfile,                \
+       PVOID pvDestProfile, ULONG cjDestProfile, PVOID pvTargetProfile, ULONG cjTargetProfile, DWORD dwReserved),   \
+      (dhpdev, pLogColorSpace, pvSourceProfile, cjSourceProfile, pvDestProfile, cjDestProfile, pvTargetProfile,     \
+       cjTargetProfile, dwReserved),                                                                                \
+      dhpdev)                                                                                                       \
+    X(DrvIcmDeleteColorTransform, 65, BOOL, (DHPDEV dhpdev, HANDLE hcmXform), (dhpdev, hcmXform), dhpdev)           \
+    X(DrvQueryDeviceSupport, 76, BOOL,                                                                              \
+      (SURFOBJ * pso, XLATEOBJ * pxlo, XFORMOBJ * pxo, ULONG iType, ULONG cjIn, PVOID pvIn, ULONG cjOut,            \
+       PVOID pvOut),                                                                                                \
+      (pso, pxlo, pxo, iType, cjIn, pvIn, cjOut, pvOut), pso)
+
+// The pointer type of each hooked entry point: PFN_DrvBitBlt and so on.
+#define TOLVA_DDI_PFN_TYPEDEF(name, index, result, params, args, locator) typedef result(APIENTRY* PFN_##name) params;
+TOLVA_DDI_HOOKS(TOLVA_DDI_PFN_TYPEDEF)
+#undef TOLVA_DDI_PFN_TYPEDEF
+
+// The DDI indexes of the hooked entry points: INDEX_DrvBitBlt and so on.
+#define TOLVA_DDI_INDEX(name, index, result, params, args, locator) inline constexpr ULONG INDEX_##name = index;
+TOLVA_DDI_HOOKS(TOLVA_DDI_INDEX)
+#undef TOLVA_DDI_INDEX
+
+// The version a plug-in reports in its DRVENABLEDATA.
+inline constexpr ULONG kPrinterOemEngineVersion = 0x10000;
 
 inline constexpr IID IID_IPrintOemPS = {0x688342B5, 0x8E1A, 0x11D1, {0x88, 0x1F, 0x00, 0xC0, 0x4F, 0xB9, 0x61, 0xEC}};
 inline constexpr IID IID_IPrintOemDriverPS = {0xD90060C7, 0x8E1A, 0x11D1, {0x88, 0x1F, 0x00, 0xC0, 0x4F, 0xB9, 0x61, 0xEC}};
 
-// The core driver's per-device-context object; its layout joins with the first user of its
-// members. The plug-in's own PDEV is opaque to the core driver.
-struct _DEVOBJ;
-typedef struct _DEVOBJ* PDEVOBJ;
+// The core driver's per-device-context object as a plug-in sees it. The core driver's PDEV
+// (a surface's dhpdev) starts with it; pdevOEM is the plug-in's own PDEV, opaque to the core.
 typedef PVOID PDEVOEM;
+typedef struct _DEVOBJ {
+    DWORD dwSize;
+    PDEVOEM pdevOEM;
+    HANDLE hEngine;
+    HANDLE hPrinter;
+    HANDLE hOEM;
+    PDEVMODEW pPublicDM;
+    PVOID pOEMDM;
+    PVOID pDrvProcs;
+} DEVOBJ, *PDEVOBJ;
 
 // The graphics-engine methods shared by the rendering plug-ins of both core drivers.
 struct IPrintOemEngine : public IPrintOemCommon {

@@ -3,8 +3,10 @@
 
 #include <new>
 
-#include "uiplugin/GeneralInfo.h"
+#include "render/GdiHooks.h"
+#include "render/OemPDev.h"
 #include "render/RindleModule.h"
+#include "uiplugin/GeneralInfo.h"
 
 // --- IVyrPS ---------------------------------------------------------------------------
 
@@ -45,8 +47,16 @@ HRESULT STDMETHODCALLTYPE IVyrPS::DevMode(DWORD mode, POEMDMPARAM request) noexc
     return AnswerPluginDevMode(mode, request, m_driver);
 }
 
-// The hook table and the per-device state join here in the next step.
-HRESULT STDMETHODCALLTYPE IVyrPS::EnableDriver(DWORD, DWORD, PDRVENABLEDATA) noexcept { return E_NOTIMPL; }
+HRESULT STDMETHODCALLTYPE IVyrPS::EnableDriver(DWORD, DWORD, PDRVENABLEDATA data) noexcept
+{
+    if (!data) return E_INVALIDARG;
+    ULONG count = 0;
+    const DRVFN* table = GetHookTable(&count);
+    data->iDriverVersion = kPrinterOemEngineVersion;
+    data->c = count;
+    data->pdrvfn = const_cast<DRVFN*>(table);
+    return S_OK;
+}
 
 HRESULT STDMETHODCALLTYPE IVyrPS::DisableDriver() noexcept
 {
@@ -55,16 +65,32 @@ HRESULT STDMETHODCALLTYPE IVyrPS::DisableDriver() noexcept
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE IVyrPS::EnablePDEV(PDEVOBJ, PWSTR, ULONG, HSURF*, ULONG, GDIINFO*, ULONG, DEVINFO*,
-                                             DRVENABLEDATA*, PDEVOEM* pdev) noexcept
+HRESULT STDMETHODCALLTYPE IVyrPS::EnablePDEV(PDEVOBJ devobj, PWSTR printerName, ULONG, HSURF*, ULONG, GDIINFO*,
+                                             ULONG, DEVINFO* devInfo, DRVENABLEDATA* coreData,
+                                             PDEVOEM* pdev) noexcept
 {
-    if (pdev) *pdev = nullptr;
-    return E_NOTIMPL;
+    if (devInfo) devInfo->flGraphicsCaps |= GCAPS_DONTJOURNAL;
+    OemPDev* created = CreateOemPDev(devobj, printerName, coreData, m_driver);
+    if (pdev) *pdev = created;
+    if (!created) return E_FAIL;
+    if (!pdev) {
+        delete created;
+        return E_POINTER;
+    }
+    return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE IVyrPS::DisablePDEV(PDEVOBJ) noexcept { return E_NOTIMPL; }
+HRESULT STDMETHODCALLTYPE IVyrPS::DisablePDEV(PDEVOBJ devobj) noexcept
+{
+    DeleteOemPDev(devobj);
+    return S_OK;
+}
 
-HRESULT STDMETHODCALLTYPE IVyrPS::ResetPDEV(PDEVOBJ, PDEVOBJ) noexcept { return E_NOTIMPL; }
+HRESULT STDMETHODCALLTYPE IVyrPS::ResetPDEV(PDEVOBJ oldDevobj, PDEVOBJ newDevobj) noexcept
+{
+    ResetOemPDev(oldDevobj, newDevobj);
+    return S_OK;
+}
 
 HRESULT STDMETHODCALLTYPE IVyrPS::PublishDriverInterface(IUnknown* unknown) noexcept
 {
@@ -80,11 +106,16 @@ HRESULT STDMETHODCALLTYPE IVyrPS::PublishDriverInterface(IUnknown* unknown) noex
     return m_driver ? hr : E_NOINTERFACE;
 }
 
-// The injection handlers join here with the command processor.
-HRESULT STDMETHODCALLTYPE IVyrPS::Command(PDEVOBJ, DWORD, PVOID, DWORD, DWORD* result) noexcept
+HRESULT STDMETHODCALLTYPE IVyrPS::Command(PDEVOBJ devobj, DWORD index, PVOID, DWORD, DWORD* result) noexcept
 {
-    if (result) *result = ERROR_NOT_SUPPORTED;
-    return E_NOTIMPL;
+    OemPDev* pdev = GetOemPDev(devobj);
+    const int written = pdev ? pdev->RunCommand(devobj, index) : 0;
+    if (written < 0) {
+        if (result) *result = GetLastError();
+        return E_FAIL;
+    }
+    if (result) *result = written > 0 ? ERROR_SUCCESS : ERROR_NOT_SUPPORTED;
+    return S_OK;
 }
 
 // --- exports --------------------------------------------------------------------------

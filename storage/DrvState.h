@@ -98,6 +98,10 @@ public:
     // The option text of an option key of source, or null.
     const wchar_t* GetOptionText(const KVCache* source, const wchar_t* keyword) const;
 
+protected:
+    // The state's scratch settings, which a derived state may fill from its own sources.
+    KVCache* GetLocalSettings() { return &m_local; }
+
 private:
     SoupSlotID Slot(const wchar_t* text) const;
     void MakeFlagsOptionKey();

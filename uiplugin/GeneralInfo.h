@@ -23,8 +23,10 @@ bool ReadPrinterName(HANDLE printer, PrinterName which, wchar_t* buffer, DWORD c
 template <class CoreUI>
 class GeneralInfo {
 public:
-    // core may be null; it is held (AddRef) for the context's life.
-    GeneralInfo(HANDLE printer, CoreUI* core) noexcept : m_module(GetQuentaModule()), m_printer(printer), m_core(core)
+    // core may be null; it is held (AddRef) for the context's life. module is the plug-in's
+    // own module handle (Quenta's unless the rendering plug-in names its own).
+    GeneralInfo(HANDLE printer, CoreUI* core, HINSTANCE module = GetQuentaModule()) noexcept
+        : m_module(module), m_printer(printer), m_core(core)
     {
         if (m_core) m_core->AddRef();
         ReadPrinterName(m_printer, PrinterName::DataFile, m_dataFile, kInfoNameChars);

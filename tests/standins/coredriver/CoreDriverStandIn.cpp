@@ -1,6 +1,8 @@
 // The core driver stand-in: plug-in loading and the device-mode sequence.
 #include "tests/standins/coredriver/CoreDriverStandIn.h"
 
+#include <cstdarg>
+#include <cstdio>
 #include <cstring>
 
 #include "foundation/StrUtil.h"
@@ -11,14 +13,7 @@ namespace coredriver {
 
 HRESULT STDMETHODCALLTYPE CoreUIStandIn::QueryInterface(REFIID riid, void** object)
 {
-    if (!object) return E_POINTER;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IPrintCoreUI2)) {
-        *object = static_cast<IPrintCoreUI2*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
+    return QueryStandIn<IPrintCoreUI2>(this, riid, IID_IPrintCoreUI2, object);
 }
 
 ULONG STDMETHODCALLTYPE CoreUIStandIn::AddRef() { return static_cast<ULONG>(InterlockedIncrement(&m_refCount)); }
@@ -263,6 +258,16 @@ DevModeSequence RunDevModeSequence(IPrintOemUI2* plugin, HANDLE printer, const w
     seq.merge = CallDevMode(plugin, "MERGE(defaults)", OEMDM_MERGE, printer,
                             seq.defaults.block.empty() ? nullptr : seq.defaults.block.data(), size, &publicDM, 0xCD);
     return seq;
+}
+
+void PrintLine(const char* format, ...)
+{
+    char line[1024] = {};
+    va_list args;
+    va_start(args, format);
+    FormatToBufferVA(line, sizeof(line), format, args);
+    va_end(args);
+    fputs(line, stdout);
 }
 
 std::string HexLines(const std::vector<BYTE>& bytes, const char* indent)

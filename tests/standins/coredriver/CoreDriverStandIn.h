@@ -107,6 +107,23 @@ DevModeSequence RunDevModeSequence(IPrintOemUI2* plugin, HANDLE printer, const w
 DevModeStep CallDevMode(IPrintOemUI2* plugin, const char* name, DWORD mode, HANDLE printer, const void* in,
                         DWORD bufSize, const DEVMODEW* publicIn, BYTE fill = 0);
 
+// Prints one formatted line (cut at 1023 bytes) to standard output: the host programs' output.
+void PrintLine(const char* format, ...);
+
+// QueryInterface of a stand-in object that answers IUnknown and its own interface.
+template <class Interface>
+HRESULT QueryStandIn(Interface* self, REFIID riid, REFIID own, void** object)
+{
+    if (!object) return E_POINTER;
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, own)) {
+        *object = self;
+        self->AddRef();
+        return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+}
+
 // The bytes as hex, 16 to a line, each line indented.
 std::string HexLines(const std::vector<BYTE>& bytes, const char* indent = "  ");
 // A step as the host prints it; withBlock adds the output block as hex.

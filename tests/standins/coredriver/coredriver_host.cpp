@@ -22,17 +22,6 @@
 
 namespace {
 
-// Prints one formatted line (cut at 1023 bytes) to standard output.
-void Print(const char* format, ...)
-{
-    char line[1024] = {};
-    va_list args;
-    va_start(args, format);
-    FormatToBufferVA(line, sizeof(line), format, args);
-    va_end(args);
-    fputs(line, stdout);
-}
-
 bool FileTime(const std::wstring& path, FILETIME* written)
 {
     WIN32_FILE_ATTRIBUTE_DATA data = {};
@@ -53,12 +42,12 @@ void PrintPluginInfo(IPrintOemUI2* plugin)
 {
     DWORD value = 0, needed = 0;
     HRESULT hr = plugin->GetInfo(OEMGI_GETSIGNATURE, &value, sizeof(value), &needed);
-    Print("GetInfo(signature): hr=0x%08X value=0x%08X needed=%u\n", static_cast<unsigned>(hr),
+    coredriver::PrintLine("GetInfo(signature): hr=0x%08X value=0x%08X needed=%u\n", static_cast<unsigned>(hr),
           static_cast<unsigned>(value), static_cast<unsigned>(needed));
     value = 0;
     hr = plugin->GetInfo(OEMGI_GETVERSION, &value, sizeof(value), &needed);
-    Print("GetInfo(version): hr=0x%08X value=%u\n", static_cast<unsigned>(hr), static_cast<unsigned>(value));
-    Print("HideStandardUI(doc)=0x%08X HideStandardUI(printer)=0x%08X\n",
+    coredriver::PrintLine("GetInfo(version): hr=0x%08X value=%u\n", static_cast<unsigned>(hr), static_cast<unsigned>(value));
+    coredriver::PrintLine("HideStandardUI(doc)=0x%08X HideStandardUI(printer)=0x%08X\n",
           static_cast<unsigned>(plugin->HideStandardUI(OEMCUIP_DOCPROP)),
           static_cast<unsigned>(plugin->HideStandardUI(OEMCUIP_PRNPROP)));
 }
@@ -95,26 +84,26 @@ int wmain(int argc, wchar_t** argv)
     if (!lan.empty()) setup.companions.push_back({lan, L"{stem}.LAN"});
     tolvatest::TestPrinter printer(setup);
     if (!printer.Ok()) {
-        Print("printer set-up failed: %ls\n", printer.Error().c_str());
+        coredriver::PrintLine("printer set-up failed: %ls\n", printer.Error().c_str());
         return 1;
     }
-    Print("printer: %ls\ndata file: %ls\n", printer.PrinterName().c_str(), printer.DataFile().c_str());
+    coredriver::PrintLine("printer: %ls\ndata file: %ls\n", printer.PrinterName().c_str(), printer.DataFile().c_str());
     if (unreadable) {
         DeleteFileW(printer.DataFile().c_str());
-        Print("data file removed\n");
+        coredriver::PrintLine("data file removed\n");
     }
     const std::wstring cache = CachePathOf(printer.DataFile());
     FILETIME before = {};
     const bool cacheBefore = FileTime(cache, &before);
-    Print("cache file: %ls (%hs)\n", cache.c_str(), cacheBefore ? "present" : "absent");
+    coredriver::PrintLine("cache file: %ls (%hs)\n", cache.c_str(), cacheBefore ? "present" : "absent");
 
     coredriver::PluginHost host;
     std::wstring error;
     if (!host.Load(plugin, &error)) {
-        Print("plug-in load failed: %ls\n", error.c_str());
+        coredriver::PrintLine("plug-in load failed: %ls\n", error.c_str());
         return 1;
     }
-    Print("PublishDriverInterface: hr=0x%08X\n", static_cast<unsigned>(host.PublishResult()));
+    coredriver::PrintLine("PublishDriverInterface: hr=0x%08X\n", static_cast<unsigned>(host.PublishResult()));
     PrintPluginInfo(host.Plugin());
 
     coredriver::DevModeSequence seq =
@@ -125,19 +114,19 @@ int wmain(int argc, wchar_t** argv)
     fputs(coredriver::DescribeStep(seq.size).c_str(), stdout);
     fputs(coredriver::DescribeStep(seq.defaults).c_str(), stdout);
     fputs(coredriver::DescribeStep(seq.convertCorrupt, !convertSame).c_str(), stdout);
-    Print("CONVERT(corrupted) gave the defaults: %hs\n", convertSame ? "yes" : "no");
+    coredriver::PrintLine("CONVERT(corrupted) gave the defaults: %hs\n", convertSame ? "yes" : "no");
     fputs(coredriver::DescribeStep(seq.merge, !mergeSame).c_str(), stdout);
-    Print("MERGE(defaults) kept the defaults: %hs\n", mergeSame ? "yes" : "no");
+    coredriver::PrintLine("MERGE(defaults) kept the defaults: %hs\n", mergeSame ? "yes" : "no");
 
     FILETIME first = {};
     const bool cacheFirst = FileTime(cache, &first);
-    Print("cache after first round: %hs\n",
+    coredriver::PrintLine("cache after first round: %hs\n",
           !cacheFirst ? "absent" : (cacheBefore && CompareFileTime(&before, &first) == 0 ? "unchanged" : "compiled"));
 
     // A fresh module has a fresh settings manager: this round reads the cache file.
     host.Unload();
     if (!host.Load(plugin, &error)) {
-        Print("plug-in reload failed: %ls\n", error.c_str());
+        coredriver::PrintLine("plug-in reload failed: %ls\n", error.c_str());
         return 1;
     }
     coredriver::DevModeStep size =
@@ -145,14 +134,14 @@ int wmain(int argc, wchar_t** argv)
     coredriver::DevModeStep defaults = coredriver::CallDevMode(host.Plugin(), "second DEFAULT", OEMDM_DEFAULT,
                                                                printer.Handle(), nullptr, size.bufSize, nullptr);
     fputs(coredriver::DescribeStep(size).c_str(), stdout);
-    Print("second DEFAULT: hr=0x%08X same as first: %hs\n", static_cast<unsigned>(defaults.result),
+    coredriver::PrintLine("second DEFAULT: hr=0x%08X same as first: %hs\n", static_cast<unsigned>(defaults.result),
           defaults.block == seq.defaults.block ? "yes" : "no");
     FILETIME second = {};
     const bool cacheSecond = FileTime(cache, &second);
-    Print("cache after second round: %hs\n",
+    coredriver::PrintLine("cache after second round: %hs\n",
           !cacheSecond ? "absent" : (cacheFirst && CompareFileTime(&first, &second) == 0 ? "loaded" : "rewritten"));
     host.Unload();
-    Print("core interface references left: %ld\n", static_cast<long>(host.Core().RefCount() - 1));
+    coredriver::PrintLine("core interface references left: %ld\n", static_cast<long>(host.Core().RefCount() - 1));
     DeleteFileW(cache.c_str());  // the printer goes; so does what the plug-in wrote beside it
     return 0;
 }
