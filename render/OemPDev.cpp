@@ -88,11 +88,8 @@ void OemPDev::InitHostProgramName() noexcept {
 }
 
 void OemPDev::InitSlots(const wchar_t* dataFile) noexcept {
-    for (int slot = 0; slot < kPlugInSlotCount; ++slot) {
-        // A path that does not fit stays empty: a cut path would name another file.
-        if (ReplaceExtension(m_slots[slot].path, MAX_PATH, dataFile, kSlotExtension[slot]) != 0)
-            m_slots[slot].path[0] = L'\0';
-    }
+    for (int slot = 0; slot < kPlugInSlotCount; ++slot)
+        MakePlugInPath(dataFile, slot, m_slots[slot].path);
 }
 
 void OemPDev::SetDocumentName(const wchar_t* name) {
@@ -178,6 +175,17 @@ void OemPDev::CopyDocumentValuesTo(OemPDev* next) const {
 }
 
 // --- Free functions --------------------------------------------------------------------------
+
+bool MakePlugInPath(const wchar_t* dataFile, int slot, wchar_t (&out)[MAX_PATH]) noexcept {
+    out[0] = L'\0';
+    if (!dataFile || slot < 0 || slot >= kPlugInSlotCount)
+        return false;
+    if (ReplaceExtension(out, MAX_PATH, dataFile, kSlotExtension[slot]) != 0) {
+        out[0] = L'\0';
+        return false;
+    }
+    return out[0] != L'\0';
+}
 
 OemPDev* CreateOemPDev(PDEVOBJ devobj, PWSTR printerName, const DRVENABLEDATA* coreData,
                        IPrintOemDriverPS* driver) noexcept {

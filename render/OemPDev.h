@@ -100,6 +100,11 @@ private:
     int m_fontCount = 0;
 };
 
+// The path of a companion module: the data file's drive, folder and file name with the slot's
+// extension. False, with out empty, when it does not fit MAX_PATH characters or the slot is
+// unknown: a cut path would name another file.
+bool MakePlugInPath(const wchar_t* dataFile, int slot, wchar_t (&out)[MAX_PATH]) noexcept;
+
 // A new PDEV, or null unless devobj, printer name and the core's table are all given.
 OemPDev* CreateOemPDev(PDEVOBJ devobj, PWSTR printerName, const DRVENABLEDATA* coreData,
                        IPrintOemDriverPS* driver) noexcept;
