@@ -3,6 +3,7 @@
 
 #include <array>
 
+#include "render/JobMonitor.h"
 #include "render/OemPDev.h"
 #include "render/RindleModule.h"
 #include "settings/PropertyNames.h"
@@ -73,5 +74,3 @@ const DRVFN* GetHookTable(ULONG* count) noexcept {
         *count = static_cast<ULONG>(table.size());
     return table.data();
 }
-
-BOOL LaunchJobMonitor(HINSTANCE) noexcept { return FALSE; }

@@ -9,10 +9,6 @@
 // The hook table handed to the core driver (one row per hooked entry point, in table order).
 const DRVFN* GetHookTable(ULONG* count) noexcept;
 
-// The job monitor's start when a document begins (the module handle is Rindle's); nonzero
-// when a process was started.
-BOOL LaunchJobMonitor(HINSTANCE module) noexcept;
-
 // Casts between the table's generic entry-point type and the typed DDI function pointers.
 template <class Function>
 PFN ToPfn(Function function) noexcept {

@@ -68,7 +68,14 @@ OemPDev::OemPDev(PDEVOBJ devobj, IPrintOemDriverPS* driver, const DRVENABLEDATA*
     }
 }
 
-OemPDev::~OemPDev() { FreePlugIns(); }
+OemPDev::~OemPDev() {
+    FreePlugIns();
+    // User names and tokens do not outlive the device in freed memory.
+    for (std::wstring* secret : {&m_login, &m_token, &m_userName, &m_encryptedPassword, &m_identityKey}) {
+        WipeMemory(secret->data(), secret->size() * sizeof(wchar_t));
+        secret->clear();
+    }
+}
 
 void OemPDev::InitHostProgramName() noexcept {
     wchar_t path[MAX_PATH] = {};
@@ -150,8 +157,6 @@ int OemPDev::RunCommand(PDEVOBJ devobj, DWORD index) noexcept {
     }
 }
 
-int OemPDev::PrepareDocument() noexcept { return m_state ? 1 : 0; }
-
 void OemPDev::FreePlugIns() noexcept {
     delete m_state;
     m_state = nullptr;
@@ -172,6 +177,11 @@ void OemPDev::CopyDocumentValuesTo(OemPDev* next) const {
     next->m_documentName = m_documentName;
     next->m_hostProgram = m_hostProgram;
     next->m_orientation = m_orientation;
+    // The identity key is not carried: the new device computes its own.
+    next->m_login = m_login;
+    next->m_token = m_token;
+    next->m_userName = m_userName;
+    next->m_encryptedPassword = m_encryptedPassword;
 }
 
 // --- Free functions --------------------------------------------------------------------------

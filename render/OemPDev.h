@@ -68,8 +68,18 @@ public:
     // when the module cannot be loaded.
     const WatermarkFontText* GetWatermarkFonts(int* count) noexcept;
 
-    // The values computed when a document starts; 1 when the job has a driver state.
+    // Stores the user-authentication values (identity key, credentials token, login, user
+    // name and encrypted password for the printer's own authentication, saved name, e-mail
+    // address) into the job's note settings; 1 when the job has a driver state.
     int PrepareDocument() noexcept;
+    // The values, each owned by the PDEV and cached once computed; null when they cannot be had.
+    const wchar_t* GetCurrentLogin() noexcept;
+    // The credentials token of the user-authentication module (computed at every call).
+    const wchar_t* AuthenticateUser() noexcept;
+    const wchar_t* GetUserName() noexcept;
+    const wchar_t* GetEncryptedPassword() noexcept;
+    // "<domain or computer>[LOCAL][USER]<login>", upper-cased.
+    const wchar_t* GetIdentityKey() noexcept;
     // Deletes the driver state and frees the slot modules.
     void FreePlugIns() noexcept;
 
@@ -84,6 +94,10 @@ private:
 
     void InitSlots(const wchar_t* dataFile) noexcept;
     void InitHostProgramName() noexcept;
+    // 0 Windows login, 1 explicit user and password, 2 guest.
+    int GetAuthenticationMode() const;
+    // Whether a value is listed for an option of the PPD's special-option key.
+    bool IsSpecialOptionOn(int option, int value) const;
 
     PFN m_core[kHookCount] = {};
     CDrvStatePSR* m_state = nullptr;
@@ -92,6 +106,12 @@ private:
     unsigned m_pageCount = 0;
     std::wstring m_documentName;
     std::wstring m_hostProgram;
+    // User authentication: empty until computed.
+    std::wstring m_login;
+    std::wstring m_token;
+    std::wstring m_userName;
+    std::wstring m_encryptedPassword;
+    std::wstring m_identityKey;
     SoupSlotID m_orientation;
     LANGID m_languageId = 0;
     UINT m_codePage = CP_THREAD_ACP;
@@ -104,6 +124,13 @@ private:
 // extension. False, with out empty, when it does not fit MAX_PATH characters or the slot is
 // unknown: a cut path would name another file.
 bool MakePlugInPath(const wchar_t* dataFile, int slot, wchar_t (&out)[MAX_PATH]) noexcept;
+
+// New texts (delete[]; null on failure): the user part of "domain\\user" with every backslash
+// doubled; the text encrypted by the OEM module's "Algo_2" or "Algo_1" key, in hexadecimal.
+wchar_t* StripUserDomain(const wchar_t* text) noexcept;
+class COEMInterface;
+wchar_t* EncryptAlgo2Text(COEMInterface* oem, const wchar_t* text) noexcept;
+wchar_t* EncryptAlgo1Text(COEMInterface* oem, const wchar_t* text) noexcept;
 
 // A new PDEV, or null unless devobj, printer name and the core's table are all given.
 OemPDev* CreateOemPDev(PDEVOBJ devobj, PWSTR printerName, const DRVENABLEDATA* coreData,

@@ -51,6 +51,18 @@ std::string SourceAppFeature()
     return "%%BeginFeature: *QVSourceAppType " + upper + "\r\n  %%EmptyOption\r\n%%EndFeature\r\n";
 }
 
+// The identity key the document start computes without a user-authentication module: the
+// workstation's domain, under Wine the computer name, marked local.
+std::string IdentityKeyWithoutUser()
+{
+    wchar_t computer[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
+    GetComputerNameW(computer, &size);
+    std::string upper;
+    for (const wchar_t* at = computer; *at; ++at) upper += static_cast<char>(towupper(*at));
+    return upper + "[LOCAL]";
+}
+
 PrintJobSetup SetupFor(const wchar_t* fixture, bool withLanguageModule)
 {
     PrintJobSetup setup;
@@ -164,7 +176,7 @@ TEST_F(SampleJob, BeginSetupWritesItsPartsInOrder)
     const std::string after =
         "%%BeginFeature: *QVJobNote Tolva fixture\r\n  userdict (VYRJobNote) cvn (Tolva fixture) put\r\n"
         "%%EndFeature\r\n"
-        "%%BeginFeature: *VYRDomainTag \r\n  %%EmptyOption\r\n%%EndFeature\r\n"
+        "%%BeginFeature: *VYRDomainTag " + IdentityKeyWithoutUser() + "\r\n  %%EmptyOption\r\n%%EndFeature\r\n" +
         "%%BeginFeature: *QVColorMode CMYK\r\nuserdict /TolvaRQdict known {TolvaRQdict /VYRColorMode (CMYK) put} "
         "if\r\n%%EndFeature\r\n" +
         SourceAppFeature();

@@ -268,7 +268,10 @@ TEST(ExcludedHost, InsideZentrowinNoAddressIsReturned) {
     EXPECT_FALSE(IsExcludedHostProcess());
     wchar_t self[MAX_PATH] = {};
     ASSERT_GT(GetModuleFileNameW(nullptr, self, MAX_PATH), 0u);
-    std::wstring folder = std::wstring(TOLVA_BINARY_DIR_W) + L"\\excluded-" + std::to_wstring(GetCurrentProcessId());
+    // In the temporary folder, not the build tree, whose module check would meet a half-copied image.
+    wchar_t temp[MAX_PATH] = {};
+    ASSERT_GT(GetTempPathW(MAX_PATH, temp), 0u);
+    std::wstring folder = std::wstring(temp) + L"excluded-" + std::to_wstring(GetCurrentProcessId());
     CreateDirectoryW(folder.c_str(), nullptr);
     std::wstring child = folder + L"\\Zentrowin.exe";
     ASSERT_TRUE(CopyFileW(self, child.c_str(), FALSE));
