@@ -10,6 +10,8 @@
 #include <string>
 
 #include "render/JobMonitor.h"
+#include "tests/standins/coredriver/RenderHost.h"
+#include "tests/support/TestPrinter.h"
 
 namespace {
 
@@ -143,6 +145,33 @@ TEST(JobMonitorLaunch, BesideTheModule)
     }
     DeleteKey();
     EXPECT_EQ(LaunchJobMonitor(nullptr), 0);
+}
+
+TEST(JobMonitorLaunch, DocumentStartLaunchesItWhenTheJobAsksForIt)
+{
+    // Rindle copied into a folder beside the stand-in library, as a driver package lays them out.
+    TempFolder folder(L"jobmon-rindle");
+    const std::wstring rindle = folder.Path() + L"Rindle.dll";
+    const std::wstring marker = folder.Path() + L"qvjm-ran.txt";
+    ASSERT_TRUE(CopyFileW(TOLVA_RINDLE_PATH_W, rindle.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(kStandIn.c_str(), (folder.Path() + L"qvjm.dll").c_str(), FALSE));
+    for (const wchar_t* option : {L"False", L"True"}) {
+        SCOPED_TRACE(Narrow(option));
+        coredriver::PrintJobSetup setup;
+        setup.rindlePath = rindle;
+        setup.quentaPath = TOLVA_QUENTA_PATH_W;
+        setup.ppdPath = tolvatest::FixturePath(L"tolva-sample.ppd");
+        setup.companions.push_back({TOLVA_SAMPLE_LAN_W, L"{stem}.LAN"});
+        setup.selections.push_back({L"*QVJobMonitor", option});
+        coredriver::PrintJobResult job = coredriver::PrintJob(setup);
+        ASSERT_TRUE(job.ok);
+        if (option[0] == L'F') {
+            Sleep(500);
+            EXPECT_EQ(GetFileAttributesW(marker.c_str()), INVALID_FILE_ATTRIBUTES);
+        } else {
+            EXPECT_NE(WaitForMarker(marker).find(",autorun"), std::string::npos);
+        }
+    }
 }
 
 }  // namespace
