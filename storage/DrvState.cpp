@@ -258,6 +258,10 @@ bool CBaseDrvState::LoadPrivateDevmode(CfgSettings* settings, const DevmodeSet& 
     CDevmode view(set.privateBlock, CDevmode::GetRequiredSize(settings), settings);
     if (view.IsEmpty() || !view.GetPayload() || view.GetPayloadSize() == 0)
         return true;
+    // A block whose header or checksum does not hold is damaged or belongs to another PPD
+    // version: its values are not read, the settings keep what the earlier steps gave.
+    if (!view.IsValid())
+        return true;
     try {
         KVCache read(*target);
         settings->ReadSectionValues(&read, CFG_SECTION_VYRUI_KEYS, view.GetPayload(), view.GetPayloadSize());

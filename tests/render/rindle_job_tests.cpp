@@ -5,7 +5,9 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cwctype>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -320,6 +322,37 @@ TEST(RindleJob, DocumentNameControlCharactersStayOnTheTitleLine)
         PrintJobResult job = PrintJob(setup);
         ASSERT_TRUE(job.ok) << std::string(job.error.begin(), job.error.end());
         EXPECT_EQ(TextOf(job, PSINJECT_COMMENTS).find(c.title), 0u) << c.title;
+    }
+}
+
+// --- Damaged device modes --------------------------------------------------------------------
+
+TEST(RindleJob, DamagedPrivateBlockGivesTheDefaults)
+{
+    struct Case {
+        const char* name;
+        std::function<void(std::vector<BYTE>&)> damage;
+        const char* scale;
+    };
+    const Case cases[] = {
+        {"intact", nullptr, "200"},
+        {"payload byte changed", [](std::vector<BYTE>& b) { b[b.size() / 2] ^= 0x5A; }, "100"},
+        {"size field too small", [](std::vector<BYTE>& b) { b[0] = 3; b[1] = b[2] = b[3] = 0; }, "100"},
+        {"wrong signature", [](std::vector<BYTE>& b) { b[4] = 'X'; }, "100"},
+        {"all bytes 0xFF", [](std::vector<BYTE>& b) { std::fill(b.begin(), b.end(), BYTE(0xFF)); }, "100"},
+        {"all bytes 0", [](std::vector<BYTE>& b) { std::fill(b.begin(), b.end(), BYTE(0)); }, "100"},
+    };
+    for (const Case& c : cases) {
+        PrintJobSetup setup = SampleSetup();
+        setup.selections.push_back({L"*QVScale", L"200"});
+        setup.alterPrivateBlock = c.damage;
+        PrintJobResult job = PrintJob(setup);
+        ASSERT_TRUE(job.ok) << c.name;
+        ASSERT_GT(job.privateBlock.size(), 16u) << c.name;
+        const std::string text = TextOf(job, PSINJECT_BEGINSETUP);
+        EXPECT_NE(text.find(std::string("%%BeginFeature: *QVScale ") + c.scale + "\r\n"), std::string::npos)
+            << c.name;
+        EXPECT_EQ(TextOf(job, PSINJECT_ENDSETUP), kEndSetup) << c.name;
     }
 }
 

@@ -615,6 +615,7 @@ void RunJob(const PrintJobSetup& setup, PrintJobResult& result)
 
     if (!setup.quentaPath.empty()) BuildPrivateBlock(setup, printer, publicDM, result);
     ApplySettings(setup, printer, result);
+    if (setup.alterPrivateBlock) setup.alterPrivateBlock(result.privateBlock);
     const size_t extra = result.privateBlock.size();
     publicDM.dmDriverExtra = static_cast<WORD>(extra > 0xFFFF ? 0xFFFF : extra);
 

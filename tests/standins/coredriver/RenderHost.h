@@ -15,6 +15,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <map>
 #include <string>
 #include <type_traits>
@@ -123,7 +124,9 @@ struct PrintJobSetup {
     std::wstring documentName = L"Report";
     std::string prolog;        // text put between %%BeginProlog and %%EndProlog
     bool drawContent = true;   // a filled path and a line of text on every page
-    DriverPSStandIn::WriteMode writeMode = DriverPSStandIn::WriteMode::Normal;  // the driver
+    DriverPSStandIn::WriteMode writeMode = DriverPSStandIn::WriteMode::Normal;
+    // Changes the private block after it was built (e.g. damages it); null: left as it is.
+    std::function<void(std::vector<BYTE>& block)> alterPrivateBlock;  // the driver
     bool exactAnswers = false;                                                  // interface's switches
 };
 
