@@ -28,14 +28,6 @@ CKeySetting* CurrentSetting(CDrvState* state, int property) {
     return key.IsValid() ? state->GetCurrentSettings()->Find(key) : nullptr;
 }
 
-// Whether the key's current option is the option named by property id.
-bool IsCurrentOption(CDrvState* state, int keyProperty, int optionProperty) {
-    const CKeySetting* setting = CurrentSetting(state, keyProperty);
-    if (!setting || setting->GetValueId().IsInvalid())
-        return false;
-    return setting->GetValueId() == SoupPropertySlot(state->GetSoup(), optionProperty);
-}
-
 // A copy of text in which control characters and blanks become underscores, so that it
 // stays one token of a DSC line.
 std::wstring AsOneToken(const wchar_t* text) {
@@ -109,6 +101,13 @@ const InjectionHandlerRow* GetInjectionHandlerTable(size_t* count) {
     if (count)
         *count = std::size(kInjectionHandlers);
     return kInjectionHandlers;
+}
+
+bool IsCurrentOption(CDrvState* state, int keyProperty, int optionProperty) {
+    const CKeySetting* setting = CurrentSetting(state, keyProperty);
+    if (!setting || setting->GetValueId().IsInvalid())
+        return false;
+    return setting->GetValueId() == SoupPropertySlot(state->GetSoup(), optionProperty);
 }
 
 const wchar_t* GetCurrentOptionText(CDrvState* state, int property) {

@@ -3,6 +3,7 @@
 
 #include <array>
 
+#include "render/CommandProcessor.h"
 #include "render/JobMonitor.h"
 #include "render/OemPDev.h"
 #include "render/RindleModule.h"
@@ -24,17 +25,6 @@ namespace {
 TOLVA_DDI_HOOKS(TOLVA_DEFINE_FORWARD)
 #undef TOLVA_DEFINE_FORWARD
 
-// Whether the job's current setting of *QVJobMonitor is "True".
-bool WantsJobMonitor(OemPDev* pdev) {
-    CDrvStatePSR* state = pdev->GetDriverState();
-    CBaseSoup* soup = state ? state->GetSoup() : nullptr;
-    if (!soup)
-        return false;
-    const CKeySetting* setting = state->GetCurrentSettings()->Find(SoupPropertySlot(soup, QV_PROP_QVJOBMONITOR));
-    return setting && setting->GetValueId().IsValid() &&
-           setting->GetValueId() == SoupPropertySlot(soup, QV_PROP_TRUE);
-}
-
 // The document start: the job's values are prepared and the document name kept before the
 // core driver writes the document's opening, which carries them.
 BOOL APIENTRY HookDrvStartDoc(SURFOBJ* pso, LPWSTR pwszDocName, DWORD dwJobId) noexcept {
@@ -43,7 +33,7 @@ BOOL APIENTRY HookDrvStartDoc(SURFOBJ* pso, LPWSTR pwszDocName, DWORD dwJobId) n
         return FALSE;
     try {
         pdev->PrepareDocument();
-        if (WantsJobMonitor(pdev))
+        if (IsCurrentOption(pdev->GetDriverState(), QV_PROP_QVJOBMONITOR, QV_PROP_TRUE))
             LaunchJobMonitor(GetRindleModule());
         auto core = FromPfn<PFN_DrvStartDoc>(pdev->GetCoreFunction(kHookRow_DrvStartDoc));
         if (!core)
