@@ -44,7 +44,20 @@ double Seconds()
     return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
 
-std::wstring JobPath(const std::wstring& name) { return std::wstring(TOLVA_BINARY_DIR_W) + L"\\ps\\" + name + L".ps"; }
+// An environment variable's value, or fallback when it is not set.
+std::wstring EnvironmentOr(const wchar_t* name, const std::wstring& fallback)
+{
+    wchar_t value[MAX_PATH] = {};
+    const DWORD n = GetEnvironmentVariableW(name, value, MAX_PATH);
+    return n > 0 && n < MAX_PATH ? std::wstring(value) : fallback;
+}
+
+// The folder the jobs go to and the corpus they come from: the build's, unless the run over the
+// whole openprinting corpus names others.
+std::wstring JobFolder() { return EnvironmentOr(L"TOLVA_PRINTJOB_PS", std::wstring(TOLVA_BINARY_DIR_W) + L"\\ps"); }
+std::wstring CorpusFolder() { return EnvironmentOr(L"TOLVA_PRINTJOB_CORPUS", TOLVA_CORPUS_DIR_W); }
+
+std::wstring JobPath(const std::wstring& name) { return JobFolder() + L"\\" + name + L".ps"; }
 
 bool WriteJob(const std::wstring& path, const std::string& text)
 {
@@ -88,7 +101,7 @@ PrintJobResult PrintInto(const std::wstring& name, const PrintJobSetup& setup)
 TEST(PrintJobFixtures, DefaultJobsOfTheFixturePrinters)
 {
     if (ThisShard().index != 0) GTEST_SKIP() << "the fixture printers print in shard 0";
-    CreateDirectoryW((std::wstring(TOLVA_BINARY_DIR_W) + L"\\ps").c_str(), nullptr);
+    CreateDirectoryW(JobFolder().c_str(), nullptr);
     // A text that must (or must not) be in what the plug-in wrote at a point of the job.
     struct Expect {
         DWORD index;
@@ -139,8 +152,8 @@ TEST(PrintJobFixtures, DefaultJobsOfTheFixturePrinters)
 TEST(PrintJobCorpus, EveryPpdPrintsItsDefaultJob)
 {
     const Shard shard = ThisShard();
-    CreateDirectoryW((std::wstring(TOLVA_BINARY_DIR_W) + L"\\ps").c_str(), nullptr);
-    const std::wstring folder = TOLVA_CORPUS_DIR_W;
+    CreateDirectoryW(JobFolder().c_str(), nullptr);
+    const std::wstring folder = CorpusFolder();
     std::vector<std::wstring> names;
     WIN32_FIND_DATAW found;
     HANDLE search = FindFirstFileW((folder + L"\\*.ppd").c_str(), &found);
