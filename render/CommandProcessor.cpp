@@ -110,11 +110,6 @@ bool IsCurrentOption(CDrvState* state, int keyProperty, int optionProperty) {
     return setting->GetValueId() == SoupPropertySlot(state->GetSoup(), optionProperty);
 }
 
-const wchar_t* GetCurrentOptionText(CDrvState* state, int property) {
-    const CKeySetting* setting = CurrentSetting(state, property);
-    return setting ? state->GetSoup()->GetString(setting->GetValueId()) : nullptr;
-}
-
 // --- CommandProcessor ------------------------------------------------------------------------
 
 InjectionHandler CommandProcessor::FindHandler(DWORD index) {

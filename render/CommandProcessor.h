@@ -75,9 +75,5 @@ private:
 // Whether the current option of a key is the option named by property id (both looked up
 // in the state's soup); false when either is absent.
 bool IsCurrentOption(CDrvState* state, int keyProperty, int optionProperty);
-// The option text of an option key's current setting in a driver state, by property id; null
-// when the key or its option is absent.
-const wchar_t* GetCurrentOptionText(CDrvState* state, int property);
-
 // The injection table (31 rows) and its size.
 const InjectionHandlerRow* GetInjectionHandlerTable(size_t* count);

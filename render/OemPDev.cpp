@@ -1,7 +1,6 @@
 // Rindle's per-device state (see OemPDev.h).
 #include "render/OemPDev.h"
 
-#include <cwchar>
 #include <cwctype>
 #include <new>
 
@@ -146,8 +145,7 @@ int OemPDev::RunCommand(PDEVOBJ devobj, DWORD index) noexcept {
         return 0;
     try {
         // Nothing may be injected into encapsulated PostScript.
-        const wchar_t* format = GetCurrentOptionText(m_state, QV_PROP_PSOUTPUTFORMAT);
-        if (format && std::wcscmp(format, L"EPS") == 0)
+        if (IsCurrentOption(m_state, QV_PROP_PSOUTPUTFORMAT, QV_PROP_EPS))
             return 0;
         CommandProcessor processor(this);
         return processor.Execute(devobj, index);

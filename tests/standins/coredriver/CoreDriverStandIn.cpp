@@ -131,14 +131,6 @@ HRESULT STDMETHODCALLTYPE CoreUIStandIn::QuerySimulationSupport(HANDLE, DWORD, P
 // --- PluginHost -----------------------------------------------------------------------
 
 namespace {
-using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, LPVOID*);
-using CanUnloadNowFn = HRESULT(STDAPICALLTYPE*)();
-
-template <class Fn>
-Fn FindExport(HMODULE module, const char* name)
-{
-    return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
-}
 
 std::wstring Describe(const wchar_t* what, DWORD code)
 {

@@ -107,6 +107,15 @@ DevModeSequence RunDevModeSequence(IPrintOemUI2* plugin, HANDLE printer, const w
 DevModeStep CallDevMode(IPrintOemUI2* plugin, const char* name, DWORD mode, HANDLE printer, const void* in,
                         DWORD bufSize, const DEVMODEW* publicIn, BYTE fill = 0);
 
+// A module's export as a typed function pointer (null when absent).
+using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, LPVOID*);
+using CanUnloadNowFn = HRESULT(STDAPICALLTYPE*)();
+template <class Fn>
+Fn FindExport(HMODULE module, const char* name)
+{
+    return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+}
+
 // Prints one formatted line (cut at 1023 bytes) to standard output: the host programs' output.
 void PrintLine(const char* format, ...);
 

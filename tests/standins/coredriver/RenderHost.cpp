@@ -332,14 +332,6 @@ HRESULT STDMETHODCALLTYPE DriverPSStandIn::DrvWriteSpoolBuf(PDEVOBJ, PVOID buffe
 
 namespace {
 
-using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, LPVOID*);
-using CanUnloadNowFn = HRESULT(STDAPICALLTYPE*)();
-
-template <class Fn>
-Fn FindExport(HMODULE module, const char* name)
-{
-    return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
-}
 
 template <class Fn>
 Fn AsHook(PFN function)
