@@ -3,8 +3,9 @@
 
 #include <cstdlib>
 #include <cwchar>
+#include <new>
+#include <string>
 
-#include "sheets/StringHolder.h"
 #include "sheets/SubclassLayer.h"
 
 namespace {
@@ -399,23 +400,25 @@ LRESULT MeasureComboItem(HWND hwnd, SubclassLayer* layer, MEASUREITEMSTRUCT* mea
 // Edit controls.
 
 struct EditData {
-    StringHolder* committed;
-    BOOL commitOnKeyUp;
+    std::wstring committed;
+    BOOL commitOnKeyUp = FALSE;
 };
 
-void DestroyEditData(void* data) {
-    EditData* edit = static_cast<EditData*>(data);
-    FreeStringHolder(edit->committed);
-    std::free(edit);
+void DestroyEditData(void* data) { delete static_cast<EditData*>(data); }
+
+// The committed copy takes the window text; on a failure the former copy stays.
+void CommitText(HWND hwnd, EditData* edit) {
+    try {
+        std::wstring text(static_cast<size_t>(GetWindowTextLengthW(hwnd)) + 1, L'\0');
+        text.resize(static_cast<size_t>(GetWindowTextW(hwnd, text.data(), static_cast<int>(text.size()))));
+        edit->committed.swap(text);
+    } catch (const std::bad_alloc&) {
+    }
 }
 
-void CommitText(HWND hwnd, EditData* edit) {
-    const int length = GetWindowTextLengthW(hwnd);
-    wchar_t* text = static_cast<wchar_t*>(std::calloc(static_cast<size_t>(length) + 1, sizeof(wchar_t)));
-    if (!text) return;
-    GetWindowTextW(hwnd, text, length + 1);
-    SetStringHolderText(edit->committed, text);
-    std::free(text);
+EditData* EditLayerData(HWND edit) {
+    SubclassLayer* layer = FindSubclassLayer(edit, EditLayerProc);
+    return layer ? static_cast<EditData*>(layer->data) : nullptr;
 }
 
 bool IsAddressCharacter(WPARAM ch) {
@@ -558,13 +561,8 @@ BOOL SkinEdit(HWND control) {
     SubclassLayer* layer = AddSubclassLayer(control, EditLayerProc, GWLP_WNDPROC);
     if (!layer) return FALSE;
     if (!layer->data) {
-        EditData* data = static_cast<EditData*>(std::calloc(1, sizeof(EditData)));
+        EditData* data = new (std::nothrow) EditData;
         if (!data) return FALSE;
-        data->committed = CreateStringHolder(nullptr);
-        if (!data->committed) {
-            std::free(data);
-            return FALSE;
-        }
         CommitText(control, data);
         layer->data = data;
         layer->destroyData = DestroyEditData;
@@ -603,10 +601,20 @@ BOOL SkinStatic(HWND control) {
 
 void FreeComboBoxItems(HWND combo) { FreeItemsBelow(FindSubclassLayer(combo, ComboBoxLayerProc)); }
 
-StringHolder* GetEditLayerText(HWND edit) {
-    SubclassLayer* layer = FindSubclassLayer(edit, EditLayerProc);
-    EditData* data = layer ? static_cast<EditData*>(layer->data) : nullptr;
-    return data ? data->committed : nullptr;
+const wchar_t* GetEditLayerText(HWND edit) {
+    EditData* data = EditLayerData(edit);
+    return data ? data->committed.c_str() : nullptr;
+}
+
+bool SetEditLayerText(HWND edit, const wchar_t* text) {
+    EditData* data = EditLayerData(edit);
+    if (!data) return false;
+    try {
+        data->committed = text ? text : L"";
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
 }
 
 // ---------------------------------------------------------------------------------

@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "SheetTestSupport.h"
-#include "sheets/StringHolder.h"
 #include "sheets/SubclassLayer.h"
 
 namespace {
@@ -323,25 +322,29 @@ TEST_F(ControlSkinTest, EditCommitsAndTheAddressFieldFiltersCharacters) {
     Send(1304, WM_CHAR, L'/', 1);
     EXPECT_EQ(Text(1304), L" /") << "other edits take every character";
 
-    StringHolder* committed = GetEditLayerText(Item(1304));
-    ASSERT_NE(committed, nullptr);
-    EXPECT_STREQ(GetStringHolderText(committed), L"");
+    auto committed = [&] { return std::wstring(GetEditLayerText(Item(1304))); };
+    ASSERT_NE(GetEditLayerText(Item(1304)), nullptr);
+    EXPECT_EQ(committed(), L"");
     SetWindowTextW(Item(1304), L"first");
     EXPECT_EQ(Send(1304, WM_KEYDOWN, VK_RETURN, 0), 1);
-    EXPECT_STREQ(GetStringHolderText(committed), L"first");
+    EXPECT_EQ(committed(), L"first");
     SetWindowTextW(Item(1304), L"second");
     EXPECT_EQ(Send(1304, WM_KEYUP, 'X', 0), 0);
-    EXPECT_STREQ(GetStringHolderText(committed), L"first") << "no commit on key release by default";
+    EXPECT_EQ(committed(), L"first") << "no commit on key release by default";
     Send(1304, SKM_COMMITONKEYUP, 1);
     EXPECT_EQ(Send(1304, WM_KEYUP, 'X', 0), 1);
-    EXPECT_STREQ(GetStringHolderText(committed), L"second");
+    EXPECT_EQ(committed(), L"second");
     SetWindowTextW(Item(1304), L"third");
     Send(1304, WM_KILLFOCUS);
-    EXPECT_STREQ(GetStringHolderText(committed), L"third");
+    EXPECT_EQ(committed(), L"third");
     SetWindowTextW(Item(1304), L"fourth");
     Send(1304, SKM_COMMITTEXT);
-    EXPECT_STREQ(GetStringHolderText(committed), L"fourth");
+    EXPECT_EQ(committed(), L"fourth");
+    EXPECT_TRUE(SetEditLayerText(Item(1304), L"set by the page"));
+    EXPECT_EQ(committed(), L"set by the page");
+    EXPECT_EQ(Text(1304), L"fourth") << "the window text is the caller's business";
     EXPECT_EQ(GetEditLayerText(Item(1321)), nullptr);
+    EXPECT_FALSE(SetEditLayerText(Item(1321), L"x"));
 }
 
 TEST_F(ControlSkinTest, RadioGroupsSpanOtherWindowsAndEndAtTheNextGroup) {
