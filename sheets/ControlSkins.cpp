@@ -234,6 +234,20 @@ LRESULT SetMemberValue(GroupRecord* group, WPARAM index, LPARAM value) {
     return 1;
 }
 
+// What radio buttons and image buttons answer alike: a member value that is not 0 disables the
+// member, and a click selects the clicked member; the rest goes down the chain.
+LRESULT SelectableMemberMessage(SubclassLayer* layer, HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case SKM_SETMARK:
+        return SetMemberValue(ButtonGroup(hwnd), wParam, lParam);
+    case SKM_REFLECTED_COMMAND:
+        if (HIWORD(wParam) == BN_CLICKED) SendMessageW(hwnd, SKM_SELECTSELF, 0, 0);
+        return 0;
+    default:
+        return CallPreviousWindowProc(layer, hwnd, message, wParam, lParam);
+    }
+}
+
 // ---------------------------------------------------------------------------------
 // Combo items.
 
@@ -246,7 +260,7 @@ struct ComboItem {
 };
 
 struct ComboData {
-    HWND combo;
+    HWND window;
 };
 
 struct ItemColours {
@@ -314,7 +328,7 @@ void FreeItemsBelow(SubclassLayer* layer) {
 
 void DestroyComboData(void* data) {
     ComboData* combo = static_cast<ComboData*>(data);
-    FreeComboBoxItems(combo->combo);
+    FreeComboBoxItems(combo->window);
     std::free(combo);
 }
 
@@ -430,7 +444,7 @@ bool IsAddressCharacter(WPARAM ch) {
 // Image buttons and statics.
 
 struct ImageButtonData {
-    HWND button;
+    HWND window;
     SkinImage slots[3];
 };
 
@@ -441,7 +455,7 @@ void DestroyImageButtonData(void* data) {
 }
 
 struct StaticImageData {
-    HWND control;
+    HWND window;
     SkinImage image;
 };
 
@@ -449,7 +463,7 @@ void DestroyStaticImageData(void* data) {
     StaticImageData* image = static_cast<StaticImageData*>(data);
     if (image->image.bitmap) {
         // the static must not keep painting a bitmap about to be deleted
-        if (SubclassLayer* layer = FindSubclassLayer(image->control, StaticImageLayerProc))
+        if (SubclassLayer* layer = FindSubclassLayer(image->window, StaticImageLayerProc))
             CallBelow(layer, STM_SETIMAGE, IMAGE_BITMAP, 0);
     }
     DeleteOwnedImage(&image->image);
@@ -482,6 +496,35 @@ void DrawImageButton(const DRAWITEMSTRUCT* draw, const ImageButtonData* images, 
         RECT focus = draw->rcItem;
         DrawFocusRect(draw->hDC, &focus);
     }
+}
+
+// ---------------------------------------------------------------------------------
+// Layers with a data record.
+
+// A zeroed record whose first field is its window.
+template <typename Record>
+void* NewWindowRecord(HWND window) {
+    Record* record = static_cast<Record*>(std::calloc(1, sizeof(Record)));
+    if (record) record->window = window;
+    return record;
+}
+
+void* NewEditData(HWND window) {
+    EditData* data = new (std::nothrow) EditData;
+    if (data) CommitText(window, data);
+    return data;
+}
+
+// The control's layer of that procedure with its data record (made by make on a layer that has
+// none, freed by destroy with the layer); null when either cannot be made.
+SubclassLayer* LayerWithData(HWND control, WNDPROC procedure, void* (*make)(HWND), SubclassDataDestroyer destroy) {
+    SubclassLayer* layer = AddSubclassLayer(control, procedure, GWLP_WNDPROC);
+    if (!layer || layer->data) return layer;
+    void* data = make(control);
+    if (!data) return nullptr;
+    layer->data = data;
+    layer->destroyData = destroy;
+    return layer;
 }
 
 // ---------------------------------------------------------------------------------
@@ -544,59 +587,25 @@ void RemoveControlSkin(HWND control) {
 }
 
 BOOL SkinComboBox(HWND control) {
-    SubclassLayer* layer = AddSubclassLayer(control, ComboBoxLayerProc, GWLP_WNDPROC);
-    if (!layer) return FALSE;
-    if (!layer->data) {
-        // made at once: the removal must reach the box's items even if no message came
-        ComboData* data = static_cast<ComboData*>(std::calloc(1, sizeof(ComboData)));
-        if (!data) return FALSE;
-        data->combo = control;
-        layer->data = data;
-        layer->destroyData = DestroyComboData;
-    }
-    return TRUE;
+    // the record is made at once: the removal must reach the box's items even if no message came
+    return LayerWithData(control, ComboBoxLayerProc, NewWindowRecord<ComboData>, DestroyComboData) != nullptr;
 }
 
 BOOL SkinEdit(HWND control) {
-    SubclassLayer* layer = AddSubclassLayer(control, EditLayerProc, GWLP_WNDPROC);
-    if (!layer) return FALSE;
-    if (!layer->data) {
-        EditData* data = new (std::nothrow) EditData;
-        if (!data) return FALSE;
-        CommitText(control, data);
-        layer->data = data;
-        layer->destroyData = DestroyEditData;
-    }
-    return TRUE;
+    return LayerWithData(control, EditLayerProc, NewEditData, DestroyEditData) != nullptr;
 }
 
 BOOL SkinRadioButton(HWND control) { return InstallButtonSkin(control, RadioButtonLayerProc); }
 BOOL SkinCheckBox(HWND control) { return InstallButtonSkin(control, CheckBoxLayerProc); }
 
 BOOL SkinPushButton(HWND control) {
-    if (!InstallButtonSkin(control, ImageButtonLayerProc)) return FALSE;
-    SubclassLayer* layer = FindSubclassLayer(control, ImageButtonLayerProc);
-    if (!layer->data) {
-        ImageButtonData* data = static_cast<ImageButtonData*>(std::calloc(1, sizeof(ImageButtonData)));
-        if (!data) return FALSE;
-        data->button = control;
-        layer->data = data;
-        layer->destroyData = DestroyImageButtonData;
-    }
-    return TRUE;
+    return InstallButtonSkin(control, ImageButtonLayerProc) &&
+           LayerWithData(control, ImageButtonLayerProc, NewWindowRecord<ImageButtonData>, DestroyImageButtonData);
 }
 
 BOOL SkinStatic(HWND control) {
-    SubclassLayer* layer = AddSubclassLayer(control, StaticImageLayerProc, GWLP_WNDPROC);
-    if (!layer) return FALSE;
-    if (!layer->data) {
-        StaticImageData* data = static_cast<StaticImageData*>(std::calloc(1, sizeof(StaticImageData)));
-        if (!data) return FALSE;
-        data->control = control;
-        layer->data = data;
-        layer->destroyData = DestroyStaticImageData;
-    }
-    return TRUE;
+    return LayerWithData(control, StaticImageLayerProc, NewWindowRecord<StaticImageData>, DestroyStaticImageData) !=
+           nullptr;
 }
 
 void FreeComboBoxItems(HWND combo) { FreeItemsBelow(FindSubclassLayer(combo, ComboBoxLayerProc)); }
@@ -728,13 +737,8 @@ LRESULT CALLBACK RadioButtonLayerProc(HWND hwnd, UINT message, WPARAM wParam, LP
         }
         return CallPreviousWindowProc(layer, hwnd, message, wParam, lParam);
     }
-    case SKM_SETMARK:
-        return SetMemberValue(ButtonGroup(hwnd), wParam, lParam);
-    case SKM_REFLECTED_COMMAND:
-        if (HIWORD(wParam) == BN_CLICKED) SendMessageW(hwnd, SKM_SELECTSELF, 0, 0);
-        return 0;
     default:
-        return CallPreviousWindowProc(layer, hwnd, message, wParam, lParam);
+        return SelectableMemberMessage(layer, hwnd, message, wParam, lParam);
     }
 }
 
@@ -764,13 +768,8 @@ LRESULT CALLBACK ImageButtonLayerProc(HWND hwnd, UINT message, WPARAM wParam, LP
         InvalidateRect(group->members[wParam].window, nullptr, TRUE);
         return CallPreviousWindowProc(layer, hwnd, message, wParam, lParam);
     }
-    case SKM_SETMARK:
-        return SetMemberValue(ButtonGroup(hwnd), wParam, lParam);
-    case SKM_REFLECTED_COMMAND:
-        if (HIWORD(wParam) == BN_CLICKED) SendMessageW(hwnd, SKM_SELECTSELF, 0, 0);
-        return 0;
     default:
-        return CallPreviousWindowProc(layer, hwnd, message, wParam, lParam);
+        return SelectableMemberMessage(layer, hwnd, message, wParam, lParam);
     }
 }
 
