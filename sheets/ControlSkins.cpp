@@ -261,6 +261,7 @@ struct ComboItem {
 
 struct ComboData {
     HWND window;
+    int lineHeight;  // an item's height without separator, once measured
 };
 
 struct ItemColours {
@@ -332,6 +333,28 @@ void DestroyComboData(void* data) {
     std::free(combo);
 }
 
+// The list drops down to the item count times the first item's height, so the first item carries
+// the separators' extra height, spread over the other items (rounded up). When that list would not
+// fit on the screen the extra is dropped and the list scrolls instead.
+void SpreadSeparatorHeight(SubclassLayer* layer) {
+    const ComboData* combo = static_cast<const ComboData*>(layer->data);
+    const LRESULT count = ItemCount(layer);
+    if (!combo || combo->lineHeight <= 0 || count <= 0) return;
+    int separators = 0;
+    for (LRESULT i = 1; i < count; ++i) {
+        const ComboItem* item = ItemAt(layer, static_cast<WPARAM>(i));
+        separators += item && item->separator;
+    }
+    const ComboItem* first = ItemAt(layer, 0);
+    int height = combo->lineHeight + (first && first->separator ? kSeparatorHeight : 0);
+    const int others = static_cast<int>(count) - 1;
+    if (others > 0 && separators > 0) {
+        const int extra = (separators * kSeparatorHeight + others - 1) / others;
+        if ((height + extra) * count <= GetSystemMetrics(SM_CYSCREEN)) height += extra;
+    }
+    CallBelow(layer, CB_SETITEMHEIGHT, 0, height);
+}
+
 LRESULT SelectItemByValue(SubclassLayer* layer, LPARAM value) {
     const LRESULT count = ItemCount(layer);
     for (LRESULT i = 0; i < count; ++i) {
@@ -391,6 +414,7 @@ void DrawComboItem(const DRAWITEMSTRUCT* draw) {
 }
 
 LRESULT MeasureComboItem(HWND hwnd, SubclassLayer* layer, MEASUREITEMSTRUCT* measure) {
+    ComboData* combo = static_cast<ComboData*>(layer->data);
     if (!measure) return 0;
     HDC dc = GetDC(hwnd);
     if (!dc) return 0;
@@ -401,6 +425,7 @@ LRESULT MeasureComboItem(HWND hwnd, SubclassLayer* layer, MEASUREITEMSTRUCT* mea
     if (oldFont) SelectObject(dc, oldFont);
     ReleaseDC(hwnd, dc);
     const int height = metrics.tmHeight + metrics.tmExternalLeading;
+    if (combo) combo->lineHeight = height;
     measure->itemHeight = static_cast<UINT>(height);
     if (measure->itemID != static_cast<UINT>(-1)) {
         ComboItem* item = reinterpret_cast<ComboItem*>(measure->itemData);
@@ -842,12 +867,15 @@ LRESULT CALLBACK ComboBoxLayerProc(HWND hwnd, UINT message, WPARAM wParam, LPARA
         const LRESULT count = ItemCount(layer);
         if (wParam < static_cast<WPARAM>(count)) {
             ComboItem* item = ItemAt(layer, wParam);
-            if (item && !item->separator) {
+            if (item && !item->separator && wParam != 0) {
                 item->separator = 1;
                 const LRESULT height = CallBelow(layer, CB_GETITEMHEIGHT, wParam, 0);
                 if (height != CB_ERR) CallBelow(layer, CB_SETITEMHEIGHT, wParam, height + kSeparatorHeight);
+            } else if (item && wParam == 0) {
+                item->separator = 1;  // the first item's height is set below
             }
         }
+        SpreadSeparatorHeight(layer);
         return count > 0;
     }
     case SKM_SELECTBYVALUE:
