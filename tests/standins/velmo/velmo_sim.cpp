@@ -128,21 +128,37 @@ std::string Env(const char* name)
 }
 
 std::mutex g_logLock;
+HANDLE g_logFile = INVALID_HANDLE_VALUE;
+std::string g_logPath;
 
+// Appends one line to the log that VELMO_SIM_LOG names (kept open while the name stays).
 void Log(const std::string& line)
 {
     std::lock_guard<std::mutex> hold(g_logLock);
     const std::string path = Env("VELMO_SIM_LOG");
-    if (path.empty())
-        return;
-    HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    if (path != g_logPath) {
+        if (g_logFile != INVALID_HANDLE_VALUE)
+            CloseHandle(g_logFile);
+        g_logFile = INVALID_HANDLE_VALUE;
+        g_logPath = path;
+        if (!path.empty())
+            g_logFile = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    }
+    if (g_logFile == INVALID_HANDLE_VALUE)
         return;
     const std::string text = line + "\n";
     DWORD written = 0;
-    WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-    CloseHandle(file);
+    WriteFile(g_logFile, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+}
+
+void CloseLog()
+{
+    std::lock_guard<std::mutex> hold(g_logLock);
+    if (g_logFile != INVALID_HANDLE_VALUE)
+        CloseHandle(g_logFile);
+    g_logFile = INVALID_HANDLE_VALUE;
+    g_logPath.clear();
 }
 
 std::string Show(const char* text) { return text ? std::string(text) : std::string("(null)"); }
@@ -965,4 +981,9 @@ int __cdecl Sim_ATTR_getMultipleDefaults(VelmoSessionRecord* record, int32_t, co
     });
 }
 
-BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) { return TRUE; }
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID)
+{
+    if (reason == DLL_PROCESS_DETACH)
+        CloseLog();
+    return TRUE;
+}
