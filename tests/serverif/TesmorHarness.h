@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "serverif/ServerInterface.h"
+#include "serverif/ServerInterfaceBinding.h"
 
 #ifndef VELMO_STANDIN_DIR_W
 #error "VELMO_STANDIN_DIR_W names the stand-ins' build folder"
@@ -134,53 +135,7 @@ inline void UseScript(const std::wstring& path, const std::string& text)
     SetEnvironmentVariableW(L"VELMO_SIM_SCRIPT", path.c_str());
 }
 
-// The sixteen exports bound by name.
-struct TesmorApi {
-    PFN_QVServerConnect Connect = nullptr;
-    PFN_QVServerDisconnect Disconnect = nullptr;
-    PFN_QVServerDiscover Discover = nullptr;
-    PFN_QVServerFreeDiscover FreeDiscover = nullptr;
-    PFN_QVServerFreeFeaturesList FreeFeaturesList = nullptr;
-    PFN_QVServerFreeInstallablesList FreeInstallablesList = nullptr;
-    PFN_QVServerFreeMultipleDefaults FreeMultipleDefaults = nullptr;
-    PFN_QVServerFreeVPAttributes FreeVPAttributes = nullptr;
-    PFN_QVServerGetEMailNotifyInfo GetEMailNotifyInfo = nullptr;
-    PFN_QVServerGetFeaturesList GetFeaturesList = nullptr;
-    PFN_QVServerGetInstallablesList GetInstallablesList = nullptr;
-    PFN_QVServerGetMultipleDefaults GetMultipleDefaults = nullptr;
-    PFN_QVServerGetPPD GetPPD = nullptr;
-    PFN_QVServerGetVPAttributes GetVPAttributes = nullptr;
-    PFN_QVServerInitialize Initialize = nullptr;
-    PFN_QVServerTerminate Terminate = nullptr;
-
-    template <class Fn>
-    static void Bind(HMODULE module, const char* name, Fn& fn)
-    {
-        fn = reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
-    }
-    bool BindAll(HMODULE module)
-    {
-        Bind(module, "QVServerConnect", Connect);
-        Bind(module, "QVServerDisconnect", Disconnect);
-        Bind(module, "QVServerDiscover", Discover);
-        Bind(module, "QVServerFreeDiscover", FreeDiscover);
-        Bind(module, "QVServerFreeFeaturesList", FreeFeaturesList);
-        Bind(module, "QVServerFreeInstallablesList", FreeInstallablesList);
-        Bind(module, "QVServerFreeMultipleDefaults", FreeMultipleDefaults);
-        Bind(module, "QVServerFreeVPAttributes", FreeVPAttributes);
-        Bind(module, "QVServerGetEMailNotifyInfo", GetEMailNotifyInfo);
-        Bind(module, "QVServerGetFeaturesList", GetFeaturesList);
-        Bind(module, "QVServerGetInstallablesList", GetInstallablesList);
-        Bind(module, "QVServerGetMultipleDefaults", GetMultipleDefaults);
-        Bind(module, "QVServerGetPPD", GetPPD);
-        Bind(module, "QVServerGetVPAttributes", GetVPAttributes);
-        Bind(module, "QVServerInitialize", Initialize);
-        Bind(module, "QVServerTerminate", Terminate);
-        return Connect && Disconnect && Discover && FreeDiscover && FreeFeaturesList && FreeInstallablesList &&
-               FreeMultipleDefaults && FreeVPAttributes && GetEMailNotifyInfo && GetFeaturesList &&
-               GetInstallablesList && GetMultipleDefaults && GetPPD && GetVPAttributes && Initialize && Terminate;
-    }
-};
+using TesmorApi = QVServerExports;
 
 // A driver folder "<temp>\<name>\dir.v2 x\" holding Sample.KQM and Sample\ with the
 // protocol libraries: optionally without one library, or with a variant of velmoqzt10.dll.

@@ -17,6 +17,8 @@
 //   attr NAME VALUE FLAG                one attribute of the last printer
 //   ppd STATUS SOURCE                   VYRM_getPPDEx copies SOURCE to the destination
 //   delay ENTRY MS / status ENTRY N     per entry point, in a server section for it alone
+// Without VELMO_SIM_SCRIPT the script is velmo_sim_script.txt beside this module, and a
+// relative ppd SOURCE is taken from the script's folder.
 // Global records (outside a server section): discover STATUS, entry FIRST SECOND,
 // entries N (N generated controllers), and delay / status for every server.
 #include "VelmoSim.h"
@@ -102,7 +104,7 @@ struct Session {
 };
 
 struct TicketWork {
-    HANDLE thread = nullptr;
+    HANDLE done = nullptr;  // set when the work has ended
     std::function<int()> job;
     int delay = 0;
     volatile LONG finished = 0;
@@ -110,6 +112,7 @@ struct TicketWork {
     std::string entry;
 };
 
+HMODULE g_self = nullptr;
 std::mutex g_lock;
 std::string g_scriptPath;
 Script g_script;
@@ -305,6 +308,11 @@ void ParseScript(const std::string& path)
             server->hasPpd = true;
             server->ppdStatus = Number(fields, 1);
             server->ppdSource = Field(fields, 2).value_or("");
+            const std::string& source = server->ppdSource;
+            const bool absolute = source.find(':') != std::string::npos || (!source.empty() && source[0] == '\\');
+            const size_t slash = path.find_last_of("\\/");
+            if (!absolute && slash != std::string::npos)
+                server->ppdSource = path.substr(0, slash + 1) + source;
         } else {
             Log("SCRIPT BAD LINE " + line);
         }
@@ -314,7 +322,14 @@ void ParseScript(const std::string& path)
 // Under g_lock: the script of the current VELMO_SIM_SCRIPT.
 Script& CurrentScript()
 {
-    const std::string path = Env("VELMO_SIM_SCRIPT");
+    std::string path = Env("VELMO_SIM_SCRIPT");
+    if (path.empty()) {
+        char self[MAX_PATH * 4] = {};
+        GetModuleFileNameA(g_self, self, sizeof(self) - 1);
+        path = self;
+        const size_t slash = path.find_last_of("\\/");
+        path = (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + "velmo_sim_script.txt";
+    }
     if (path != g_scriptPath)
         ParseScript(path);
     return g_script;
@@ -374,6 +389,7 @@ DWORD WINAPI TicketThread(void* parameter)
         Sleep(static_cast<DWORD>(work->delay));
     work->status = work->job();
     InterlockedExchange(&work->finished, 1);
+    SetEvent(work->done);
     return 0;
 }
 
@@ -401,7 +417,10 @@ int Run(const std::string& entry, VelmoTicket* ticket, const Override& o, std::f
         g_tickets.insert(work);
     }
     ticket->work = work;
-    work->thread = CreateThread(nullptr, 0, TicketThread, work, 0, nullptr);
+    work->done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    // A pool thread: the work ends on a thread of its own, as the library's does.
+    if (!QueueUserWorkItem(TicketThread, work, WT_EXECUTELONGFUNCTION))
+        TicketThread(work);
     return 0;
 }
 
@@ -496,15 +515,15 @@ void __cdecl Sim_velmo_free(void* pointer)
 
 int __cdecl Sim_NB_block(VelmoTicket* ticket)
 {
-    HANDLE thread = nullptr;
+    HANDLE done = nullptr;
     {
         std::lock_guard<std::mutex> hold(g_lock);
         TicketWork* work = FindWork(ticket, "NB_block");
         if (!work)
             return -1;
-        thread = work->thread;
+        done = work->done;
     }
-    WaitForSingleObject(thread, INFINITE);
+    WaitForSingleObject(done, INFINITE);
     return 0;
 }
 
@@ -533,8 +552,8 @@ int __cdecl Sim_NB_destroy(VelmoTicket* ticket)
         g_tickets.erase(work);
     }
     ticket->work = nullptr;
-    WaitForSingleObject(work->thread, INFINITE);
-    CloseHandle(work->thread);
+    WaitForSingleObject(work->done, INFINITE);
+    CloseHandle(work->done);
     delete work;
     return 0;
 }
@@ -981,8 +1000,10 @@ int __cdecl Sim_ATTR_getMultipleDefaults(VelmoSessionRecord* record, int32_t, co
     });
 }
 
-BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID)
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
 {
+    if (reason == DLL_PROCESS_ATTACH)
+        g_self = instance;
     if (reason == DLL_PROCESS_DETACH)
         CloseLog();
     return TRUE;
