@@ -364,10 +364,29 @@ INT_PTR Discover(ServerInterfaceContext& context, int* size, BYTE** buffer, cons
     return QVSERVER_OK;
 }
 
-void DeleteRecords(QVObList* list) noexcept
+// Runs an export's work on the caller's context: failure without one, and nothing thrown.
+template <class Work>
+INT_PTR Guarded(ServerInterfaceContext** context, Work work) noexcept
 {
-    if (list)
-        list->DeleteAll();
+    ServerInterfaceContext* state = ContextOf(context);
+    if (!state)
+        return QVSERVER_FAILED;
+    try {
+        return work(*state);
+    } catch (...) {
+        return QVSERVER_FAILED;
+    }
+}
+
+// Deletes the records of the given lists (each may be null); fails only without a context.
+INT_PTR FreeRecords(ServerInterfaceContext** context, QVObList* first, QVObList* second) noexcept
+{
+    if (!ContextOf(context))
+        return QVSERVER_FAILED;
+    for (QVObList* list : {first, second})
+        if (list)
+            list->DeleteAll();
+    return QVSERVER_OK;
 }
 
 }  // namespace
@@ -457,14 +476,7 @@ INT_PTR WINAPI QVServerDisconnect(ServerInterfaceContext** context, ServerConnec
 INT_PTR WINAPI QVServerDiscover(ServerInterfaceContext** context, int* size, BYTE** buffer, const wchar_t* filter1,
                                 const wchar_t* filter2, unsigned timeout) noexcept
 {
-    ServerInterfaceContext* state = ContextOf(context);
-    if (!state)
-        return QVSERVER_FAILED;
-    try {
-        return Discover(*state, size, buffer, filter1, filter2, timeout);
-    } catch (...) {
-        return QVSERVER_FAILED;
-    }
+    return Guarded(context, [&](ServerInterfaceContext& state) { return Discover(state, size, buffer, filter1, filter2, timeout); });
 }
 
 INT_PTR WINAPI QVServerFreeDiscover(ServerInterfaceContext** context, BYTE** buffer) noexcept
@@ -480,90 +492,49 @@ INT_PTR WINAPI QVServerFreeFeaturesList(ServerInterfaceContext** context, Server
                                         QVObList* list) noexcept
 {
     // The records are this library's whatever the block: never leave them to the caller.
-    if (!ContextOf(context))
-        return QVSERVER_FAILED;
-    DeleteRecords(list);
-    return QVSERVER_OK;
+    return FreeRecords(context, list, nullptr);
 }
 
 INT_PTR WINAPI QVServerFreeInstallablesList(ServerInterfaceContext** context, ServerConnectionBlock*,
                                             QVObList* list) noexcept
 {
-    if (!ContextOf(context))
-        return QVSERVER_FAILED;
-    DeleteRecords(list);
-    return QVSERVER_OK;
+    return FreeRecords(context, list, nullptr);
 }
 
 INT_PTR WINAPI QVServerFreeMultipleDefaults(ServerInterfaceContext** context, ServerConnectionBlock*,
                                             QVObList* list) noexcept
 {
-    if (!ContextOf(context))
-        return QVSERVER_FAILED;
-    DeleteRecords(list);
-    return QVSERVER_OK;
+    return FreeRecords(context, list, nullptr);
 }
 
 INT_PTR WINAPI QVServerFreeVPAttributes(ServerInterfaceContext** context, ServerConnectionBlock*, QVObList* all,
                                         QVObList* flagged) noexcept
 {
-    if (!ContextOf(context))
-        return QVSERVER_FAILED;
-    DeleteRecords(all);
-    DeleteRecords(flagged);
-    return QVSERVER_OK;
+    return FreeRecords(context, all, flagged);
 }
 
 INT_PTR WINAPI QVServerGetEMailNotifyInfo(ServerInterfaceContext** context, ServerConnectionBlock* block,
                                           QVEmailNotification* notification, int) noexcept
 {
-    ServerInterfaceContext* state = ContextOf(context);
-    if (!state)
-        return QVSERVER_FAILED;
-    try {
-        return GetEmailNotify(*state, block, notification);
-    } catch (...) {
-        return QVSERVER_FAILED;
-    }
+    return Guarded(context, [&](ServerInterfaceContext& state) { return GetEmailNotify(state, block, notification); });
 }
 
 INT_PTR WINAPI QVServerGetFeaturesList(ServerInterfaceContext** context, ServerConnectionBlock* block, QVObList* list,
                                        int) noexcept
 {
-    ServerInterfaceContext* state = ContextOf(context);
-    if (!state)
-        return QVSERVER_FAILED;
-    try {
-        return GetFeatures(*state, block, list);
-    } catch (...) {
-        return QVSERVER_FAILED;
-    }
+    return Guarded(context, [&](ServerInterfaceContext& state) { return GetFeatures(state, block, list); });
 }
 
 INT_PTR WINAPI QVServerGetInstallablesList(ServerInterfaceContext** context, ServerConnectionBlock* block,
                                            QVObList* list, int) noexcept
 {
-    ServerInterfaceContext* state = ContextOf(context);
-    if (!state)
-        return QVSERVER_FAILED;
-    try {
-        return GetInstallables(*state, block, list);
-    } catch (...) {
-        return QVSERVER_FAILED;
-    }
+    return Guarded(context, [&](ServerInterfaceContext& state) { return GetInstallables(state, block, list); });
 }
 
 INT_PTR WINAPI QVServerGetMultipleDefaults(ServerInterfaceContext** context, ServerConnectionBlock* block,
                                            QVObList* list, int) noexcept
 {
-    ServerInterfaceContext* state = ContextOf(context);
-    if (!state)
-        return QVSERVER_FAILED;
-    try {
-        return GetDefaults(*state, block, list);
-    } catch (...) {
-        return QVSERVER_FAILED;
-    }
+    return Guarded(context, [&](ServerInterfaceContext& state) { return GetDefaults(state, block, list); });
 }
 
 INT_PTR WINAPI QVServerGetPPD(ServerInterfaceContext** context, ServerConnectionBlock* block,
@@ -583,14 +554,7 @@ INT_PTR WINAPI QVServerGetPPD(ServerInterfaceContext** context, ServerConnection
 INT_PTR WINAPI QVServerGetVPAttributes(ServerInterfaceContext** context, ServerConnectionBlock* block,
                                        const wchar_t* printer, QVObList* all, QVObList* flagged) noexcept
 {
-    ServerInterfaceContext* state = ContextOf(context);
-    if (!state)
-        return QVSERVER_FAILED;
-    try {
-        return GetVPAttributes(*state, block, printer, all, flagged);
-    } catch (...) {
-        return QVSERVER_FAILED;
-    }
+    return Guarded(context, [&](ServerInterfaceContext& state) { return GetVPAttributes(state, block, printer, all, flagged); });
 }
 
 }  // extern "C"

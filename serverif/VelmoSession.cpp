@@ -1,6 +1,8 @@
 // Protocol sessions: open at construction, close at destruction, each with its own ticket.
 #include "serverif/VelmoSession.h"
 
+#include <type_traits>
+
 #include "serverif/ServerInterfaceContext.h"
 
 VelmoSession::VelmoSession(ServerInterfaceContext* context, bool useTicket) noexcept
@@ -27,55 +29,49 @@ VelmoTicket* VelmoSession::ArmTicket() noexcept
     return GetTicket();
 }
 
-namespace {
-
-// Runs one session call with the session's ticket: the call's own failure, else the ticket's.
-template <class Call>
-int RunTicketed(VelmoSession& session, VelmoTicket* ticket, Call call)
+int VelmoSession::Open(int openEntry, ServerConnectionBlock* block) noexcept
 {
-    const int status = call(ticket);
-    const int waited = ticket ? session.WaitForTicket() : 0;
-    return status != 0 ? status : waited;
+    auto open = m_context ? m_context->Entry<PFN_LP_openSession>(static_cast<VelmoEntry>(openEntry)) : nullptr;
+    if (!open)
+        return -1;
+    VelmoTicket* ticket = ArmTicket();
+    int status = open(block, &m_record, ticket);
+    const int waited = ticket ? WaitForTicket() : 0;
+    if (status == 0)
+        status = waited;
+    m_open = status == 0;
+    return status;
 }
 
-}  // namespace
+void VelmoSession::Close(int closeEntry) noexcept
+{
+    // Only an open session closes, and only through a bound entry point.
+    auto close = m_context ? m_context->Entry<PFN_LP_closeSession>(static_cast<VelmoEntry>(closeEntry)) : nullptr;
+    if (!m_open || !close)
+        return;
+    VelmoTicket* ticket = ArmTicket();
+    close(&m_record, ticket);
+    if (ticket)
+        WaitForTicket();
+    m_open = 0;
+}
+
+// LP_openSession and ATTR_openSession (and the two closes) share one signature.
+static_assert(std::is_same_v<PFN_LP_openSession, PFN_ATTR_openSession>);
+static_assert(std::is_same_v<PFN_LP_closeSession, PFN_ATTR_closeSession>);
 
 LPSession::LPSession(ServerInterfaceContext* context, ServerConnectionBlock* block, bool useTicket) noexcept
     : VelmoSession(context, useTicket)
 {
-    auto open = context ? context->Entry<PFN_LP_openSession>(LP_openSession) : nullptr;
-    if (!open)
-        return;
-    const int status =
-        RunTicketed(*this, ArmTicket(), [&](VelmoTicket* ticket) { return open(block, &m_record, ticket); });
-    m_open = status == 0;
+    Open(LP_openSession, block);
 }
 
-LPSession::~LPSession()
-{
-    auto close = m_context ? m_context->Entry<PFN_LP_closeSession>(LP_closeSession) : nullptr;
-    if (!m_open || !close)
-        return;
-    RunTicketed(*this, ArmTicket(), [&](VelmoTicket* ticket) { return close(&m_record, ticket); });
-    m_open = 0;
-}
+LPSession::~LPSession() { Close(LP_closeSession); }
 
 ATTRSession::ATTRSession(ServerInterfaceContext* context, ServerConnectionBlock* block, bool useTicket) noexcept
     : VelmoSession(context, useTicket)
 {
-    auto open = context ? context->Entry<PFN_ATTR_openSession>(ATTR_openSession) : nullptr;
-    if (!open)
-        return;
-    const int status =
-        RunTicketed(*this, ArmTicket(), [&](VelmoTicket* ticket) { return open(block, &m_record, ticket); });
-    m_open = status == 0;
+    Open(ATTR_openSession, block);
 }
 
-ATTRSession::~ATTRSession()
-{
-    auto close = m_context ? m_context->Entry<PFN_ATTR_closeSession>(ATTR_closeSession) : nullptr;
-    if (!m_open || !close)
-        return;
-    RunTicketed(*this, ArmTicket(), [&](VelmoTicket* ticket) { return close(&m_record, ticket); });
-    m_open = 0;
-}
+ATTRSession::~ATTRSession() { Close(ATTR_closeSession); }

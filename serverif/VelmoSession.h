@@ -27,6 +27,10 @@ public:
 protected:
     // Readies the ticket for one call (a fresh, zeroed record) and returns it, or null.
     VelmoTicket* ArmTicket() noexcept;
+    // Opens through the given open entry point (its ticket waited for); the status.
+    int Open(int openEntry, ServerConnectionBlock* block) noexcept;
+    // Closes an open session through the given close entry point, when bound.
+    void Close(int closeEntry) noexcept;
 
     VelmoSessionRecord m_record = {};
     int32_t m_open = 0;
