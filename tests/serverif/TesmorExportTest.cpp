@@ -143,8 +143,17 @@ TEST_F(TesmorExports, ConnectAndDisconnect)
     EXPECT_EQ(Api().Disconnect(&s_context, nullptr), 0);
     EXPECT_EQ(s_log->Since(), "");
 
-    // Sessions close first, then the connection ends; the block is no longer valid.
+    // A connect on a block first closes the sessions cached for that block's address.
     QVObList list(10);
+    ASSERT_EQ(Api().GetInstallablesList(&s_context, &block, &list, 0), 0);
+    EXPECT_EQ(Api().FreeInstallablesList(&s_context, &block, &list), 0);
+    s_log->Mark();
+    EXPECT_TRUE(Failed(Api().Connect(&s_context, L"10.1.2.4", &block)));
+    const std::string reconnect = s_log->Since();
+    EXPECT_LT(reconnect.find("ATTR_closeSession 10.1.2.3 ticket"), reconnect.find("VYRM_connect 10.1.2.4"))
+        << reconnect;
+
+    // Sessions close first, then the connection ends; the block is no longer valid.
     ASSERT_EQ(Api().GetInstallablesList(&s_context, &block, &list, 0), 0);
     EXPECT_EQ(Api().FreeInstallablesList(&s_context, &block, &list), 0);
     s_log->Mark();
