@@ -13,6 +13,7 @@
 
 using tolvatest::FixturePath;
 using tolvatest::TestPrinter;
+using tolvatest::TestPrinterSetup;
 
 namespace {
 
@@ -180,6 +181,8 @@ TEST(PortResolver, PortTable) {
         {L"LPR_port_upper", TRUE, L"lprhost2", L""},
         {L"LPR_port_q", TRUE, L"lprhost3", L"jobs"},
         {L"Port_9100", TRUE, L"10.9.9.9", L"9100"},
+        // Not local, so the one-colon form names a host.
+        {L"FILE:", TRUE, L"FILE", L""},
     };
     for (const PortCase& c : cases) {
         TestPrinter printer(FixturePath(L"tolva-minimal.ppd"), c.port);
@@ -212,6 +215,29 @@ TEST(PortResolver, PrinterDataAndServiceRules) {
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, service);
     EXPECT_TRUE(local.found);
     EXPECT_EQ(local.host, L"localhost");
+}
+
+// A port that names no host, on a printer named like a host: the printer name is the address.
+TEST(PortResolver, PrinterNameOfHostLettersIsTheAddress) {
+    struct Case {
+        std::wstring name;
+        BOOL found;
+    };
+    const std::wstring pid = std::to_wstring(GetCurrentProcessId());
+    const Case cases[] = {{L"Tolva-Ctl-" + pid, TRUE}, {L"Tolva Ctl " + pid, FALSE}, {L"Tolva_Ctl_" + pid, FALSE}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.name));
+        TestPrinterSetup setup;
+        setup.dataFile = FixturePath(L"tolva-minimal.ppd");
+        setup.port = L"nohost_port";
+        setup.printerName = c.name;
+        TestPrinter printer(setup);
+        ASSERT_TRUE(printer.Ok()) << printer.Error();
+        Resolved r = Resolve(printer.Handle());
+        EXPECT_EQ(r.found, c.found);
+        EXPECT_EQ(r.host, c.found ? c.name : L"");
+        EXPECT_EQ(r.queue, L"");
+    }
 }
 
 TEST(PortResolver, NetwarePrinterIsNoController) {

@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "settings/KeyOptSetting.h"
@@ -158,6 +159,99 @@ TEST_F(ValidationTest, RefusalNamesTheBlockingSetting) {
     EXPECT_EQ(box.text.find_last_not_of(L" \n,"), box.text.size() - 1) << "no trailing blanks, breaks or commas";
     EXPECT_EQ(Current(L"*InputSlot"), L"Tray1") << "nothing is applied";
     EXPECT_EQ(Current(L"*PageSize"), L"A4") << "nothing is applied";
+}
+
+// The refusal texts are built in: a language module changes neither the caption nor a line.
+TEST_F(ValidationTest, RefusalTextsWordForWord) {
+    const std::wstring path = std::wstring(TOLVA_BINARY_DIR_W) + L"\\tolva_state_texts.dll";
+    HMODULE texts = LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(texts, nullptr) << "module " << testing::PrintToString(path);
+    struct Case {
+        const char* name;
+        std::vector<std::pair<const wchar_t*, const wchar_t*>> changes;
+        const wchar_t* text;
+    };
+    const Case cases[] = {
+        {"one blocked setting: the tray that is not installed",
+         {{L"*InputSlot", L"Tray3"}},
+         L"Unfortunately this selection can't be made right now.\nThis is because Tray 3 is set to : \"Not "
+         L"Installed\", and cannot be changed here.\nIt's likely that Tray 3 is an accessory that has not been "
+         L"installed."},
+        {"several: two changes of the user's that exclude each other",
+         {{L"*PageSize", L"A5"}, {L"*InputSlot", L"LargeCapacity"}},
+         L"Unfortunately this selection can't be made right now.\nThis is because :\nPage Size is currently set to A4 "
+         L",\nPaper Source is currently set to Tray 1 .\nThese settings cannot be currently changed."},
+    };
+    for (const Case& c : cases) {
+        for (HMODULE module : {static_cast<HMODULE>(nullptr), texts}) {
+            SCOPED_TRACE(std::string(c.name) + (module ? " (language module)" : " (built-in)"));
+            g_boxes.clear();
+            KVCache changed;
+            for (const auto& [key, option] : c.changes) {
+                KVCache one = Change(key, option);
+                changed.SetAll(&one);
+            }
+            EXPECT_FALSE(ValidateChangedSettings(state.get(), printer.DataFile().c_str(), module, &changed, nullptr));
+            ASSERT_EQ(g_boxes.size(), 1u);
+            EXPECT_EQ(g_boxes[0].caption, L"Sorry, this selection can't be made.");
+            EXPECT_EQ(g_boxes[0].type, static_cast<UINT>(MB_OK));
+            EXPECT_EQ(g_boxes[0].text, c.text) << testing::PrintToString(g_boxes[0].text);
+            EXPECT_EQ(Current(L"*InputSlot"), L"Tray1") << "nothing is applied";
+        }
+    }
+    FreeLibrary(texts);
+}
+
+// While a box is open another thread of the process can take the same PPD's settings.
+struct OtherThread {
+    std::wstring ppd;
+    bool acquired = false;
+};
+OtherThread g_other;
+
+DWORD WINAPI AcquireOnOtherThread(void*) {
+    CfgSettings* other = AcquireCfgSettings(g_other.ppd.c_str());
+    g_other.acquired = other != nullptr;
+    ReleaseCfgSettings(g_other.ppd.c_str(), other);
+    return 0;
+}
+
+bool OtherThreadAcquires() {
+    g_other.acquired = false;
+    HANDLE thread = CreateThread(nullptr, 0, &AcquireOnOtherThread, nullptr, 0, nullptr);
+    // A deadlock shows as a wait that does not end (no timing is measured).
+    const bool ended = thread && WaitForSingleObject(thread, 60000) == WAIT_OBJECT_0;
+    if (thread)
+        CloseHandle(thread);
+    return ended && g_other.acquired;
+}
+
+bool g_acquiredDuringBox = false;
+int BoxThatNeedsThePPD(HWND owner, const wchar_t* text, const wchar_t* caption, UINT type) {
+    g_acquiredDuringBox = OtherThreadAcquires();
+    return RecordBox(owner, text, caption, type);
+}
+
+TEST_F(ValidationTest, TheSettingsHoldIsGivenBackWhileABoxIsOpen) {
+    // The test's own hold ends first: the validation's hold is then the only one.
+    ReleaseCfgSettings(printer.DataFile().c_str(), settings);
+    settings = nullptr;
+    g_other.ppd = printer.DataFile();
+    for (const auto& [key, option, answer] :
+         {std::tuple{L"*PageSize", L"A3", IDOK}, std::tuple{L"*InputSlot", L"Tray3", IDOK}}) {
+        SCOPED_TRACE(testing::PrintToString(std::wstring(key) + L"=" + option));
+        g_acquiredDuringBox = false;
+        g_boxes.clear();
+        g_answer = answer;
+        SetValidationMessageBox(&BoxThatNeedsThePPD);
+        EXPECT_FALSE(Validate(Change(key, option)));
+        SetValidationMessageBox(&RecordBox);
+        EXPECT_EQ(g_boxes.size(), 1u);
+        EXPECT_TRUE(g_acquiredDuringBox);
+    }
+    EXPECT_EQ(Current(L"*InputSlot"), L"Tray2") << "the confirmed change was applied after the box";
+    // The validation took its hold again and gave it back: this thread holds nothing now.
+    EXPECT_TRUE(OtherThreadAcquires());
 }
 
 TEST_F(ValidationTest, MissingArgumentsValidateNothing) {
