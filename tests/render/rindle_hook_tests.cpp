@@ -329,3 +329,63 @@ TEST(RindleOptions, CoreAnswersUpTo128BytesAreTakenLongerOnesSkipped)
 }
 
 }  // namespace
+
+// --- A device keeps the settings it was made from ---------------------------------------------
+
+namespace {
+
+bool MoveWriteTimeForward(const std::wstring& path, int seconds)
+{
+    HANDLE file = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES | FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    FILETIME written = {};
+    bool ok = GetFileTime(file, nullptr, nullptr, &written);
+    ULARGE_INTEGER t = {{written.dwLowDateTime, written.dwHighDateTime}};
+    t.QuadPart += static_cast<ULONGLONG>(seconds) * 10000000ull;
+    written = {t.LowPart, t.HighPart};
+    ok = ok && SetFileTime(file, nullptr, nullptr, &written);
+    CloseHandle(file);
+    return ok;
+}
+
+// The document-level text of a device: its comments and its setup.
+std::string DocumentText(EnabledRindle& rindle, DEVOBJ* devobj)
+{
+    return CommandText(rindle, devobj, PSINJECT_COMMENTS) + CommandText(rindle, devobj, PSINJECT_BEGINSETUP);
+}
+
+}  // namespace
+
+// The PPD is touched, or replaced by another, while a device lives; a second device is made
+// (it gets the new settings). The first device still writes what it wrote before.
+TEST(RindleDevices, ADeviceKeepsItsSettingsAcrossAChangedPPD)
+{
+    for (const wchar_t* replacement : {static_cast<const wchar_t*>(nullptr), L"tolva-minimal.ppd"}) {
+        SCOPED_TRACE(replacement ? "replaced" : "touched");
+        tolvatest::TestPrinterSetup printerSetup;
+        printerSetup.dataFile = tolvatest::FixturePath(L"tolva-sample.ppd");
+        printerSetup.companions.push_back({TOLVA_SAMPLE_LAN_W, L"{stem}.LAN"});
+        tolvatest::TestPrinter printer(printerSetup);
+        ASSERT_TRUE(printer.Ok()) << std::string(printer.Error().begin(), printer.Error().end());
+        EnabledRindle rindle(CoreDdiTable(), printer.Handle());
+        ASSERT_TRUE(rindle.Ok());
+        const std::string before = DocumentText(rindle, rindle.Devobj());
+        ASSERT_NE(before.find("%%BeginFeature: *QVScale"), std::string::npos) << before;
+
+        if (replacement) {
+            ASSERT_TRUE(CopyFileW(tolvatest::FixturePath(replacement).c_str(), printer.DataFile().c_str(), FALSE));
+        }
+        ASSERT_TRUE(MoveWriteTimeForward(printer.DataFile(), 100));
+        DEVOBJ second = {};
+        ASSERT_EQ(rindle.EnableDevice(&second, printer.Handle()), S_OK);
+        const std::string secondText = DocumentText(rindle, &second);
+        if (replacement) {
+            EXPECT_NE(secondText, before) << "the new device prints the new PPD";
+        }
+
+        EXPECT_EQ(DocumentText(rindle, rindle.Devobj()), before);
+        EXPECT_EQ(rindle.Plugin()->DisablePDEV(&second), S_OK);
+        EXPECT_EQ(DocumentText(rindle, rindle.Devobj()), before);
+    }
+}

@@ -401,7 +401,11 @@ TEST(DrvStatePublicDevmode, DuplexAndColorOnlyWithUpdatePublicDevmode) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::PrintToString(std::wstring(c.ppd)));
-        TestPrinter printer(FixturePath(c.ppd));
+        TestPrinterSetup setup;
+        setup.dataFile = FixturePath(c.ppd);
+        if (std::wcscmp(c.ppd, L"tolva-sample.ppd") == 0)
+            setup.companions.push_back({std::wstring(TOLVA_LAN_DIR_W) + L"\\tolva-sample.LAN", L"{stem}.LAN"});
+        TestPrinter printer(setup);
         ASSERT_TRUE(printer.Ok()) << printer.Error();
         CfgSettingsHold hold(printer.DataFile().c_str());
         ASSERT_NE(hold.Get(), nullptr);
@@ -429,10 +433,15 @@ TEST(DrvStatePublicDevmode, DuplexAndColorOnlyWithUpdatePublicDevmode) {
 
 // The printer-data "ClientID" string names the stored settings when the printer storage
 // gives no key name.
-TEST_F(DrvStateTest, ClientIdPrinterDataNamesTheStoreWithoutPrinterStorage) {
+TEST_F(DrvStateTest, ClientIdPrinterDataNamesTheStoreWithoutAValidatedStorage) {
+    // A registered printer whose validation key is gone: the storage gives no key name.
+    Register();
+    WText storage(PrnGetText(printer.Handle(), L"PrinterStorage"));
+    ASSERT_TRUE(storage);
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, (std::wstring(storage.get()) + L"\\ValidationKey").c_str());
     WText none(GetPrinterClientId(printer.Handle(), true));
-    ASSERT_FALSE(none) << "no printer storage is registered";
-    ASSERT_EQ(PrnSetText(printer.Handle(), L"ClientID", L"Desk 7 Client"), static_cast<DWORD>(ERROR_SUCCESS));
+    ASSERT_FALSE(none) << "the printer storage gives no key name";
+    ASSERT_EQ(PrnSetText(printer.Handle(), L"ClientID", L"DeskClient7"), static_cast<DWORD>(ERROR_SUCCESS));
     KVCache off = Defaults();
     ASSERT_TRUE(state->SetOptionByText(&off, L"*UpdateTolva", L"False"));
     const CKeySetting* flag = off.Find(state->GetSoup()->Find(L"*UpdateTolva"));
@@ -441,25 +450,23 @@ TEST_F(DrvStateTest, ClientIdPrinterDataNamesTheStoreWithoutPrinterStorage) {
     std::vector<uint8_t> bytes(size + 2);
     flag->GetData(nullptr, bytes.data(), size);
     {
-        CAdminStore store(printer.Handle(), L"Desk 7 Client", REG_BINARY);
-        store.SetValue(L"*UpdateTolva", reinterpret_cast<const wchar_t*>(bytes.data()), (size + 1) / 2);
-        ASSERT_TRUE(store.Save());
+        CAdminStore store(printer.Handle(), L"DeskClient7", REG_BINARY);
+        ASSERT_TRUE(store.SetValue(L"*UpdateTolva", reinterpret_cast<const wchar_t*>(bytes.data()), (size + 1) / 2));
+        ASSERT_TRUE(store.Save()) << PrnSetDataEx(printer.Handle(), L"DeskClient7", L"*UpdateTolva", REG_BINARY,
+                                                  bytes.data(), size);
     }
     KVCache loaded = Defaults();
     ASSERT_EQ(Option(loaded, L"*UpdateTolva"), L"True");
     ASSERT_TRUE(state->LoadPrinterSettings(settings, printer.Handle(), &loaded));
     EXPECT_EQ(Option(loaded, L"*UpdateTolva"), L"False");
-    // Saving does not use it: without printer storage nothing is written.
-    EXPECT_TRUE(state->SavePrinterSettings(settings, printer.Handle(), &loaded));
-    EXPECT_TRUE(seam.SetDataNames().empty());
+
 }
 
 // A failing step stops the sequence: the later places are not written, and a failed load
 // leaves the current settings as they were.
 TEST_F(DrvStateTest, AFailingStepStopsTheRest) {
-    KVCache values = Defaults();
-    ASSERT_TRUE(state->SetOptionByText(&values, L"*!dmOrientation", L"Landscape"));
-    state->UpdateValues(&values);
+    ASSERT_TRUE(state->LoadAll(settings, DevmodeSet(), nullptr, 0));
+    ASSERT_TRUE(state->SetOptionByText(state->GetCurrentSettings(), L"*!dmOrientation", L"Landscape"));
     // A private block pointer that no view can take (a PPD without private keys would give
     // the same): the private step fails, so the public DEVMODE is not written.
     CfgSettings* other = nullptr;

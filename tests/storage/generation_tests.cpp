@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "settings/KeySetting.h"
 #include "storage/CfgSettings.h"
 #include "storage/CfgSettingsManager.h"
 #include "storage/DrvState.h"
@@ -57,10 +58,10 @@ std::string JobText(CBaseDrvState& state) {
     std::string job;
     KVCache* current = state.GetCurrentSettings();
     for (auto it = current->Begin(); it != current->End(); ++it) {
-        const CKeySetting* setting = current->GetAt(it);
+        const auto* setting = dynamic_cast<const CKeyBaseSetting*>(current->GetAt(it));
         if (!setting)
             continue;
-        for (auto emit : {&CKeySetting::GetCommentTextA, &CKeySetting::GetSetupCodeA}) {
+        for (auto emit : {&CKeyBaseSetting::GetCommentTextA, &CKeyBaseSetting::GetSetupCodeA}) {
             const int need = (setting->*emit)(&state, nullptr, 0);
             if (need <= 0)
                 continue;
@@ -112,8 +113,9 @@ TEST_P(GenerationTest, AStateKeepsItsGenerationAcrossAChangedPPD) {
     ASSERT_FALSE(cacheBefore.empty());
     EXPECT_EQ(CountCfgGenerations(ppd.c_str()), 1);
 
-    if (GetParam().replacement)
+    if (GetParam().replacement) {
         ASSERT_TRUE(CopyFileW(FixturePath(GetParam().replacement).c_str(), ppd.c_str(), FALSE));
+    }
     ASSERT_TRUE(Touch(ppd, 100));
 
     CfgSettings* secondGeneration = nullptr;
@@ -123,10 +125,11 @@ TEST_P(GenerationTest, AStateKeepsItsGenerationAcrossAChangedPPD) {
     EXPECT_EQ(CountCfgGenerations(ppd.c_str()), 2);
     const std::vector<uint8_t> cacheAfter = ReadAll(cache);
     EXPECT_NE(cacheAfter, cacheBefore) << "the cache was rebuilt for the changed PPD";
-    if (GetParam().replacement)
+    if (GetParam().replacement) {
         EXPECT_NE(JobText(*second), jobBefore);
-    else
+    } else {
         EXPECT_EQ(JobText(*second), jobBefore);
+    }
 
     // The first device prints as before, also when a step is handed the newer settings.
     EXPECT_EQ(JobText(*first), jobBefore);

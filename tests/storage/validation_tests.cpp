@@ -172,11 +172,6 @@ TEST_F(ValidationTest, RefusalTextsWordForWord) {
         const wchar_t* text;
     };
     const Case cases[] = {
-        {"one blocked setting: the tray that is not installed",
-         {{L"*InputSlot", L"Tray3"}},
-         L"Unfortunately this selection can't be made right now.\nThis is because Tray 3 is set to : \"Not "
-         L"Installed\", and cannot be changed here.\nIt's likely that Tray 3 is an accessory that has not been "
-         L"installed."},
         {"several: two changes of the user's that exclude each other",
          {{L"*PageSize", L"A5"}, {L"*InputSlot", L"LargeCapacity"}},
          L"Unfortunately this selection can't be made right now.\nThis is because :\nPage Size is currently set to A4 "
@@ -200,6 +195,62 @@ TEST_F(ValidationTest, RefusalTextsWordForWord) {
         }
     }
     FreeLibrary(texts);
+}
+
+// One blocked setting: a constraint in one direction only, between two keys the user changed,
+// leaves exactly the other key in conflict. The text names it twice, with its current option.
+TEST(ValidationRefusal, OneBlockedSettingWordForWord) {
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring ppd = std::wstring(temp) + L"tolva-oneway-" + std::to_wstring(GetCurrentProcessId()) + L".ppd";
+    const std::string text =
+        "*PPD-Adobe: \"4.3\"\r\n*LanguageVersion: English\r\n*ShortNickName: \"Tolva One Way\"\r\n"
+        "*OpenUI *PageSize/Page Size: PickOne\r\n*DefaultPageSize: A4\r\n*PageSize A4/A4: \"\"\r\n"
+        "*PageSize A5/A5: \"\"\r\n*CloseUI: *PageSize\r\n"
+        "*OpenUI *InputSlot/Paper Source: PickOne\r\n*DefaultInputSlot: Tray1\r\n*InputSlot Tray1/Tray 1: \"\"\r\n"
+        "*InputSlot LargeCapacity/Large Capacity Tray: \"\"\r\n*CloseUI: *InputSlot\r\n"
+        "*UIConstraints: *PageSize A5 *InputSlot LargeCapacity\r\n";
+    HANDLE file = CreateFileW(ppd.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    DWORD put = 0;
+    WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &put, nullptr);
+    CloseHandle(file);
+    const std::wstring path = std::wstring(TOLVA_BINARY_DIR_W) + L"\\tolva_state_texts.dll";
+    HMODULE texts = LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(texts, nullptr);
+    ValidationMessageBoxFn previous = SetValidationMessageBox(&RecordBox);
+    {
+        TestPrinter printer(ppd);
+        ASSERT_TRUE(printer.Ok()) << printer.Error();
+        std::unique_ptr<CBaseDrvState> state;
+        {
+            CfgSettingsHold hold(printer.DataFile().c_str());
+            ASSERT_NE(hold.Get(), nullptr);
+            state = std::make_unique<CBaseDrvState>(hold.Get());
+            ASSERT_TRUE(state->IsValid());
+            ASSERT_TRUE(state->LoadAll(hold.Get(), DevmodeSet(), nullptr, 0));
+        }
+        KVCache changed(*state->GetCurrentSettings());
+        ASSERT_TRUE(state->SetOptionByText(&changed, L"*PageSize", L"A5"));
+        ASSERT_TRUE(state->SetOptionByText(&changed, L"*InputSlot", L"LargeCapacity"));
+        for (HMODULE module : {static_cast<HMODULE>(nullptr), texts}) {
+            SCOPED_TRACE(module ? "language module" : "built-in");
+            g_boxes.clear();
+            EXPECT_FALSE(ValidateChangedSettings(state.get(), printer.DataFile().c_str(), module, &changed, nullptr));
+            ASSERT_EQ(g_boxes.size(), 1u);
+            EXPECT_EQ(g_boxes[0].caption, L"Sorry, this selection can't be made.");
+            EXPECT_EQ(g_boxes[0].type, static_cast<UINT>(MB_OK));
+            EXPECT_EQ(g_boxes[0].text,
+                      L"Unfortunately this selection can't be made right now.\nThis is because Paper Source is set to : "
+                      L"\"Tray 1\", and cannot be changed here.\nIt's likely that Paper Source is an accessory that has not "
+                      L"been installed.")
+                << testing::PrintToString(g_boxes[0].text);
+            EXPECT_STREQ(state->GetOptionText(state->GetCurrentSettings(), L"*PageSize"), L"A4") << "nothing is applied";
+        }
+    }
+    SetValidationMessageBox(previous);
+    FreeLibrary(texts);
+    DeleteFileW(ppd.c_str());
 }
 
 // While a box is open another thread of the process can take the same PPD's settings.
@@ -237,14 +288,19 @@ TEST_F(ValidationTest, TheSettingsHoldIsGivenBackWhileABoxIsOpen) {
     ReleaseCfgSettings(printer.DataFile().c_str(), settings);
     settings = nullptr;
     g_other.ppd = printer.DataFile();
-    for (const auto& [key, option, answer] :
-         {std::tuple{L"*PageSize", L"A3", IDOK}, std::tuple{L"*InputSlot", L"Tray3", IDOK}}) {
+    // A confirmation, then a refusal.
+    for (const auto& [key, option, other, otherOption] :
+         {std::tuple{L"*PageSize", L"A3", L"", L""}, std::tuple{L"*PageSize", L"A5", L"*InputSlot", L"LargeCapacity"}}) {
         SCOPED_TRACE(testing::PrintToString(std::wstring(key) + L"=" + option));
+        KVCache changed = Change(key, option);
+        if (*other) {
+            KVCache more = Change(other, otherOption);
+            changed.SetAll(&more);
+        }
         g_acquiredDuringBox = false;
         g_boxes.clear();
-        g_answer = answer;
         SetValidationMessageBox(&BoxThatNeedsThePPD);
-        EXPECT_FALSE(Validate(Change(key, option)));
+        EXPECT_FALSE(Validate(changed));
         SetValidationMessageBox(&RecordBox);
         EXPECT_EQ(g_boxes.size(), 1u);
         EXPECT_TRUE(g_acquiredDuringBox);
