@@ -741,7 +741,10 @@ uint32_t CfgSettings::WriteSectionValues(KVCache* settings, int section, uint8_t
         const uint32_t room = pos < size ? static_cast<uint32_t>(size - pos) : 0;
         const unsigned need = setting->GetData(privateSoup.get(), nullptr, 0);
         if (need > room) break;
-        pos += setting->GetData(privateSoup.get(), buffer + pos, room);
+        // A value that cannot be written whole (a private soup too large for its slot) would
+        // move every later value: the whole write fails instead.
+        if (setting->GetData(privateSoup.get(), buffer + pos, room) != need) return 0;
+        pos += need;
     }
     return pos > 0xFFFFFFFFull ? 0 : static_cast<uint32_t>(pos);
 }

@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <vector>
 
 #include "foundation/GPRegUtil.h"
 #include "foundation/StrUtil.h"
@@ -298,7 +299,18 @@ bool CBaseDrvState::SavePrivateDevmode(CfgSettings* given, const DevmodeSet& set
     std::memcpy(&storedSize, set.privateBlock, sizeof(storedSize));
     if (settings != given && storedSize != view.GetTotalSize())
         return false;
-    settings->WriteSectionValues(source, CFG_SECTION_VYRUI_KEYS, view.GetPayload(), view.GetPayloadSize());
+    // Written aside first: values that cannot be saved leave the block as it was.
+    try {
+        std::vector<uint8_t> payload(view.GetPayloadSize());
+        std::memcpy(payload.data(), view.GetPayload(), payload.size());
+        if (!payload.empty() &&
+            settings->WriteSectionValues(source, CFG_SECTION_VYRUI_KEYS, payload.data(),
+                                         static_cast<uint32_t>(payload.size())) == 0)
+            return false;
+        std::memcpy(view.GetPayload(), payload.data(), payload.size());
+    } catch (...) {
+        return false;
+    }
     return view.UpdateChecksum();
 }
 

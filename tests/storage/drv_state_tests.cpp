@@ -378,6 +378,17 @@ TEST(DrvStatePrivateBlock, MixedMediaCellAfterTheSoupKeySurvivesTheBlock) {
     std::string code(static_cast<size_t>(need), '\0');
     read->GetSetupCodeA(&reader, code.data(), static_cast<unsigned>(code.size()));
     EXPECT_STREQ(code.c_str(), "%%BeginFeature: RangeNum1 Heavy\r\n  %%EmptyOption\r\n%%EndFeature\r\n");
+    // Texts that no longer fit the soup's slot: the save fails and the block stays as it was.
+    const std::vector<uint8_t> saved = block;
+    std::unique_ptr<CKeySetting> full(read->Clone());
+    for (const auto& [name, text] : {std::pair{L"RangeNum0", L"A first text of thirty letters"},
+                                     std::pair{L"RangeProp0_0", L"A second text of thirty letter"},
+                                     std::pair{L"RangeProp1_0", L"A third text of thirty letters"}})
+        ASSERT_EQ(full->SetFromText(reader.GetSoup(), reader.GetKeyForest(), name, text), 1);
+    KVCache tooMuch(*reader.GetCurrentSettings());
+    tooMuch.Set(full.get());
+    EXPECT_FALSE(reader.SavePrivateDevmode(settings, set, &tooMuch));
+    EXPECT_EQ(block, saved);
     // The note's text, saved before the table, is still there too.
     const auto* note = dynamic_cast<const CKeyNoteSetting*>(reader.GetCurrentSettings()->Find(reader.GetSoup()->Find(L"*QVJobNote")));
     ASSERT_NE(note, nullptr);

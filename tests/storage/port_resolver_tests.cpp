@@ -240,6 +240,32 @@ TEST(PortResolver, PrinterNameOfHostLettersIsTheAddress) {
     }
 }
 
+// A printer reached through a print server whose printer data says "IsTolvaServer" = "1".
+// The printer is opened by its server path (\\COMPUTER\printer), as a connection is.
+TEST(PortResolver, SharedPrinterOfATolvaServer) {
+    TestPrinter printer(FixturePath(L"tolva-minimal.ppd"), L"\\\\server\\queue");
+    ASSERT_TRUE(printer.Ok()) << printer.Error();
+    wchar_t computer[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD length = MAX_COMPUTERNAME_LENGTH + 1;
+    ASSERT_TRUE(GetComputerNameW(computer, &length));
+    std::wstring remote = L"\\\\" + std::wstring(computer) + L"\\" + printer.PrinterName();
+    HANDLE connection = nullptr;
+    PRINTER_DEFAULTSW defaults = {nullptr, nullptr, PRINTER_ALL_ACCESS};
+    if (!OpenPrinterW(remote.data(), &connection, &defaults) || !connection)
+        GTEST_SKIP() << "the spooler opens no printer by its server path here";
+    CPrinterPortResolver resolver(connection);
+    if (!resolver.HasServerName()) {
+        ClosePrinter(connection);
+        GTEST_SKIP() << "the spooler gives no server name for a printer opened by its server path here";
+    }
+    EXPECT_FALSE(resolver.IsTolvaServer()) << "without the printer data";
+    for (const auto& [value, expected] : {std::pair{L"0", FALSE}, std::pair{L"1", TRUE}}) {
+        ASSERT_EQ(PrnSetText(connection, L"IsTolvaServer", value), static_cast<DWORD>(ERROR_SUCCESS));
+        EXPECT_EQ(CPrinterPortResolver(connection).IsTolvaServer(), expected) << testing::PrintToString(std::wstring(value));
+    }
+    ClosePrinter(connection);
+}
+
 TEST(PortResolver, NetwarePrinterIsNoController) {
     TestPrinter printer(FixturePath(L"tolva-minimal.ppd"), L"\\\\nwserver\\nwqueue");
     ASSERT_TRUE(printer.Ok()) << printer.Error();
