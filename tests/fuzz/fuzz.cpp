@@ -360,8 +360,7 @@ void RunPPD(const Options& options, const Paths& paths, Tally& tally) {
         }
         if (options.jobEvery && i % options.jobEvery == 0) {
             g_current.step = "job";
-            wchar_t name[64];
-            _snwprintf_s(name, 64, _TRUNCATE, L"\\ppd-%llu.ps", static_cast<unsigned long long>(i));
+            const std::wstring name = L"\\ppd-" + std::to_wstring(i) + L".ps";
             if (PrintThrough(paths, ppd, withLan, options.out.empty() ? L"" : options.out + name, nullptr)) ++tally.jobs;
             else Fail(tally, "the job did not print");
         }
@@ -542,8 +541,7 @@ void RunDevmode(const Options& options, const Paths& paths, Tally& tally) {
         }
         if (options.jobEvery && i % options.jobEvery == 0) {
             g_current.step = "job";
-            wchar_t name[64];
-            _snwprintf_s(name, 64, _TRUNCATE, L"\\devmode-%llu.ps", static_cast<unsigned long long>(i));
+            const std::wstring name = L"\\devmode-" + std::to_wstring(i) + L".ps";
             Bytes given = block;
             const bool ok = PrintThrough(paths, paths.fixtures + (f.withLan ? L"\\tolva-sample.ppd" : L"\\tolva-minimal.ppd"),
                                          f.withLan, options.out.empty() ? L"" : options.out + name,
