@@ -92,6 +92,20 @@ struct ItemWalker {
     uint32_t End(uint32_t i) const { return i + 1 < count ? Offset(i + 1) : size; }
 };
 
+// Calls f(setting) for every item of the block, in item order, whose key the cache holds.
+// f returns false to stop the walk; the result is false when it did.
+template <class F>
+bool ForEachItemSetting(const ItemWalker& walker, KVCache* settings, F f) {
+    for (uint32_t i = 0; i < walker.count; ++i) {
+        const uint32_t offset = walker.Offset(i);
+        if (offset + 6 > walker.size) break;
+        const CompiledKeyRecord record{walker.block + offset, walker.End(i) - offset};
+        if (CKeySetting* setting = settings->Find(record.GetKeyId()))
+            if (!f(setting)) return false;
+    }
+    return true;
+}
+
 bool MakeWalker(const uint8_t* block, uint32_t size, ItemWalker& walker) {
     if (!block || size < PPDParser::kBlockHeaderSize) return false;
     walker = {block, size, GetU32(block + 10)};
@@ -114,22 +128,16 @@ bool MakePrivateSoup(const ItemWalker& walker, KVCache* settings, std::unique_pt
 bool PrimeSoupByWriting(const ItemWalker& walker, KVCache* settings, CStrSoup* soup) {
     std::unique_ptr<uint8_t[]> scratch;
     unsigned scratchSize = 0;
-    for (uint32_t i = 0; i < walker.count; ++i) {
-        const uint32_t offset = walker.Offset(i);
-        if (offset + 6 > walker.size) break;
-        const CompiledKeyRecord record{walker.block + offset, walker.End(i) - offset};
-        CKeySetting* setting = settings->Find(record.GetKeyId());
-        if (!setting) continue;
+    return ForEachItemSetting(walker, settings, [&](CKeySetting* setting) {
         const unsigned need = setting->GetData(soup, nullptr, 0);
-        if (need == 0) continue;
         if (need > scratchSize) {
             scratch.reset(new (std::nothrow) uint8_t[need]);
+            scratchSize = scratch ? need : 0;
             if (!scratch) return false;
-            scratchSize = need;
         }
-        setting->GetData(soup, scratch.get(), need);
-    }
-    return true;
+        if (need) setting->GetData(soup, scratch.get(), need);
+        return true;
+    });
 }
 
 }  // namespace
@@ -728,24 +736,22 @@ uint32_t CfgSettings::WriteSectionValues(KVCache* settings, int section, uint8_t
     // is in the soup before the real pass; the real pass then interns nothing new.
     if (buffer && privateSoup && !PrimeSoupByWriting(walker, settings, privateSoup.get())) return 0;
     uint64_t pos = 0;
-    for (uint32_t i = 0; i < walker.count; ++i) {
-        const uint32_t offset = walker.Offset(i);
-        if (offset + 6 > walker.size) break;
-        const CompiledKeyRecord record{walker.block + offset, walker.End(i) - offset};
-        CKeySetting* setting = settings->Find(record.GetKeyId());
-        if (!setting) continue;
+    bool whole = true;
+    ForEachItemSetting(walker, settings, [&](CKeySetting* setting) {
+        const unsigned need = setting->GetData(privateSoup.get(), nullptr, 0);
         if (!buffer) {
-            pos += setting->GetData(privateSoup.get(), nullptr, 0);
-            continue;
+            pos += need;
+            return true;
         }
         const uint32_t room = pos < size ? static_cast<uint32_t>(size - pos) : 0;
-        const unsigned need = setting->GetData(privateSoup.get(), nullptr, 0);
-        if (need > room) break;
+        if (need > room) return false;
         // A value that cannot be written whole (a private soup too large for its slot) would
         // move every later value: the whole write fails instead.
-        if (setting->GetData(privateSoup.get(), buffer + pos, room) != need) return 0;
+        whole = setting->GetData(privateSoup.get(), buffer + pos, room) == need;
         pos += need;
-    }
+        return whole;
+    });
+    if (!whole) return 0;
     return pos > 0xFFFFFFFFull ? 0 : static_cast<uint32_t>(pos);
 }
 
@@ -756,19 +762,16 @@ uint32_t CfgSettings::ReadSectionValues(KVCache* settings, int section, const ui
     std::unique_ptr<CStrSoup> privateSoup;
     if (!MakePrivateSoup(walker, settings, privateSoup)) return 0;
     uint32_t pos = 0;
-    for (uint32_t i = 0; i < walker.count && pos < size; ++i) {
-        const uint32_t offset = walker.Offset(i);
-        if (offset + 6 > walker.size) break;
-        const CompiledKeyRecord record{walker.block + offset, walker.End(i) - offset};
-        const CKeySetting* setting = settings->Find(record.GetKeyId());
-        if (!setting) continue;
+    ForEachItemSetting(walker, settings, [&](CKeySetting* setting) {
+        if (pos >= size) return false;
         std::unique_ptr<CKeySetting> clone(setting->Clone());
-        if (!clone) break;
+        if (!clone) return false;
         const unsigned used = clone->SetData(privateSoup.get(), data + pos, size - pos);
-        if (used > size - pos) break;
+        if (used > size - pos) return false;
         pos += used;
         settings->Set(clone.get());
-    }
+        return true;
+    });
     RebindSettingStrings(&m_soup, privateSoup.get(), settings);
     return pos;
 }

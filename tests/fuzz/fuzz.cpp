@@ -35,9 +35,17 @@
 #include "storage/DrvState.h"
 #include "tests/standins/coredriver/CoreDriverStandIn.h"
 #include "tests/standins/coredriver/RenderHost.h"
+#include "tests/storage/CfgTestUtil.h"
 #include "tests/support/TestPrinter.h"
 
 namespace {
+
+using cfgtest::Direct;
+using cfgtest::ReadAll;
+using cfgtest::SectionsImage;
+using cfgtest::Sibling;
+using cfgtest::WriteAll;
+using cfgtest::WriteText;
 
 // --- what is running, for the crash and hang reports ----------------------------------------
 
@@ -173,33 +181,6 @@ void Mutate(Rng& rng, Bytes& b, const Bytes& other, bool text) {
 
 // --- files -------------------------------------------------------------------------------------
 
-Bytes ReadAll(const std::wstring& path) {
-    Bytes bytes;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return bytes;
-    LARGE_INTEGER size = {};
-    if (GetFileSizeEx(file, &size) && size.QuadPart < (64 << 20)) {
-        bytes.resize(static_cast<size_t>(size.QuadPart));
-        DWORD got = 0;
-        if (!bytes.empty() && (!ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr) || got != bytes.size()))
-            bytes.clear();
-    }
-    CloseHandle(file);
-    return bytes;
-}
-
-bool WriteAll(const std::wstring& path, const void* data, size_t size) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    DWORD put = 0;
-    const bool ok = size == 0 || (WriteFile(file, data, static_cast<DWORD>(size), &put, nullptr) && put == size);
-    CloseHandle(file);
-    return ok;
-}
-bool WriteAll(const std::wstring& path, const Bytes& b) { return WriteAll(path, b.data(), b.size()); }
-bool WriteAll(const std::wstring& path, const std::string& s) { return WriteAll(path, s.data(), s.size()); }
-
 std::vector<std::wstring> ListPPDs(const std::wstring& dir) {
     std::vector<std::wstring> out;
     WIN32_FIND_DATAW data;
@@ -216,36 +197,6 @@ std::wstring Env(const wchar_t* name, const wchar_t* fallback) {
     wchar_t value[MAX_PATH] = {};
     const DWORD n = GetEnvironmentVariableW(name, value, MAX_PATH);
     return n && n < MAX_PATH ? value : fallback;
-}
-
-std::wstring Sibling(const std::wstring& path, const wchar_t* extension) {
-    const size_t dot = path.find_last_of(L'.');
-    return (dot == std::wstring::npos ? path : path.substr(0, dot)) + extension;
-}
-
-// A CfgSettings over its own byte sources (no manager), as the compiled-settings tests use.
-struct Direct {
-    explicit Direct(const std::wstring& ppd, const std::wstring& lan)
-        : cacheSource(Sibling(ppd, L".PBJ").c_str()) {
-        if (!lan.empty()) extension.reset(new PPDParser::CResIOPlugIn(lan.c_str(), L"PPD", L"IDR_PPDEXTENSIONS", 0));
-        settings.reset(new CfgSettings(ppd.c_str(), &ppdSource, &cacheSource, extension ? L"IDR_PPDEXTENSIONS" : nullptr,
-                                       extension.get()));
-    }
-    PPDParser::CFileIOPlugIn ppdSource;
-    PPDParser::CFileIOPlugIn cacheSource;
-    std::unique_ptr<PPDParser::CResIOPlugIn> extension;
-    std::unique_ptr<CfgSettings> settings;
-};
-
-Bytes SectionsImage(CfgSettings* settings) {
-    Bytes out;
-    for (int section = 0; section < kCfgSectionCount; ++section) {
-        uint32_t size = 0;
-        const uint8_t* bytes = settings->GetSectionData(section, &size);
-        for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(size >> (8 * i)));
-        if (bytes) out.insert(out.end(), bytes, bytes + size);
-    }
-    return out;
 }
 
 // --- the run -----------------------------------------------------------------------------------
@@ -291,7 +242,7 @@ bool PrintThrough(const Paths& paths, const std::wstring& ppd, bool withLan, con
     setup.pages = 2;
     setup.alterPrivateBlock = std::move(alter);
     coredriver::PrintJobResult job = coredriver::PrintJob(setup);
-    if (!job.job.empty() && !jobPath.empty()) WriteAll(jobPath, job.job);
+    if (!job.job.empty() && !jobPath.empty()) WriteText(jobPath, job.job);
     return job.ok && !job.job.empty();
 }
 

@@ -15,6 +15,7 @@
 
 #include "platform/DriverKit.h"
 #include "tests/render/RenderTestUtil.h"
+#include "tests/storage/CfgTestUtil.h"
 #include "tests/standins/coredriver/RenderHost.h"
 #include "tests/support/TestPrinter.h"
 
@@ -244,12 +245,18 @@ std::string CommandText(EnabledRindle& rindle, DEVOBJ* devobj, DWORD index)
     return rindle.Driver().Spool().substr(before);
 }
 
+// A printer of the sample PPD with its language module.
+tolvatest::TestPrinterSetup SamplePrinterSetup()
+{
+    tolvatest::TestPrinterSetup setup;
+    setup.dataFile = tolvatest::FixturePath(L"tolva-sample.ppd");
+    setup.companions.push_back({TOLVA_SAMPLE_LAN_W, L"{stem}.LAN"});
+    return setup;
+}
+
 TEST(RindleDevices, ResetCarriesDocumentNameAndPageCount)
 {
-    tolvatest::TestPrinterSetup printerSetup;
-    printerSetup.dataFile = tolvatest::FixturePath(L"tolva-sample.ppd");
-    printerSetup.companions.push_back({TOLVA_SAMPLE_LAN_W, L"{stem}.LAN"});
-    tolvatest::TestPrinter printer(printerSetup);
+    tolvatest::TestPrinter printer(SamplePrinterSetup());
     ASSERT_TRUE(printer.Ok()) << std::string(printer.Error().begin(), printer.Error().end());
     EnabledRindle rindle(CoreDdiTable(), printer.Handle());
     ASSERT_TRUE(rindle.Ok());
@@ -334,21 +341,6 @@ TEST(RindleOptions, CoreAnswersUpTo128BytesAreTakenLongerOnesSkipped)
 
 namespace {
 
-bool MoveWriteTimeForward(const std::wstring& path, int seconds)
-{
-    HANDLE file = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES | FILE_READ_ATTRIBUTES,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    FILETIME written = {};
-    bool ok = GetFileTime(file, nullptr, nullptr, &written);
-    ULARGE_INTEGER t = {{written.dwLowDateTime, written.dwHighDateTime}};
-    t.QuadPart += static_cast<ULONGLONG>(seconds) * 10000000ull;
-    written = {t.LowPart, t.HighPart};
-    ok = ok && SetFileTime(file, nullptr, nullptr, &written);
-    CloseHandle(file);
-    return ok;
-}
-
 // The document-level text of a device: its comments and its setup.
 std::string DocumentText(EnabledRindle& rindle, DEVOBJ* devobj)
 {
@@ -363,10 +355,7 @@ TEST(RindleDevices, ADeviceKeepsItsSettingsAcrossAChangedPPD)
 {
     for (const wchar_t* replacement : {static_cast<const wchar_t*>(nullptr), L"tolva-minimal.ppd"}) {
         SCOPED_TRACE(replacement ? "replaced" : "touched");
-        tolvatest::TestPrinterSetup printerSetup;
-        printerSetup.dataFile = tolvatest::FixturePath(L"tolva-sample.ppd");
-        printerSetup.companions.push_back({TOLVA_SAMPLE_LAN_W, L"{stem}.LAN"});
-        tolvatest::TestPrinter printer(printerSetup);
+        tolvatest::TestPrinter printer(SamplePrinterSetup());
         ASSERT_TRUE(printer.Ok()) << std::string(printer.Error().begin(), printer.Error().end());
         EnabledRindle rindle(CoreDdiTable(), printer.Handle());
         ASSERT_TRUE(rindle.Ok());
@@ -376,7 +365,7 @@ TEST(RindleDevices, ADeviceKeepsItsSettingsAcrossAChangedPPD)
         if (replacement) {
             ASSERT_TRUE(CopyFileW(tolvatest::FixturePath(replacement).c_str(), printer.DataFile().c_str(), FALSE));
         }
-        ASSERT_TRUE(MoveWriteTimeForward(printer.DataFile(), 100));
+        ASSERT_TRUE(cfgtest::Touch(printer.DataFile(), 100));
         DEVOBJ second = {};
         ASSERT_EQ(rindle.EnableDevice(&second, printer.Handle()), S_OK);
         const std::string secondText = DocumentText(rindle, &second);

@@ -25,6 +25,7 @@
 #include "storage/PrnRegUtil.h"
 #include "storage/Store.h"
 #include "tests/support/PrinterDataSeam.h"
+#include "tests/storage/CfgTestUtil.h"
 #include "tests/support/TestPrinter.h"
 
 using tolvatest::FixturePath;
@@ -520,11 +521,7 @@ TEST(DrvStatePrecedence, PrivateBlockOverStoredPrinterSettingsForOneKey) {
         "*CloseUI: *QVDuplex\r\n*CloseGroup: DriverProperties\r\n"
         "*%VYRUI_DefaultQVDuplex: False\r\n*%VYRUI_QVDuplex False/Off: \"\"\r\n"
         "*%VYRUI_QVDuplex TopTop/Long Edge: \"\"\r\n";
-    HANDLE file = CreateFileW(ppd.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    DWORD put = 0;
-    WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &put, nullptr);
-    CloseHandle(file);
+    ASSERT_TRUE(cfgtest::WriteText(ppd, text));
     {
         TestPrinter printer(ppd);
         ASSERT_TRUE(printer.Ok()) << printer.Error();

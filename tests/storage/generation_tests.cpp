@@ -12,46 +12,16 @@
 #include "storage/CfgSettings.h"
 #include "storage/CfgSettingsManager.h"
 #include "storage/DrvState.h"
+#include "tests/storage/CfgTestUtil.h"
 #include "tests/support/TestPrinter.h"
 
+using cfgtest::ReadAll;
+using cfgtest::Touch;
 using tolvatest::FixturePath;
 using tolvatest::TestPrinter;
 using tolvatest::TestPrinterSetup;
 
 namespace {
-
-std::vector<uint8_t> ReadAll(const std::wstring& path) {
-    std::vector<uint8_t> bytes;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return bytes;
-    LARGE_INTEGER size = {};
-    GetFileSizeEx(file, &size);
-    bytes.resize(static_cast<size_t>(size.QuadPart));
-    DWORD got = 0;
-    if (!bytes.empty() && (!ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr) ||
-                           got != bytes.size()))
-        bytes.clear();
-    CloseHandle(file);
-    return bytes;
-}
-
-// Moves the file's modification time forward (a touch as the file system shows it).
-bool Touch(const std::wstring& path, int seconds) {
-    HANDLE file = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES | FILE_READ_ATTRIBUTES,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    FILETIME written = {};
-    bool ok = GetFileTime(file, nullptr, nullptr, &written);
-    ULARGE_INTEGER t = {{written.dwLowDateTime, written.dwHighDateTime}};
-    t.QuadPart += static_cast<ULONGLONG>(seconds) * 10000000ull;
-    written = {t.LowPart, t.HighPart};
-    ok = ok && SetFileTime(file, nullptr, nullptr, &written);
-    CloseHandle(file);
-    return ok;
-}
 
 // What a state would print: every current setting's comment and setup code, in key order.
 std::string JobText(CBaseDrvState& state) {

@@ -14,6 +14,7 @@
 #include "storage/CfgSettingsManager.h"
 #include "storage/DrvState.h"
 #include "storage/Validation.h"
+#include "tests/storage/CfgTestUtil.h"
 #include "tests/support/TestPrinter.h"
 
 using tolvatest::FixturePath;
@@ -210,11 +211,7 @@ TEST(ValidationRefusal, OneBlockedSettingWordForWord) {
         "*OpenUI *InputSlot/Paper Source: PickOne\r\n*DefaultInputSlot: Tray1\r\n*InputSlot Tray1/Tray 1: \"\"\r\n"
         "*InputSlot LargeCapacity/Large Capacity Tray: \"\"\r\n*CloseUI: *InputSlot\r\n"
         "*UIConstraints: *PageSize A5 *InputSlot LargeCapacity\r\n";
-    HANDLE file = CreateFileW(ppd.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    DWORD put = 0;
-    WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &put, nullptr);
-    CloseHandle(file);
+    ASSERT_TRUE(cfgtest::WriteText(ppd, text));
     const std::wstring path = std::wstring(TOLVA_BINARY_DIR_W) + L"\\tolva_state_texts.dll";
     HMODULE texts = LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     ASSERT_NE(texts, nullptr);
