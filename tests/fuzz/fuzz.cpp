@@ -15,7 +15,7 @@
 // and index and fails the run. Jobs are written to --out for Ghostscript.
 //
 //   tolva_fuzz [--kind ppd|cache|devmode|all] [--count N] [--first I] [--seed S]
-//              [--job-every K] [--out DIR] [--hang-seconds S]
+//              [--job-every K] [--out DIR] [--hang-seconds S] [--keep]
 #include <windows.h>
 
 #include <algorithm>
@@ -508,7 +508,7 @@ void RunDevmode(const Options& options, const Paths& paths, Tally& tally) {
 
 int Usage() {
     std::fputs("usage: tolva_fuzz [--kind ppd|cache|devmode|all] [--count N] [--first I] [--seed S]\n"
-               "                  [--job-every K] [--out DIR] [--hang-seconds S]\n",
+               "                  [--job-every K] [--out DIR] [--hang-seconds S] [--keep]\n",
                stderr);
     return 2;
 }
@@ -517,6 +517,7 @@ int Usage() {
 
 int wmain(int argc, wchar_t** argv) {
     Options options;
+    bool keep = false;  // leaves the last input's files in the scratch folder, for a replay
     for (int i = 1; i < argc; ++i) {
         const std::wstring arg = argv[i];
         const bool value = i + 1 < argc;
@@ -533,6 +534,8 @@ int wmain(int argc, wchar_t** argv) {
             options.jobEvery = _wcstoui64(argv[++i], nullptr, 10);
         } else if (arg == L"--out" && value) {
             options.out = argv[++i];
+        } else if (arg == L"--keep") {
+            keep = true;
         } else if (arg == L"--hang-seconds" && value) {
             g_hangSeconds = static_cast<DWORD>(_wtoi(argv[++i]));
         } else {
@@ -583,6 +586,10 @@ int wmain(int argc, wchar_t** argv) {
                     (GetTickCount() - started) / 1000.0);
         std::fflush(stdout);
         failures += tally.failures;
+    }
+    if (keep) {
+        std::printf("the last input's files are in %ls\n", paths.scratch.c_str());
+        return failures ? 1 : 0;
     }
     // The scratch folder's files (the PPD, its cache, the cache bases).
     WIN32_FIND_DATAW data;
