@@ -92,6 +92,20 @@ struct ItemWalker {
     uint32_t End(uint32_t i) const { return i + 1 < count ? Offset(i + 1) : size; }
 };
 
+// Calls f(setting) for every item of the block, in item order, whose key the cache holds.
+// f returns false to stop the walk; the result is false when it did.
+template <class F>
+bool ForEachItemSetting(const ItemWalker& walker, KVCache* settings, F f) {
+    for (uint32_t i = 0; i < walker.count; ++i) {
+        const uint32_t offset = walker.Offset(i);
+        if (offset + 6 > walker.size) break;
+        const CompiledKeyRecord record{walker.block + offset, walker.End(i) - offset};
+        if (CKeySetting* setting = settings->Find(record.GetKeyId()))
+            if (!f(setting)) return false;
+    }
+    return true;
+}
+
 bool MakeWalker(const uint8_t* block, uint32_t size, ItemWalker& walker) {
     if (!block || size < PPDParser::kBlockHeaderSize) return false;
     walker = {block, size, GetU32(block + 10)};
@@ -107,6 +121,23 @@ bool MakePrivateSoup(const ItemWalker& walker, KVCache* settings, std::unique_pt
     for (auto it = settings->Begin(); it != settings->End(); ++it)
         if (CKeySetting* s = settings->GetAt(it)) s->GetData(soup.get(), nullptr, 0);
     return true;
+}
+
+// Writes every value of the section once into scratch, in item order, with the private soup,
+// so that the soup holds every text before the values are written for real.
+bool PrimeSoupByWriting(const ItemWalker& walker, KVCache* settings, CStrSoup* soup) {
+    std::unique_ptr<uint8_t[]> scratch;
+    unsigned scratchSize = 0;
+    return ForEachItemSetting(walker, settings, [&](CKeySetting* setting) {
+        const unsigned need = setting->GetData(soup, nullptr, 0);
+        if (need > scratchSize) {
+            scratch.reset(new (std::nothrow) uint8_t[need]);
+            scratchSize = scratch ? need : 0;
+            if (!scratch) return false;
+        }
+        if (need) setting->GetData(soup, scratch.get(), need);
+        return true;
+    });
 }
 
 }  // namespace
@@ -260,7 +291,56 @@ CfgSettings::CfgSettings(const wchar_t* ppdPath, PPDParser::CFileIOPlugIn* ppdSo
     m_valid = m_path && cacheSource && cacheSource->GetName();
 }
 
-CfgSettings::~CfgSettings() { ResetBuilt(); }
+CfgSettings::~CfgSettings() {
+    ResetBuilt();
+    if (m_liveCounter) InterlockedDecrement(m_liveCounter.get());
+}
+
+void CfgSettings::SetLiveCounter(std::shared_ptr<volatile LONG> counter) {
+    if (m_liveCounter) InterlockedDecrement(m_liveCounter.get());
+    m_liveCounter = std::move(counter);
+    if (m_liveCounter) InterlockedIncrement(m_liveCounter.get());
+}
+
+void CfgSettings::AddUser() {
+    AcquireSRWLockExclusive(&m_userLock);
+    ++m_users;
+    ReleaseSRWLockExclusive(&m_userLock);
+}
+
+void CfgSettings::ReleaseUser() {
+    AcquireSRWLockExclusive(&m_userLock);
+    if (m_users > 0) --m_users;
+    const bool last = m_users == 0 && m_retired;
+    ReleaseSRWLockExclusive(&m_userLock);
+    if (last) delete this;
+}
+
+LONG CfgSettings::GetUserCount() const {
+    AcquireSRWLockShared(&m_userLock);
+    const LONG users = m_users;
+    ReleaseSRWLockShared(&m_userLock);
+    return users;
+}
+
+bool CfgSettings::NeedsNewGeneration() const {
+    if (!m_valid || m_retired || m_holds != 0 || !m_loaded) return false;
+    return m_generationBad || GetFileModificationTime(m_path.get()) != m_ppdTime;
+}
+
+void CfgSettings::Retire() {
+    // Whatever is built lazily is built now, while the owner still holds the lock.
+    if (m_loaded && !m_generationBad) {
+        GetDefaultSettings();
+        GetConstraints(true);
+        GetConstraints(false);
+    }
+    AcquireSRWLockExclusive(&m_userLock);
+    m_retired = true;
+    const bool unused = m_users == 0;
+    ReleaseSRWLockExclusive(&m_userLock);
+    if (unused) delete this;
+}
 
 const CfgSectionDescriptor* CfgSettings::GetSectionDescriptor(int section) {
     if (section < 0 || section >= kCfgSectionCount) return nullptr;
@@ -291,12 +371,15 @@ void CfgSettings::ResetBuilt() {
     m_localeSlot = SoupSlotID();
 }
 
-void CfgSettings::Unload() { ResetBuilt(); }
+void CfgSettings::Unload() {
+    if (GetUserCount() == 0) ResetBuilt();  // users keep what they were made from
+}
 
 void CfgSettings::BeginHold() {
     m_holder = GetCurrentThreadId();
-    if (m_holds++ == 0 && m_loaded && m_valid) {
-        // A PPD replaced or touched under a long-lived process is seen here.
+    if (m_holds++ == 0 && m_loaded && m_valid && !m_retired && GetUserCount() == 0) {
+        // A PPD replaced or touched under a long-lived process is seen here. With users the
+        // generation stays as it is: the manager gives new users a new one.
         if (m_generationBad || GetFileModificationTime(m_path.get()) != m_ppdTime) ResetBuilt();
     }
 }
@@ -316,7 +399,7 @@ void CfgSettings::TakeHeader(const uint8_t* header) {
 
 bool CfgSettings::EnsureLoaded() {
     if (!m_valid) return false;
-    if (m_loaded) return true;
+    if (m_loaded || m_retired) return m_loaded;
     // The PPD's time is taken before it is read, so a change while compiling shows as a
     // stale cache next time rather than a current one.
     const int64_t ppdTime = GetFileModificationTime(m_path.get());
@@ -395,7 +478,7 @@ bool CfgSettings::ReadCacheFile(int64_t ppdTime) {
 }
 
 bool CfgSettings::Compile() {
-    if (!m_valid) return false;
+    if (!m_valid || m_retired || GetUserCount() > 0) return false;
     const int64_t ppdTime = GetFileModificationTime(m_path.get());
     return CompileAt(ppdTime);
 }
@@ -478,7 +561,7 @@ bool CfgSettings::BuildDefaultValueSections() {
 }
 
 bool CfgSettings::WriteCacheFile() {
-    if (!m_valid || !m_loaded) return false;
+    if (!m_valid || !m_loaded || m_retired) return false;
     uint8_t header[kCfgHeaderSize] = {};
     uint32_t total = kCfgHeaderSize;
     for (int i = 0; i < kCfgSectionCount; ++i) {
@@ -647,22 +730,28 @@ uint32_t CfgSettings::WriteSectionValues(KVCache* settings, int section, uint8_t
     if (!MakeWalker(m_sections[section].data, m_sections[section].size, walker)) return 0;
     std::unique_ptr<CStrSoup> privateSoup;
     if (!MakePrivateSoup(walker, settings, privateSoup)) return 0;
+    // A size query interns nothing, so a soup-string key would save the private soup before
+    // the texts of the keys after it exist (their slots would read back empty). The section
+    // is first written once into scratch, in item order, so that every text any key writes
+    // is in the soup before the real pass; the real pass then interns nothing new.
+    if (buffer && privateSoup && !PrimeSoupByWriting(walker, settings, privateSoup.get())) return 0;
     uint64_t pos = 0;
-    for (uint32_t i = 0; i < walker.count; ++i) {
-        const uint32_t offset = walker.Offset(i);
-        if (offset + 6 > walker.size) break;
-        const CompiledKeyRecord record{walker.block + offset, walker.End(i) - offset};
-        CKeySetting* setting = settings->Find(record.GetKeyId());
-        if (!setting) continue;
+    bool whole = true;
+    ForEachItemSetting(walker, settings, [&](CKeySetting* setting) {
+        const unsigned need = setting->GetData(privateSoup.get(), nullptr, 0);
         if (!buffer) {
-            pos += setting->GetData(privateSoup.get(), nullptr, 0);
-            continue;
+            pos += need;
+            return true;
         }
         const uint32_t room = pos < size ? static_cast<uint32_t>(size - pos) : 0;
-        const unsigned need = setting->GetData(privateSoup.get(), nullptr, 0);
-        if (need > room) break;
-        pos += setting->GetData(privateSoup.get(), buffer + pos, room);
-    }
+        if (need > room) return false;
+        // A value that cannot be written whole (a private soup too large for its slot) would
+        // move every later value: the whole write fails instead.
+        whole = setting->GetData(privateSoup.get(), buffer + pos, room) == need;
+        pos += need;
+        return whole;
+    });
+    if (!whole) return 0;
     return pos > 0xFFFFFFFFull ? 0 : static_cast<uint32_t>(pos);
 }
 
@@ -673,19 +762,16 @@ uint32_t CfgSettings::ReadSectionValues(KVCache* settings, int section, const ui
     std::unique_ptr<CStrSoup> privateSoup;
     if (!MakePrivateSoup(walker, settings, privateSoup)) return 0;
     uint32_t pos = 0;
-    for (uint32_t i = 0; i < walker.count && pos < size; ++i) {
-        const uint32_t offset = walker.Offset(i);
-        if (offset + 6 > walker.size) break;
-        const CompiledKeyRecord record{walker.block + offset, walker.End(i) - offset};
-        const CKeySetting* setting = settings->Find(record.GetKeyId());
-        if (!setting) continue;
+    ForEachItemSetting(walker, settings, [&](CKeySetting* setting) {
+        if (pos >= size) return false;
         std::unique_ptr<CKeySetting> clone(setting->Clone());
-        if (!clone) break;
+        if (!clone) return false;
         const unsigned used = clone->SetData(privateSoup.get(), data + pos, size - pos);
-        if (used > size - pos) break;
+        if (used > size - pos) return false;
         pos += used;
         settings->Set(clone.get());
-    }
+        return true;
+    });
     RebindSettingStrings(&m_soup, privateSoup.get(), settings);
     return pos;
 }

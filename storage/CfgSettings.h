@@ -124,7 +124,8 @@ public:
     const uint8_t* GetHeaderImage() const { return m_header; }
     // True when the sections in memory came from the cache file (not from a compile).
     bool LoadedFromCache() const { return m_fromCache; }
-    // Drops everything built from the PPD, so the next request loads again.
+    // Drops everything built from the PPD, so the next request loads again (nothing while
+    // driver states use this generation).
     void Unload();
 
     // Hold bookkeeping of the manager: the outermost acquire drops the settings when
@@ -136,6 +137,26 @@ public:
     bool EndHold();
 
     const wchar_t* GetPPDPath() const { return m_path.get(); }
+
+    // Generations. This object is one built generation of its PPD (sections, soup, key forest,
+    // defaults, constraints). Every driver state made from it is a user that keeps it alive and
+    // unchanged: a PPD that changes under users gets a new generation for new users (the
+    // manager makes it), and the old one is freed when its owner has retired it and its last
+    // user lets go. Slot ids of one generation mean nothing in another.
+    void AddUser();
+    // May delete a retired generation; the caller must not use it afterwards.
+    void ReleaseUser();
+    LONG GetUserCount() const;
+    // Called with the object's lock held: true when the PPD changed (or the generation
+    // proved unusable) since this generation was built, and no thread holds it.
+    bool NeedsNewGeneration() const;
+    // The owner lets go: everything is built first (later users read it without the lock,
+    // and it never reads the PPD or the cache file again); deleted at once without users,
+    // else when the last one lets go.
+    void Retire();
+    bool IsRetired() const { return m_retired; }
+    // Counts this object among the live generations of its PPD (the manager's count).
+    void SetLiveCounter(std::shared_ptr<volatile LONG> counter);
 
 private:
     // A section's bytes: its own buffer (compiled) or a part of the file image (loaded).
@@ -196,4 +217,10 @@ private:
     int64_t m_ppdTime = 0;
     LONG m_holds = 0;
     DWORD m_holder = 0;
+
+    // Users and retirement, under their own lock (a user may let go on any thread).
+    mutable SRWLOCK m_userLock = SRWLOCK_INIT;
+    LONG m_users = 0;
+    bool m_retired = false;
+    std::shared_ptr<volatile LONG> m_liveCounter;
 };

@@ -13,14 +13,31 @@ CfgSettingsManager::CfgSettingsManager(const wchar_t* extension) {
 }
 
 CfgSettingsManager::~CfgSettingsManager() {
-    // Settings first: they use the byte sources.
-    for (auto& [path, entry] : m_entries) entry->settings.reset();
+    // Settings first: they use the byte sources. A generation that driver states still use
+    // lives on until they let go (it never touches the sources again).
+    for (auto& [path, entry] : m_entries) {
+        if (entry->current) entry->current->Retire();
+        entry->current = nullptr;
+    }
     m_entries.clear();
 }
 
 wchar_t* CfgSettingsManager::GetCacheFilePath(const wchar_t* ppdPath) const {
     if (!ppdPath || !*ppdPath) return nullptr;
     return ReplaceExtensionAlloc(ppdPath, m_extension);
+}
+
+CfgSettings* CfgSettingsManager::MakeGeneration(const wchar_t* ppdPath, Entry& entry) {
+    CfgSettings* settings = new (std::nothrow)
+        CfgSettings(ppdPath, entry.ppdSource.get(), entry.cacheSource.get(),
+                    entry.extensionSource ? entry.resourceName.c_str() : nullptr, entry.extensionSource.get());
+    if (!settings) return nullptr;
+    if (!settings->IsValid()) {
+        delete settings;
+        return nullptr;
+    }
+    settings->SetLiveCounter(entry.live);
+    return settings;
 }
 
 CfgSettingsManager::Entry* CfgSettingsManager::FindOrMake(const wchar_t* ppdPath, const wchar_t* moduleName,
@@ -35,21 +52,36 @@ CfgSettingsManager::Entry* CfgSettingsManager::FindOrMake(const wchar_t* ppdPath
         std::unique_ptr<Entry> entry(new Entry());
         if (moduleName && resourceName) {
             entry->extensionSource.reset(new PPDParser::CResIOPlugIn(moduleName, L"PPD", resourceName, 0));
+            entry->resourceName = resourceName;
         }
         entry->ppdSource.reset(new PPDParser::CFileIOPlugIn());
         entry->cacheSource.reset(new PPDParser::CFileIOPlugIn(cachePath.get()));
         if (!entry->cacheSource->GetName()) return nullptr;
-        CfgSettings* settings = new (std::nothrow)
-            CfgSettings(ppdPath, entry->ppdSource.get(), entry->cacheSource.get(),
-                        entry->extensionSource ? resourceName : nullptr, entry->extensionSource.get());
-        if (!settings) return nullptr;
-        entry->settings.reset(new Syncher<CfgSettings>(settings));
-        if (!settings->IsValid()) return nullptr;
+        entry->current = MakeGeneration(ppdPath, *entry);
+        if (!entry->current) return nullptr;
         Entry* made = entry.get();
-        m_entries.emplace(key, std::move(entry));
+        try {
+            m_entries.emplace(key, std::move(entry));
+        } catch (...) {
+            if (entry) {
+                entry->current->Retire();
+                entry->current = nullptr;
+            }
+            throw;
+        }
         return made;
     } catch (...) {
         return nullptr;  // everything made in this call goes with the holders
+    }
+}
+
+CfgSettingsManager::Entry* CfgSettingsManager::Find(const wchar_t* ppdPath) {
+    AutoLock lock(&m_lock);
+    try {
+        auto it = m_entries.find(std::wstring(ppdPath));
+        return it != m_entries.end() ? it->second.get() : nullptr;
+    } catch (...) {
+        return nullptr;
     }
 }
 
@@ -62,26 +94,36 @@ CfgSettings* CfgSettingsManager::GetSettings(const wchar_t* ppdPath, const wchar
     // busy PPD never keeps others from acquiring or releasing theirs. Entries are never
     // removed, so the entry outlives the wait.
     Entry* entry = FindOrMake(ppdPath, moduleName, resourceName);
-    if (!entry || !entry->settings) return nullptr;
-    CfgSettings* settings = entry->settings->Lock();
-    if (settings) settings->BeginHold();
+    if (!entry) return nullptr;
+    entry->lock.Lock();
+    CfgSettings* settings = entry->current;
+    if (!settings) {
+        entry->lock.Unlock();
+        return nullptr;
+    }
+    // A PPD changed under driver states: they keep their generation, new users get a new one.
+    if (settings->GetUserCount() > 0 && settings->NeedsNewGeneration()) {
+        if (CfgSettings* fresh = MakeGeneration(ppdPath, *entry)) {
+            settings->Retire();
+            entry->current = settings = fresh;
+        }
+    }
+    settings->BeginHold();
     return settings;
 }
 
 void CfgSettingsManager::ReleaseSettings(const wchar_t* ppdPath, CfgSettings* settings) {
     if (!ppdPath || !settings || wcsnlen(ppdPath, MAX_PATH) >= MAX_PATH) return;
-    Entry* entry = nullptr;
-    {
-        AutoLock lock(&m_lock);
-        try {
-            auto it = m_entries.find(std::wstring(ppdPath));
-            if (it != m_entries.end()) entry = it->second.get();
-        } catch (...) {
-            return;
-        }
-    }
-    if (!entry || !entry->settings || entry->settings->Get() != settings) return;
-    if (settings->EndHold()) entry->settings->Unlock(settings);
+    Entry* entry = Find(ppdPath);
+    // A generation is replaced only while no thread holds it, so a held one is the current one.
+    if (!entry || entry->current != settings) return;
+    if (settings->EndHold()) entry->lock.Unlock();
+}
+
+LONG CfgSettingsManager::CountGenerations(const wchar_t* ppdPath) {
+    if (!ppdPath || !*ppdPath) return 0;
+    Entry* entry = Find(ppdPath);
+    return entry ? InterlockedCompareExchange(entry->live.get(), 0, 0) : 0;
 }
 
 Syncher<CfgSettingsManager>& GetCfgSettingsManager() {
@@ -104,4 +146,9 @@ void ReleaseCfgSettings(const wchar_t* ppdPath, CfgSettings* settings) {
 wchar_t* GetCfgCacheFilePath(const wchar_t* ppdPath) {
     CfgSettingsManager* manager = GetCfgSettingsManager().Get();
     return manager ? manager->GetCacheFilePath(ppdPath) : nullptr;
+}
+
+LONG CountCfgGenerations(const wchar_t* ppdPath) {
+    CfgSettingsManager* manager = GetCfgSettingsManager().Get();
+    return manager ? manager->CountGenerations(ppdPath) : 0;
 }

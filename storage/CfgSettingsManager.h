@@ -30,18 +30,28 @@ public:
     void ReleaseSettings(const wchar_t* ppdPath, CfgSettings* settings);
     // New 260-character buffer: the PPD path with the cache extension; null on failure.
     wchar_t* GetCacheFilePath(const wchar_t* ppdPath) const;
+    // Live generations of the PPD's settings: the current one and the older ones that driver
+    // states still use (0 for a path never acquired).
+    LONG CountGenerations(const wchar_t* ppdPath);
 
 private:
     struct Entry {
         std::unique_ptr<PPDParser::CResIOPlugIn> extensionSource;
         std::unique_ptr<PPDParser::CFileIOPlugIn> ppdSource;
         std::unique_ptr<PPDParser::CFileIOPlugIn> cacheSource;
-        std::unique_ptr<Syncher<CfgSettings>> settings;
+        std::wstring resourceName;
+        // The lock of the PPD's settings (one thread at a time, re-entrant for its holder)
+        // and the generation new users get; older generations belong to their users.
+        AutoMutex lock;
+        CfgSettings* current = nullptr;
+        std::shared_ptr<volatile LONG> live = std::make_shared<volatile LONG>(0);
     };
     struct CaseLess {
         bool operator()(const std::wstring& a, const std::wstring& b) const { return _wcsicmp(a.c_str(), b.c_str()) < 0; }
     };
     Entry* FindOrMake(const wchar_t* ppdPath, const wchar_t* moduleName, const wchar_t* resourceName);
+    Entry* Find(const wchar_t* ppdPath);
+    static CfgSettings* MakeGeneration(const wchar_t* ppdPath, Entry& entry);
 
     wchar_t m_extension[257] = {};
     // Guards the map only; never held while waiting for a CfgSettings.
@@ -57,6 +67,8 @@ CfgSettings* AcquireCfgSettings(const wchar_t* ppdPath);
 void ReleaseCfgSettings(const wchar_t* ppdPath, CfgSettings* settings);
 // New buffer with the cache file's path; the caller frees it with delete[].
 wchar_t* GetCfgCacheFilePath(const wchar_t* ppdPath);
+// Live generations of the PPD's settings in the process-wide manager.
+LONG CountCfgGenerations(const wchar_t* ppdPath);
 
 // Scope holder of an acquire.
 class CfgSettingsHold {

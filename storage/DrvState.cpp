@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <vector>
 
 #include "foundation/GPRegUtil.h"
 #include "foundation/StrUtil.h"
@@ -89,8 +90,16 @@ CDrvState::CDrvState(CfgSettings* settings) {
 
 CDrvState::~CDrvState() { Reset(); }
 
+void CDrvState::ReleaseGeneration() {
+    CfgSettings* generation = m_generation;
+    m_generation = nullptr;
+    if (generation)
+        generation->ReleaseUser();
+}
+
 bool CDrvState::Initialise(CfgSettings* settings) {
     m_soup = nullptr;
+    ReleaseGeneration();
     if (!settings)
         return false;
     KVCache* defaults = settings->GetDefaultSettings();
@@ -113,6 +122,8 @@ bool CDrvState::Initialise(CfgSettings* settings) {
     }
     m_soup = soup;
     m_codePage = settings->GetCodePage();
+    settings->AddUser();
+    m_generation = settings;
     return true;
 }
 
@@ -120,6 +131,7 @@ void CDrvState::Reset() {
     m_defaults.Clear();
     m_current.Clear();
     m_soup = nullptr;
+    ReleaseGeneration();
 }
 
 bool CDrvState::UpdateValues(const KVCache* values) {
@@ -252,8 +264,9 @@ void CBaseDrvState::ValidatePrivateValues(KVCache* read, const KVCache* before) 
     }
 }
 
-bool CBaseDrvState::LoadPrivateDevmode(CfgSettings* settings, const DevmodeSet& set, KVCache* target) {
-    if (!m_soup || !settings || !target || !set.privateBlock)
+bool CBaseDrvState::LoadPrivateDevmode(CfgSettings* given, const DevmodeSet& set, KVCache* target) {
+    CfgSettings* settings = Own(given);
+    if (!m_soup || !given || !target || !set.privateBlock)
         return false;
     CDevmode view(set.privateBlock, CDevmode::GetRequiredSize(settings), settings);
     if (view.IsEmpty() || !view.GetPayload() || view.GetPayloadSize() == 0)
@@ -273,17 +286,36 @@ bool CBaseDrvState::LoadPrivateDevmode(CfgSettings* settings, const DevmodeSet& 
     return true;
 }
 
-bool CBaseDrvState::SavePrivateDevmode(CfgSettings* settings, const DevmodeSet& set, KVCache* source) {
-    if (!m_soup || !settings || !source || !set.privateBlock)
+bool CBaseDrvState::SavePrivateDevmode(CfgSettings* given, const DevmodeSet& set, KVCache* source) {
+    CfgSettings* settings = Own(given);
+    if (!m_soup || !given || !source || !set.privateBlock)
         return false;
     CDevmode view(set.privateBlock, CDevmode::GetRequiredSize(settings), settings);
     if (view.IsEmpty() || !view.GetPayload())
         return false;
-    settings->WriteSectionValues(source, CFG_SECTION_VYRUI_KEYS, view.GetPayload(), view.GetPayloadSize());
+    // A block sized for a newer generation of the PPD may be smaller than this state's payload:
+    // it is written only when its own size field says it has this state's size.
+    uint32_t storedSize = 0;
+    std::memcpy(&storedSize, set.privateBlock, sizeof(storedSize));
+    if (settings != given && storedSize != view.GetTotalSize())
+        return false;
+    // Written aside first: values that cannot be saved leave the block as it was.
+    try {
+        std::vector<uint8_t> payload(view.GetPayloadSize());
+        std::memcpy(payload.data(), view.GetPayload(), payload.size());
+        if (!payload.empty() &&
+            settings->WriteSectionValues(source, CFG_SECTION_VYRUI_KEYS, payload.data(),
+                                         static_cast<uint32_t>(payload.size())) == 0)
+            return false;
+        std::memcpy(view.GetPayload(), payload.data(), payload.size());
+    } catch (...) {
+        return false;
+    }
     return view.UpdateChecksum();
 }
 
-bool CBaseDrvState::LoadPrinterSettings(CfgSettings* settings, HANDLE printer, KVCache* target) {
+bool CBaseDrvState::LoadPrinterSettings(CfgSettings* given, HANDLE printer, KVCache* target) {
+    CfgSettings* settings = Own(given);
     if (!m_soup || !settings || !target)
         return false;
     WText keyName(GetPrinterClientId(printer, true));
@@ -332,7 +364,8 @@ bool CBaseDrvState::LoadPrinterSettings(CfgSettings* settings, HANDLE printer, K
     return true;
 }
 
-bool CBaseDrvState::SavePrinterSettings(CfgSettings* settings, HANDLE printer, KVCache* source) {
+bool CBaseDrvState::SavePrinterSettings(CfgSettings* given, HANDLE printer, KVCache* source) {
+    CfgSettings* settings = Own(given);
     if (!m_soup || !settings || !source)
         return false;
     WText keyName(GetPrinterClientId(printer, false));
@@ -531,8 +564,9 @@ bool CBaseDrvState::ApplyCoreOptions(const char* list, unsigned size, KVCache* t
     return true;
 }
 
-bool CBaseDrvState::LoadAll(CfgSettings* settings, const DevmodeSet& set, const char* coreOptions, unsigned coreSize) {
-    if (!IsValid() || !settings)
+bool CBaseDrvState::LoadAll(CfgSettings* given, const DevmodeSet& set, const char* coreOptions, unsigned coreSize) {
+    CfgSettings* settings = Own(given);
+    if (!IsValid() || !given)
         return false;
     try {
         KVCache work;

@@ -48,8 +48,15 @@ public:
     CBaseSoup* GetSoup() const { return m_soup; }
     UINT GetCodePage() const { return m_codePage; }
     const wchar_t* GetPPDPath() const { return m_ppdPath.c_str(); }
+    // The generation of compiled settings this state was made from (kept alive and unchanged
+    // while the state lives); null for an invalid state.
+    CfgSettings* GetGeneration() const { return m_generation; }
 
 protected:
+    // The settings the steps work on: the state's own generation, whatever the caller holds
+    // (a PPD changed since the state was made gives the caller a newer one).
+    CfgSettings* Own(CfgSettings* given) const { return m_generation ? m_generation : given; }
+
     KVCache m_defaults;
     KVCache m_current;
     OptionForest m_forest;
@@ -57,6 +64,10 @@ protected:
     CBaseSoup* m_soup = nullptr;
     UINT m_codePage = CP_THREAD_ACP;
     std::wstring m_ppdPath;
+
+private:
+    void ReleaseGeneration();
+    CfgSettings* m_generation = nullptr;
 };
 
 class CBaseDrvState : public CDrvState {

@@ -105,6 +105,23 @@ void CValidationUtility::LoadText(UINT id, const wchar_t* builtIn, wchar_t* out,
     StrCopy(out, size, builtIn);
 }
 
+void CValidationUtility::ReleaseHoldDuringMessages(const wchar_t* ppdPath, CfgSettings** held) noexcept {
+    m_holdPath = ppdPath;
+    m_held = held;
+}
+
+int CValidationUtility::ShowMessage(HWND owner, const wchar_t* text, const wchar_t* caption, UINT type) {
+    const bool release = m_holdPath && m_held && *m_held;
+    if (release) {
+        ReleaseCfgSettings(m_holdPath, *m_held);
+        *m_held = nullptr;
+    }
+    const int answer = g_messageBox.load()(owner, text, caption, type);
+    if (release)
+        *m_held = AcquireCfgSettings(m_holdPath);
+    return answer;
+}
+
 KVCache CValidationUtility::ResolveChanges(const KVCache* changed, HWND owner) {
     KVCache result;
     if (!m_valid || !changed || !m_keyForest || !m_soup)
@@ -185,7 +202,7 @@ bool CValidationUtility::ConfirmAndApply(const KVCache* changed, const KVCache& 
             Append(message.get(), kMessageChars, text);
         }
         Append(message.get(), kMessageChars, closing);
-        if (g_messageBox.load()(owner, message.get(), caption, MB_OKCANCEL) != IDOK)
+        if (ShowMessage(owner, message.get(), caption, MB_OKCANCEL) != IDOK)
             return false;
     }
     m_state->UpdateValues(changed);
@@ -216,21 +233,28 @@ void CValidationUtility::Refuse(const KVCache& result, HWND owner) {
         while (length > 0 && std::wcschr(L" \n,", message[length - 1]))
             message[--length] = L'\0';
     }
-    g_messageBox.load()(owner, message.get(), kRefusalCaption, MB_OK);
+    ShowMessage(owner, message.get(), kRefusalCaption, MB_OK);
 }
 
 bool ValidateChangedSettings(CDrvState* state, const wchar_t* ppdPath, HMODULE module, const KVCache* changed,
                              HWND owner) noexcept {
     if (!state || !ppdPath || !changed)
         return false;
-    try {
-        CfgSettingsHold hold(ppdPath);
-        CfgSettings* settings = hold.Get();
-        if (!settings)
-            return false;
-        CValidationUtility utility(state, settings->GetKeyForest(), settings->GetConstraints(true), module);
-        return utility.ResolveChanges(changed, owner).GetCount() == 0;
-    } catch (...) {
+    CfgSettings* settings = AcquireCfgSettings(ppdPath);
+    if (!settings)
         return false;
+    bool consistent = false;
+    try {
+        // The forests of the state's own generation: its slot ids are the ones the state uses,
+        // and the state keeps them alive while the hold is given back during a message box.
+        CfgSettings* generation = state->GetGeneration() ? state->GetGeneration() : settings;
+        CValidationUtility utility(state, generation->GetKeyForest(), generation->GetConstraints(true), module);
+        utility.ReleaseHoldDuringMessages(ppdPath, &settings);
+        consistent = utility.ResolveChanges(changed, owner).GetCount() == 0;
+    } catch (...) {
+        consistent = false;
     }
+    if (settings)
+        ReleaseCfgSettings(ppdPath, settings);
+    return consistent;
 }

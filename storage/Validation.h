@@ -12,6 +12,7 @@
 #include "settings/StrSoup.h"
 
 class CDrvState;
+class CfgSettings;
 
 // The message box the validation shows (MessageBoxW by default); tests install a recorder.
 using ValidationMessageBoxFn = int (*)(HWND owner, const wchar_t* text, const wchar_t* caption, UINT type);
@@ -46,9 +47,18 @@ public:
     // the built-in text (a bad translation must not drive the formatting); else the built-in.
     void LoadText(UINT id, const wchar_t* builtIn, wchar_t* out, unsigned size) const noexcept;
 
+    // While a message box is open the caller's hold of the PPD's settings (*held, acquired for
+    // ppdPath) is given back, so that other threads of the process that need the same PPD do
+    // not wait for the user; it is taken again when the box closes (*held may then differ).
+    void ReleaseHoldDuringMessages(const wchar_t* ppdPath, CfgSettings** held) noexcept;
+
 private:
     bool ConfirmAndApply(const KVCache* changed, const KVCache& result, HWND owner);
     void Refuse(const KVCache& result, HWND owner);
+    int ShowMessage(HWND owner, const wchar_t* text, const wchar_t* caption, UINT type);
+
+    const wchar_t* m_holdPath = nullptr;
+    CfgSettings** m_held = nullptr;
 
     ConstraintForest* m_constraints;
     OptionForest* m_keyForest;

@@ -15,6 +15,7 @@
 
 #include "platform/DriverKit.h"
 #include "tests/render/RenderTestUtil.h"
+#include "tests/storage/CfgTestUtil.h"
 #include "tests/standins/coredriver/RenderHost.h"
 #include "tests/support/TestPrinter.h"
 
@@ -244,12 +245,18 @@ std::string CommandText(EnabledRindle& rindle, DEVOBJ* devobj, DWORD index)
     return rindle.Driver().Spool().substr(before);
 }
 
+// A printer of the sample PPD with its language module.
+tolvatest::TestPrinterSetup SamplePrinterSetup()
+{
+    tolvatest::TestPrinterSetup setup;
+    setup.dataFile = tolvatest::FixturePath(L"tolva-sample.ppd");
+    setup.companions.push_back({TOLVA_SAMPLE_LAN_W, L"{stem}.LAN"});
+    return setup;
+}
+
 TEST(RindleDevices, ResetCarriesDocumentNameAndPageCount)
 {
-    tolvatest::TestPrinterSetup printerSetup;
-    printerSetup.dataFile = tolvatest::FixturePath(L"tolva-sample.ppd");
-    printerSetup.companions.push_back({TOLVA_SAMPLE_LAN_W, L"{stem}.LAN"});
-    tolvatest::TestPrinter printer(printerSetup);
+    tolvatest::TestPrinter printer(SamplePrinterSetup());
     ASSERT_TRUE(printer.Ok()) << std::string(printer.Error().begin(), printer.Error().end());
     EnabledRindle rindle(CoreDdiTable(), printer.Handle());
     ASSERT_TRUE(rindle.Ok());
@@ -329,3 +336,45 @@ TEST(RindleOptions, CoreAnswersUpTo128BytesAreTakenLongerOnesSkipped)
 }
 
 }  // namespace
+
+// --- A device keeps the settings it was made from ---------------------------------------------
+
+namespace {
+
+// The document-level text of a device: its comments and its setup.
+std::string DocumentText(EnabledRindle& rindle, DEVOBJ* devobj)
+{
+    return CommandText(rindle, devobj, PSINJECT_COMMENTS) + CommandText(rindle, devobj, PSINJECT_BEGINSETUP);
+}
+
+}  // namespace
+
+// The PPD is touched, or replaced by another, while a device lives; a second device is made
+// (it gets the new settings). The first device still writes what it wrote before.
+TEST(RindleDevices, ADeviceKeepsItsSettingsAcrossAChangedPPD)
+{
+    for (const wchar_t* replacement : {static_cast<const wchar_t*>(nullptr), L"tolva-minimal.ppd"}) {
+        SCOPED_TRACE(replacement ? "replaced" : "touched");
+        tolvatest::TestPrinter printer(SamplePrinterSetup());
+        ASSERT_TRUE(printer.Ok()) << std::string(printer.Error().begin(), printer.Error().end());
+        EnabledRindle rindle(CoreDdiTable(), printer.Handle());
+        ASSERT_TRUE(rindle.Ok());
+        const std::string before = DocumentText(rindle, rindle.Devobj());
+        ASSERT_NE(before.find("%%BeginFeature: *QVScale"), std::string::npos) << before;
+
+        if (replacement) {
+            ASSERT_TRUE(CopyFileW(tolvatest::FixturePath(replacement).c_str(), printer.DataFile().c_str(), FALSE));
+        }
+        ASSERT_TRUE(cfgtest::Touch(printer.DataFile(), 100));
+        DEVOBJ second = {};
+        ASSERT_EQ(rindle.EnableDevice(&second, printer.Handle()), S_OK);
+        const std::string secondText = DocumentText(rindle, &second);
+        if (replacement) {
+            EXPECT_NE(secondText, before) << "the new device prints the new PPD";
+        }
+
+        EXPECT_EQ(DocumentText(rindle, rindle.Devobj()), before);
+        EXPECT_EQ(rindle.Plugin()->DisablePDEV(&second), S_OK);
+        EXPECT_EQ(DocumentText(rindle, rindle.Devobj()), before);
+    }
+}

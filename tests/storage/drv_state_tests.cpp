@@ -16,6 +16,7 @@
 #include "settings/KeyNoteSetting.h"
 #include "settings/KeyOptSetting.h"
 #include "settings/KeyRangeSetting.h"
+#include "settings/KeySoupSetting.h"
 #include "storage/CfgSettings.h"
 #include "storage/CfgSettingsManager.h"
 #include "storage/Devmode.h"
@@ -24,6 +25,7 @@
 #include "storage/PrnRegUtil.h"
 #include "storage/Store.h"
 #include "tests/support/PrinterDataSeam.h"
+#include "tests/storage/CfgTestUtil.h"
 #include "tests/support/TestPrinter.h"
 
 using tolvatest::FixturePath;
@@ -329,6 +331,233 @@ TEST_F(DrvStateTest, StepsRefuseMissingArguments) {
     EXPECT_FALSE(invalid.IsValid());
     EXPECT_EQ(invalid.BuildCoreOptions(&cache, nullptr, 0), 0u);
     EXPECT_EQ(GetPrinterClientId(nullptr, false), nullptr);
+}
+
+}  // namespace
+
+namespace {
+
+// A table cell set after a soup-string key of the same private section: its text must be in
+// the private soup that key saves, or the cell reads back empty and the job loses its range.
+TEST(DrvStatePrivateBlock, MixedMediaCellAfterTheSoupKeySurvivesTheBlock) {
+    TestPrinter printer(FixturePath(L"tolva-minimal.ppd"));
+    ASSERT_TRUE(printer.Ok()) << printer.Error();
+    CfgSettingsHold hold(printer.DataFile().c_str());
+    CfgSettings* settings = hold.Get();
+    ASSERT_NE(settings, nullptr);
+    CBaseDrvState state(settings);
+    ASSERT_TRUE(state.IsValid());
+    ASSERT_TRUE(state.LoadAll(settings, DevmodeSet(), nullptr, 0));
+
+    const uint32_t size = CDevmode::GetRequiredSize(settings);
+    ASSERT_EQ(size, 188u);
+    std::vector<uint8_t> block(size);
+    ASSERT_TRUE(CDevmode::WriteDefaults(block.data(), size, settings));
+    const std::vector<uint8_t> defaults = block;
+    DevmodeSet set;
+    set.privateBlock = block.data();
+    // Unchanged defaults keep the stored payload byte for byte.
+    ASSERT_TRUE(state.SavePrivateDevmode(settings, set, state.GetCurrentSettings()));
+    EXPECT_EQ(block, defaults);
+
+    const SoupSlotID table = state.GetSoup()->Find(L"*QVMixedMedia");
+    const CKeySetting* held = state.GetCurrentSettings()->Find(table);
+    ASSERT_NE(held, nullptr);
+    std::unique_ptr<CKeySetting> cell(held->Clone());
+    ASSERT_EQ(cell->SetFromText(state.GetSoup(), state.GetKeyForest(), L"RangeNum1", L"Heavy"), 1);
+    state.GetCurrentSettings()->Set(cell.get());
+    ASSERT_TRUE(state.SavePrivateDevmode(settings, set, state.GetCurrentSettings()));
+
+    CBaseDrvState reader(settings);
+    ASSERT_TRUE(reader.LoadAll(settings, set, nullptr, 0));
+    const auto* read = dynamic_cast<const CKeyMMediaSetting*>(reader.GetCurrentSettings()->Find(table));
+    ASSERT_NE(read, nullptr);
+    ASSERT_NE(read->GetCellText(1, 0), nullptr);
+    EXPECT_STREQ(read->GetCellText(1, 0), L"Heavy");
+    const int need = read->GetSetupCodeA(&reader, nullptr, 0);
+    ASSERT_GT(need, 0);
+    std::string code(static_cast<size_t>(need), '\0');
+    read->GetSetupCodeA(&reader, code.data(), static_cast<unsigned>(code.size()));
+    EXPECT_STREQ(code.c_str(), "%%BeginFeature: RangeNum1 Heavy\r\n  %%EmptyOption\r\n%%EndFeature\r\n");
+    // Texts that no longer fit the soup's slot: the save fails and the block stays as it was.
+    const std::vector<uint8_t> saved = block;
+    std::unique_ptr<CKeySetting> full(read->Clone());
+    for (const auto& [name, text] : {std::pair{L"RangeNum0", L"A first text of thirty letters"},
+                                     std::pair{L"RangeProp0_0", L"A second text of thirty letter"},
+                                     std::pair{L"RangeProp1_0", L"A third text of thirty letters"}})
+        ASSERT_EQ(full->SetFromText(reader.GetSoup(), reader.GetKeyForest(), name, text), 1);
+    KVCache tooMuch(*reader.GetCurrentSettings());
+    tooMuch.Set(full.get());
+    EXPECT_FALSE(reader.SavePrivateDevmode(settings, set, &tooMuch));
+    EXPECT_EQ(block, saved);
+    // The note's text, saved before the table, is still there too.
+    const auto* note = dynamic_cast<const CKeyNoteSetting*>(reader.GetCurrentSettings()->Find(reader.GetSoup()->Find(L"*QVJobNote")));
+    ASSERT_NE(note, nullptr);
+    EXPECT_STREQ(note->GetNoteText(), L"Hello");
+}
+
+}  // namespace
+
+namespace {
+
+// The public DEVMODE's duplex and colour reach the settings only in a PPD that asks for it.
+TEST(DrvStatePublicDevmode, DuplexAndColorOnlyWithUpdatePublicDevmode) {
+    struct Case {
+        const wchar_t* ppd;
+        const wchar_t* duplex;
+        const wchar_t* color;
+    };
+    const Case cases[] = {
+        {L"tolva-sample.ppd", L"TopTop", L"Grayscale"},  // holds *UpdatePublicDevmode
+        {L"tolva-minimal.ppd", L"False", L"CMYK"},       // does not: both keep their values
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(std::wstring(c.ppd)));
+        TestPrinterSetup setup;
+        setup.dataFile = FixturePath(c.ppd);
+        if (std::wcscmp(c.ppd, L"tolva-sample.ppd") == 0)
+            setup.companions.push_back({std::wstring(TOLVA_LAN_DIR_W) + L"\\tolva-sample.LAN", L"{stem}.LAN"});
+        TestPrinter printer(setup);
+        ASSERT_TRUE(printer.Ok()) << printer.Error();
+        CfgSettingsHold hold(printer.DataFile().c_str());
+        ASSERT_NE(hold.Get(), nullptr);
+        CBaseDrvState state(hold.Get());
+        ASSERT_TRUE(state.IsValid());
+        ASSERT_TRUE(state.LoadAll(hold.Get(), DevmodeSet(), nullptr, 0));
+        KVCache* current = state.GetCurrentSettings();
+        ASSERT_STREQ(state.GetOptionText(current, L"*QVDuplex"), L"False");
+        DEVMODEW devmode = {};
+        devmode.dmSize = sizeof(devmode);
+        devmode.dmDuplex = 2;
+        devmode.dmColor = 1;
+        ASSERT_TRUE(state.LoadPublicDevmode(hold.Get(), &devmode, current));
+        EXPECT_STREQ(state.GetOptionText(current, L"*QVDuplex"), c.duplex);
+        EXPECT_STREQ(state.GetOptionText(current, L"*QVColorMode"), c.color);
+        // Saving back leaves the fields alone in the same PPD.
+        DEVMODEW out = {};
+        out.dmDuplex = 77;
+        ASSERT_TRUE(state.SavePublicDevmode(hold.Get(), &out, current));
+        EXPECT_EQ(out.dmDuplex, std::wcscmp(c.duplex, L"TopTop") == 0 ? 2 : 77);
+    }
+}
+
+}  // namespace
+
+// The printer-data "ClientID" string names the stored settings when the printer storage
+// gives no key name.
+TEST_F(DrvStateTest, ClientIdPrinterDataNamesTheStoreWithoutAValidatedStorage) {
+    // A registered printer whose validation key is gone: the storage gives no key name.
+    Register();
+    WText storage(PrnGetText(printer.Handle(), L"PrinterStorage"));
+    ASSERT_TRUE(storage);
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, (std::wstring(storage.get()) + L"\\ValidationKey").c_str());
+    WText none(GetPrinterClientId(printer.Handle(), true));
+    ASSERT_FALSE(none) << "the printer storage gives no key name";
+    ASSERT_EQ(PrnSetText(printer.Handle(), L"ClientID", L"DeskClient7"), static_cast<DWORD>(ERROR_SUCCESS));
+    KVCache off = Defaults();
+    ASSERT_TRUE(state->SetOptionByText(&off, L"*UpdateTolva", L"False"));
+    const CKeySetting* flag = off.Find(state->GetSoup()->Find(L"*UpdateTolva"));
+    ASSERT_NE(flag, nullptr);
+    const unsigned size = flag->GetData(nullptr, nullptr, 0);
+    std::vector<uint8_t> bytes(size + 2);
+    flag->GetData(nullptr, bytes.data(), size);
+    {
+        CAdminStore store(printer.Handle(), L"DeskClient7", REG_BINARY);
+        ASSERT_TRUE(store.SetValue(L"*UpdateTolva", reinterpret_cast<const wchar_t*>(bytes.data()), (size + 1) / 2));
+        ASSERT_TRUE(store.Save()) << PrnSetDataEx(printer.Handle(), L"DeskClient7", L"*UpdateTolva", REG_BINARY,
+                                                  bytes.data(), size);
+    }
+    KVCache loaded = Defaults();
+    ASSERT_EQ(Option(loaded, L"*UpdateTolva"), L"True");
+    ASSERT_TRUE(state->LoadPrinterSettings(settings, printer.Handle(), &loaded));
+    EXPECT_EQ(Option(loaded, L"*UpdateTolva"), L"False");
+
+}
+
+// A failing step stops the sequence: the later places are not written, and a failed load
+// leaves the current settings as they were.
+TEST_F(DrvStateTest, AFailingStepStopsTheRest) {
+    ASSERT_TRUE(state->LoadAll(settings, DevmodeSet(), nullptr, 0));
+    ASSERT_TRUE(state->SetOptionByText(state->GetCurrentSettings(), L"*!dmOrientation", L"Landscape"));
+    // A private block pointer that no view can take (a PPD without private keys would give
+    // the same): the private step fails, so the public DEVMODE is not written.
+    CfgSettings* other = nullptr;
+    TestPrinter plain(FixturePath(L"tolva-minimal.ppd"));
+    ASSERT_TRUE(plain.Ok()) << plain.Error();
+    // The state's own generation decides the private block's size; a block whose size field is
+    // not that size is refused when the caller hands newer settings.
+    other = AcquireCfgSettings(plain.DataFile().c_str());
+    ASSERT_NE(other, nullptr);
+    std::vector<uint8_t> block(CDevmode::GetRequiredSize(settings), 0);
+    DevmodeSet set;
+    set.privateBlock = block.data();
+    DEVMODEW devmode = {};
+    devmode.dmSize = sizeof(devmode);
+    devmode.dmOrientation = 1;
+    set.publicDevmode = &devmode;
+    unsigned coreSize = 0;
+    EXPECT_FALSE(state->SaveAll(other, set, nullptr, &coreSize));
+    EXPECT_EQ(devmode.dmOrientation, 1) << "the public DEVMODE step did not run";
+    EXPECT_EQ(std::count(block.begin(), block.end(), 0), static_cast<long>(block.size())) << "nothing written";
+    ReleaseCfgSettings(plain.DataFile().c_str(), other);
+    // The same sequence with a block of the right size runs to the end.
+    ASSERT_TRUE(CDevmode::WriteDefaults(block.data(), static_cast<uint32_t>(block.size()), settings));
+    EXPECT_TRUE(state->SaveAll(settings, set, nullptr, &coreSize));
+    EXPECT_EQ(devmode.dmOrientation, 2);
+}
+
+namespace {
+
+// A keyword that is both a driver property (stored per printer) and a private key: the
+// private block is loaded after the printer's stored settings, so its value wins.
+TEST(DrvStatePrecedence, PrivateBlockOverStoredPrinterSettingsForOneKey) {
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring ppd = std::wstring(temp) + L"tolva-both-" + std::to_wstring(GetCurrentProcessId()) + L".ppd";
+    const std::string text =
+        "*PPD-Adobe: \"4.3\"\r\n*LanguageVersion: English\r\n*ShortNickName: \"Tolva Both\"\r\n"
+        "*OpenGroup: DriverProperties/Driver Properties\r\n*OpenUI *QVDuplex/Duplex: PickOne\r\n"
+        "*DefaultQVDuplex: False\r\n*QVDuplex False/Off: \"\"\r\n*QVDuplex TopTop/Long Edge: \"\"\r\n"
+        "*CloseUI: *QVDuplex\r\n*CloseGroup: DriverProperties\r\n"
+        "*%VYRUI_DefaultQVDuplex: False\r\n*%VYRUI_QVDuplex False/Off: \"\"\r\n"
+        "*%VYRUI_QVDuplex TopTop/Long Edge: \"\"\r\n";
+    ASSERT_TRUE(cfgtest::WriteText(ppd, text));
+    {
+        TestPrinter printer(ppd);
+        ASSERT_TRUE(printer.Ok()) << printer.Error();
+        tolvatest::PrinterDataSeam seam;
+        InitialisePrinterRegistry(printer.Handle());
+        RegisterPrinterClient(printer.Handle(), printer.PrinterName().c_str(), TRUE);
+        CfgSettingsHold hold(printer.DataFile().c_str());
+        ASSERT_NE(hold.Get(), nullptr);
+        CBaseDrvState state(hold.Get());
+        ASSERT_TRUE(state.IsValid());
+        KVCache driverProperties, privateKeys;
+        ASSERT_TRUE(hold.Get()->LoadSectionSettings(CFG_SECTION_DRIVERPROP_KEYS, &driverProperties, nullptr, nullptr));
+        ASSERT_TRUE(hold.Get()->LoadSectionSettings(CFG_SECTION_VYRUI_KEYS, &privateKeys, nullptr, nullptr));
+        const SoupSlotID key = state.GetSoup()->Find(L"*QVDuplex");
+        ASSERT_NE(driverProperties.Find(key), nullptr) << "the printer's stored settings can hold the key";
+        ASSERT_NE(privateKeys.Find(key), nullptr) << "the private block can hold it too";
+
+        // Stored for the printer: TopTop. In the private block: False.
+        ASSERT_TRUE(state.LoadAll(hold.Get(), DevmodeSet(), nullptr, 0));
+        KVCache stored(*state.GetCurrentSettings());
+        ASSERT_TRUE(state.SetOptionByText(&stored, L"*QVDuplex", L"TopTop"));
+        ASSERT_TRUE(state.SavePrinterSettings(hold.Get(), printer.Handle(), &stored));
+        std::vector<uint8_t> block(CDevmode::GetRequiredSize(hold.Get()));
+        ASSERT_TRUE(CDevmode::WriteDefaults(block.data(), static_cast<uint32_t>(block.size()), hold.Get()));
+
+        DevmodeSet printerOnly;
+        printerOnly.printer = printer.Handle();
+        ASSERT_TRUE(state.LoadAll(hold.Get(), printerOnly, nullptr, 0));
+        EXPECT_STREQ(state.GetOptionText(state.GetCurrentSettings(), L"*QVDuplex"), L"TopTop");
+        DevmodeSet both = printerOnly;
+        both.privateBlock = block.data();
+        ASSERT_TRUE(state.LoadAll(hold.Get(), both, nullptr, 0));
+        EXPECT_STREQ(state.GetOptionText(state.GetCurrentSettings(), L"*QVDuplex"), L"False");
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, (L"Software\\VYR\\PrinterProps\\" + printer.DriverName()).c_str());
+    }
+    DeleteFileW(ppd.c_str());
 }
 
 }  // namespace

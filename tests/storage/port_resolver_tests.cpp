@@ -13,6 +13,7 @@
 
 using tolvatest::FixturePath;
 using tolvatest::TestPrinter;
+using tolvatest::TestPrinterSetup;
 
 namespace {
 
@@ -180,6 +181,8 @@ TEST(PortResolver, PortTable) {
         {L"LPR_port_upper", TRUE, L"lprhost2", L""},
         {L"LPR_port_q", TRUE, L"lprhost3", L"jobs"},
         {L"Port_9100", TRUE, L"10.9.9.9", L"9100"},
+        // Not local, so the one-colon form names a host.
+        {L"FILE:", TRUE, L"FILE", L""},
     };
     for (const PortCase& c : cases) {
         TestPrinter printer(FixturePath(L"tolva-minimal.ppd"), c.port);
@@ -212,6 +215,55 @@ TEST(PortResolver, PrinterDataAndServiceRules) {
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, service);
     EXPECT_TRUE(local.found);
     EXPECT_EQ(local.host, L"localhost");
+}
+
+// A port that names no host, on a printer named like a host: the printer name is the address.
+TEST(PortResolver, PrinterNameOfHostLettersIsTheAddress) {
+    struct Case {
+        std::wstring name;
+        BOOL found;
+    };
+    const std::wstring pid = std::to_wstring(GetCurrentProcessId());
+    const Case cases[] = {{L"Tolva-Ctl-" + pid, TRUE}, {L"Tolva Ctl " + pid, FALSE}, {L"Tolva_Ctl_" + pid, FALSE}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.name));
+        TestPrinterSetup setup;
+        setup.dataFile = FixturePath(L"tolva-minimal.ppd");
+        setup.port = L"nohost_port";
+        setup.printerName = c.name;
+        TestPrinter printer(setup);
+        ASSERT_TRUE(printer.Ok()) << printer.Error();
+        Resolved r = Resolve(printer.Handle());
+        EXPECT_EQ(r.found, c.found);
+        EXPECT_EQ(r.host, c.found ? c.name : L"");
+        EXPECT_EQ(r.queue, L"");
+    }
+}
+
+// A printer reached through a print server whose printer data says "IsTolvaServer" = "1".
+// The printer is opened by its server path (\\COMPUTER\printer), as a connection is.
+TEST(PortResolver, SharedPrinterOfATolvaServer) {
+    TestPrinter printer(FixturePath(L"tolva-minimal.ppd"), L"\\\\server\\queue");
+    ASSERT_TRUE(printer.Ok()) << printer.Error();
+    wchar_t computer[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD length = MAX_COMPUTERNAME_LENGTH + 1;
+    ASSERT_TRUE(GetComputerNameW(computer, &length));
+    std::wstring remote = L"\\\\" + std::wstring(computer) + L"\\" + printer.PrinterName();
+    HANDLE connection = nullptr;
+    PRINTER_DEFAULTSW defaults = {nullptr, nullptr, PRINTER_ALL_ACCESS};
+    if (!OpenPrinterW(remote.data(), &connection, &defaults) || !connection)
+        GTEST_SKIP() << "the spooler opens no printer by its server path here";
+    CPrinterPortResolver resolver(connection);
+    if (!resolver.HasServerName()) {
+        ClosePrinter(connection);
+        GTEST_SKIP() << "the spooler gives no server name for a printer opened by its server path here";
+    }
+    EXPECT_FALSE(resolver.IsTolvaServer()) << "without the printer data";
+    for (const auto& [value, expected] : {std::pair{L"0", FALSE}, std::pair{L"1", TRUE}}) {
+        ASSERT_EQ(PrnSetText(connection, L"IsTolvaServer", value), static_cast<DWORD>(ERROR_SUCCESS));
+        EXPECT_EQ(CPrinterPortResolver(connection).IsTolvaServer(), expected) << testing::PrintToString(std::wstring(value));
+    }
+    ClosePrinter(connection);
 }
 
 TEST(PortResolver, NetwarePrinterIsNoController) {

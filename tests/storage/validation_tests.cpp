@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "settings/KeyOptSetting.h"
@@ -13,6 +14,7 @@
 #include "storage/CfgSettingsManager.h"
 #include "storage/DrvState.h"
 #include "storage/Validation.h"
+#include "tests/storage/CfgTestUtil.h"
 #include "tests/support/TestPrinter.h"
 
 using tolvatest::FixturePath;
@@ -158,6 +160,151 @@ TEST_F(ValidationTest, RefusalNamesTheBlockingSetting) {
     EXPECT_EQ(box.text.find_last_not_of(L" \n,"), box.text.size() - 1) << "no trailing blanks, breaks or commas";
     EXPECT_EQ(Current(L"*InputSlot"), L"Tray1") << "nothing is applied";
     EXPECT_EQ(Current(L"*PageSize"), L"A4") << "nothing is applied";
+}
+
+// The refusal texts are built in: a language module changes neither the caption nor a line.
+TEST_F(ValidationTest, RefusalTextsWordForWord) {
+    const std::wstring path = std::wstring(TOLVA_BINARY_DIR_W) + L"\\tolva_state_texts.dll";
+    HMODULE texts = LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(texts, nullptr) << "module " << testing::PrintToString(path);
+    struct Case {
+        const char* name;
+        std::vector<std::pair<const wchar_t*, const wchar_t*>> changes;
+        const wchar_t* text;
+    };
+    const Case cases[] = {
+        {"several: two changes of the user's that exclude each other",
+         {{L"*PageSize", L"A5"}, {L"*InputSlot", L"LargeCapacity"}},
+         L"Unfortunately this selection can't be made right now.\nThis is because :\nPage Size is currently set to A4 "
+         L",\nPaper Source is currently set to Tray 1 .\nThese settings cannot be currently changed."},
+    };
+    for (const Case& c : cases) {
+        for (HMODULE module : {static_cast<HMODULE>(nullptr), texts}) {
+            SCOPED_TRACE(std::string(c.name) + (module ? " (language module)" : " (built-in)"));
+            g_boxes.clear();
+            KVCache changed;
+            for (const auto& [key, option] : c.changes) {
+                KVCache one = Change(key, option);
+                changed.SetAll(&one);
+            }
+            EXPECT_FALSE(ValidateChangedSettings(state.get(), printer.DataFile().c_str(), module, &changed, nullptr));
+            ASSERT_EQ(g_boxes.size(), 1u);
+            EXPECT_EQ(g_boxes[0].caption, L"Sorry, this selection can't be made.");
+            EXPECT_EQ(g_boxes[0].type, static_cast<UINT>(MB_OK));
+            EXPECT_EQ(g_boxes[0].text, c.text) << testing::PrintToString(g_boxes[0].text);
+            EXPECT_EQ(Current(L"*InputSlot"), L"Tray1") << "nothing is applied";
+        }
+    }
+    FreeLibrary(texts);
+}
+
+// One blocked setting: a constraint in one direction only, between two keys the user changed,
+// leaves exactly the other key in conflict. The text names it twice, with its current option.
+TEST(ValidationRefusal, OneBlockedSettingWordForWord) {
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring ppd = std::wstring(temp) + L"tolva-oneway-" + std::to_wstring(GetCurrentProcessId()) + L".ppd";
+    const std::string text =
+        "*PPD-Adobe: \"4.3\"\r\n*LanguageVersion: English\r\n*ShortNickName: \"Tolva One Way\"\r\n"
+        "*OpenUI *PageSize/Page Size: PickOne\r\n*DefaultPageSize: A4\r\n*PageSize A4/A4: \"\"\r\n"
+        "*PageSize A5/A5: \"\"\r\n*CloseUI: *PageSize\r\n"
+        "*OpenUI *InputSlot/Paper Source: PickOne\r\n*DefaultInputSlot: Tray1\r\n*InputSlot Tray1/Tray 1: \"\"\r\n"
+        "*InputSlot LargeCapacity/Large Capacity Tray: \"\"\r\n*CloseUI: *InputSlot\r\n"
+        "*UIConstraints: *PageSize A5 *InputSlot LargeCapacity\r\n";
+    ASSERT_TRUE(cfgtest::WriteText(ppd, text));
+    const std::wstring path = std::wstring(TOLVA_BINARY_DIR_W) + L"\\tolva_state_texts.dll";
+    HMODULE texts = LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(texts, nullptr);
+    ValidationMessageBoxFn previous = SetValidationMessageBox(&RecordBox);
+    {
+        TestPrinter printer(ppd);
+        ASSERT_TRUE(printer.Ok()) << printer.Error();
+        std::unique_ptr<CBaseDrvState> state;
+        {
+            CfgSettingsHold hold(printer.DataFile().c_str());
+            ASSERT_NE(hold.Get(), nullptr);
+            state = std::make_unique<CBaseDrvState>(hold.Get());
+            ASSERT_TRUE(state->IsValid());
+            ASSERT_TRUE(state->LoadAll(hold.Get(), DevmodeSet(), nullptr, 0));
+        }
+        KVCache changed(*state->GetCurrentSettings());
+        ASSERT_TRUE(state->SetOptionByText(&changed, L"*PageSize", L"A5"));
+        ASSERT_TRUE(state->SetOptionByText(&changed, L"*InputSlot", L"LargeCapacity"));
+        for (HMODULE module : {static_cast<HMODULE>(nullptr), texts}) {
+            SCOPED_TRACE(module ? "language module" : "built-in");
+            g_boxes.clear();
+            EXPECT_FALSE(ValidateChangedSettings(state.get(), printer.DataFile().c_str(), module, &changed, nullptr));
+            ASSERT_EQ(g_boxes.size(), 1u);
+            EXPECT_EQ(g_boxes[0].caption, L"Sorry, this selection can't be made.");
+            EXPECT_EQ(g_boxes[0].type, static_cast<UINT>(MB_OK));
+            EXPECT_EQ(g_boxes[0].text,
+                      L"Unfortunately this selection can't be made right now.\nThis is because Paper Source is set to : "
+                      L"\"Tray 1\", and cannot be changed here.\nIt's likely that Paper Source is an accessory that has not "
+                      L"been installed.")
+                << testing::PrintToString(g_boxes[0].text);
+            EXPECT_STREQ(state->GetOptionText(state->GetCurrentSettings(), L"*PageSize"), L"A4") << "nothing is applied";
+        }
+    }
+    SetValidationMessageBox(previous);
+    FreeLibrary(texts);
+    DeleteFileW(ppd.c_str());
+}
+
+// While a box is open another thread of the process can take the same PPD's settings.
+struct OtherThread {
+    std::wstring ppd;
+    bool acquired = false;
+};
+OtherThread g_other;
+
+DWORD WINAPI AcquireOnOtherThread(void*) {
+    CfgSettings* other = AcquireCfgSettings(g_other.ppd.c_str());
+    g_other.acquired = other != nullptr;
+    ReleaseCfgSettings(g_other.ppd.c_str(), other);
+    return 0;
+}
+
+bool OtherThreadAcquires() {
+    g_other.acquired = false;
+    HANDLE thread = CreateThread(nullptr, 0, &AcquireOnOtherThread, nullptr, 0, nullptr);
+    // A deadlock shows as a wait that does not end (no timing is measured).
+    const bool ended = thread && WaitForSingleObject(thread, 60000) == WAIT_OBJECT_0;
+    if (thread)
+        CloseHandle(thread);
+    return ended && g_other.acquired;
+}
+
+bool g_acquiredDuringBox = false;
+int BoxThatNeedsThePPD(HWND owner, const wchar_t* text, const wchar_t* caption, UINT type) {
+    g_acquiredDuringBox = OtherThreadAcquires();
+    return RecordBox(owner, text, caption, type);
+}
+
+TEST_F(ValidationTest, TheSettingsHoldIsGivenBackWhileABoxIsOpen) {
+    // The test's own hold ends first: the validation's hold is then the only one.
+    ReleaseCfgSettings(printer.DataFile().c_str(), settings);
+    settings = nullptr;
+    g_other.ppd = printer.DataFile();
+    // A confirmation, then a refusal.
+    for (const auto& [key, option, other, otherOption] :
+         {std::tuple{L"*PageSize", L"A3", L"", L""}, std::tuple{L"*PageSize", L"A5", L"*InputSlot", L"LargeCapacity"}}) {
+        SCOPED_TRACE(testing::PrintToString(std::wstring(key) + L"=" + option));
+        KVCache changed = Change(key, option);
+        if (*other) {
+            KVCache more = Change(other, otherOption);
+            changed.SetAll(&more);
+        }
+        g_acquiredDuringBox = false;
+        g_boxes.clear();
+        SetValidationMessageBox(&BoxThatNeedsThePPD);
+        EXPECT_FALSE(Validate(changed));
+        SetValidationMessageBox(&RecordBox);
+        EXPECT_EQ(g_boxes.size(), 1u);
+        EXPECT_TRUE(g_acquiredDuringBox);
+    }
+    EXPECT_EQ(Current(L"*InputSlot"), L"Tray2") << "the confirmed change was applied after the box";
+    // The validation took its hold again and gave it back: this thread holds nothing now.
+    EXPECT_TRUE(OtherThreadAcquires());
 }
 
 TEST_F(ValidationTest, MissingArgumentsValidateNothing) {
