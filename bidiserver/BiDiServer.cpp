@@ -19,6 +19,10 @@ namespace {
 
 constexpr DWORD kProductIdleMs = 60000;
 constexpr DWORD kProductCheckMs = 15000;
+// A client counts itself before its server listens and may use its whole 2 s connect budget:
+// counted clients without a connection are taken for dead only after this long without
+// connection activity.
+constexpr DWORD kConnectGraceMs = 3000;
 
 // The multiple-defaults properties that start from the data file's defaults.
 constexpr int kMultipleDefaultIds[] = {5081, 5082, 5083, 5162, 5163};
@@ -90,6 +94,7 @@ CBiDiServer::CBiDiServer(const wchar_t* libraryPath) : m_share(kBiDiShareGuid, l
     m_table = BindServerInterface(m_module);
     m_initialized = false;
     m_context = nullptr;
+    m_connectionActivity = GetTickCount();
     if (m_share.IsMapped()) {
         m_share.AddServer();
         m_counted = true;
@@ -156,6 +161,7 @@ bool CBiDiServer::HasClients() {
 void CBiDiServer::AddConnection(CBiDiConnection* connection) {
     if (!connection) return;
     AutoLock hold(&m_mutex);
+    m_connectionActivity = GetTickCount();
     try {
         m_connections.push_back(connection);
     } catch (const std::bad_alloc&) {
@@ -167,6 +173,7 @@ bool CBiDiServer::RemoveConnection(CBiDiConnection* connection) {
     for (auto it = m_connections.begin(); it != m_connections.end(); ++it) {
         if (*it == connection) {
             m_connections.erase(it);
+            m_connectionActivity = GetTickCount();
             return true;
         }
     }
@@ -216,10 +223,15 @@ bool CBiDiServer::Disconnect(CBiDiConnection* connection) {
 
 bool CBiDiServer::TryStop(DWORD idleMilliseconds) {
     AutoLock hold(&m_shareMutex);
-    if (!BiDiIdleExpired(GetTickCount(), m_share.GetLastActivity(), idleMilliseconds)) return false;
-    // A client that died without unregistering keeps its count; with no connection open the
-    // server stops all the same.
-    if (m_share.GetClientCount() != 0 && GetConnectionCount() != 0) return false;
+    const DWORD now = GetTickCount();
+    if (!BiDiIdleExpired(now, m_share.GetLastActivity(), idleMilliseconds)) return false;
+    if (m_share.GetClientCount() != 0) {
+        // A client that died without unregistering keeps its count: with no connection open
+        // (and none opened or closed for a while) the server stops all the same.
+        if (GetConnectionCount() != 0) return false;
+        const DWORD grace = idleMilliseconds > kConnectGraceMs ? idleMilliseconds : kConnectGraceMs;
+        if (!BiDiIdleExpired(now, m_connectionActivity, grace)) return false;
+    }
     if (RpcMgmtStopServerListening(nullptr) != RPC_S_OK) return false;
     if (m_counted) m_share.RemoveServer();
     m_counted = false;

@@ -89,6 +89,9 @@ private:
     ServerInterfaceTable* m_table = nullptr;
     bool m_initialized = false;
     bool m_counted = false;  // this server is counted in the block
+    // Tick of the server's start and of the last connection opened or closed: a counted
+    // client without a connection may be one still connecting.
+    volatile DWORD m_connectionActivity = 0;
     char* m_discoverResult = nullptr;
     int m_discoverSize = 0;
     HANDLE m_discoverThread = nullptr;

@@ -412,7 +412,9 @@ TEST_F(BiDiTest, SecondCloseIsAbsorbed) {
 }
 
 TEST_F(BiDiTest, ClientOfTheOtherWidth) {
-    if (GetFileAttributesW(BrimsaPath(true).c_str()) == INVALID_FILE_ATTRIBUTES) GTEST_SKIP() << "other width not built";
+    if (GetFileAttributesW(BrimsaPath(true).c_str()) == INVALID_FILE_ATTRIBUTES ||
+        GetFileAttributesW(StandInPath(true).c_str()) == INVALID_FILE_ATTRIBUTES)
+        GTEST_SKIP() << "other width not built";
     const BiDiPrinter& printer = Printer(L"OtherWidth", kSampleScript, true, true);
     auto client = Client(printer);
     long count = 0;
@@ -422,7 +424,9 @@ TEST_F(BiDiTest, ClientOfTheOtherWidth) {
 }
 
 TEST_F(BiDiTest, OtherWidthServerKilledMidCall) {
-    if (GetFileAttributesW(BrimsaPath(true).c_str()) == INVALID_FILE_ATTRIBUTES) GTEST_SKIP() << "other width not built";
+    if (GetFileAttributesW(BrimsaPath(true).c_str()) == INVALID_FILE_ATTRIBUTES ||
+        GetFileAttributesW(StandInPath(true).c_str()) == INVALID_FILE_ATTRIBUTES)
+        GTEST_SKIP() << "other width not built";
     const BiDiPrinter& printer =
         Printer(L"OtherDying", std::string(kSampleScript) + "QVServerGetFeaturesList die 200\n", true, true);
     auto client = Client(printer);
@@ -588,13 +592,17 @@ TEST_F(BiDiTest, ProductIdleTime) {
 // ---------------------------------------------------------------------------------------
 // Child modes of this program, then the tests.
 
+namespace {
+LONG WINAPI EndWithExceptionCode(EXCEPTION_POINTERS* info) {
+    TerminateProcess(GetCurrentProcess(), info->ExceptionRecord->ExceptionCode);
+    return EXCEPTION_EXECUTE_HANDLER;
+}
+}  // namespace
+
 int main(int argc, char** argv) {
     if (argc >= 2 && std::string(argv[1]) == "--bidi-child-fault") {
         SetErrorMode(SEM_NOGPFAULTERRORBOX | SEM_FAILCRITICALERRORS);
-        SetUnhandledExceptionFilter([](EXCEPTION_POINTERS* info) -> LONG {
-            TerminateProcess(GetCurrentProcess(), info->ExceptionRecord->ExceptionCode);
-            return EXCEPTION_EXECUTE_HANDLER;
-        });
+        SetUnhandledExceptionFilter(&EndWithExceptionCode);
         unsigned long code = 0;
         RpcGuardedCall(&Fault, nullptr, &code);
         return 0;  // the guard handled it: wrong
