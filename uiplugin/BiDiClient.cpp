@@ -236,11 +236,21 @@ void CBiDiClient::WaitForConnectAttempt() const noexcept {
 }
 
 void* CBiDiClient::Connect() {
-    void* binding = nullptr;
     void* context = nullptr;
-    if (BindBiDiEndpoint(m_share.GetName(), &binding)) {
-        if (WaitForBiDiServer(binding, 2000)) context = CallBiDiOpen(binding, m_ppdPath, m_address, m_printerName);
-        RpcBindingFree(&binding);
+    // Ten tries 200 ms apart, each on a binding of its own (a failed call can leave a
+    // binding unusable). The listening probe also answers no while every pipe instance of a
+    // listening server is busy (under Wine it is a 1 ms pipe wait), so an open is tried
+    // whenever the probe says yes or a server is counted in the block; an open that finds
+    // no server fails at once inside its guard.
+    for (int attempt = 0; attempt < 10 && !context; ++attempt) {
+        if (!m_share.GetName()) break;
+        void* binding = nullptr;
+        if (BindBiDiEndpoint(m_share.GetName(), &binding)) {
+            if (RpcMgmtIsServerListening(binding) == RPC_S_OK || m_share.GetServerCount() != 0)
+                context = CallBiDiOpen(binding, m_ppdPath, m_address, m_printerName);
+            RpcBindingFree(&binding);
+        }
+        if (!context && attempt < 9) TimerSleep(200);
     }
     return context;
 }
