@@ -185,52 +185,42 @@ void CBiDiConnection::StopWorker() {
     m_worker = nullptr;
 }
 
+bool CBiDiConnection::WaitForFirstOperation() {
+    HANDLE event = nullptr;
+    long operationMask = 0;
+    {
+        AutoLock hold(&m_mutex);
+        CBiDiOperation* first = nullptr;
+        for (CBiDiOperation* operation : m_operations)
+            if (operation) {
+                first = operation;
+                break;
+            }
+        if (!first) return false;
+        operationMask = first->GetMask();
+        // Waited on through a copy: the operation may be removed meanwhile.
+        if (!DuplicateHandle(GetCurrentProcess(), first->GetEvent(), GetCurrentProcess(), &event, SYNCHRONIZE, FALSE, 0))
+            return false;
+    }
+    WaitForSingleObject(event, INFINITE);
+    CloseHandle(event);
+    RemoveOperations(operationMask);
+    return true;
+}
+
 bool CBiDiConnection::WaitForCategories(long mask) {
     for (;;) {
-        HANDLE event = nullptr;
-        long operationMask = 0;
         {
             AutoLock hold(&m_mutex);
             if (mask && (mask & ~m_done) == 0) return true;
-            CBiDiOperation* first = nullptr;
-            for (CBiDiOperation* operation : m_operations)
-                if (operation) {
-                    first = operation;
-                    break;
-                }
-            if (!first) return false;
-            operationMask = first->GetMask();
-            // Waited on through a copy: the operation may be removed meanwhile.
-            if (!DuplicateHandle(GetCurrentProcess(), first->GetEvent(), GetCurrentProcess(), &event, SYNCHRONIZE, FALSE, 0))
-                return false;
         }
-        WaitForSingleObject(event, INFINITE);
-        CloseHandle(event);
-        RemoveOperations(operationMask);
+        if (!WaitForFirstOperation()) return false;
     }
 }
 
 void CBiDiConnection::FinishOperations() {
     const int state = GetState();
-    for (;;) {
-        HANDLE event = nullptr;
-        long operationMask = 0;
-        {
-            AutoLock hold(&m_mutex);
-            CBiDiOperation* first = nullptr;
-            for (CBiDiOperation* operation : m_operations)
-                if (operation) {
-                    first = operation;
-                    break;
-                }
-            if (!first) break;
-            operationMask = first->GetMask();
-            if (!DuplicateHandle(GetCurrentProcess(), first->GetEvent(), GetCurrentProcess(), &event, SYNCHRONIZE, FALSE, 0))
-                break;
-        }
-        WaitForSingleObject(event, INFINITE);
-        CloseHandle(event);
-        RemoveOperations(operationMask);
+    while (WaitForFirstOperation()) {
     }
     if (state == kBiDiConnected || state == kBiDiConnectFailed) {
         AutoLock hold(&m_mutex);

@@ -72,6 +72,9 @@ public:
     void SignalOperations(long mask);
     void RemoveOperations(long mask);
     void StopWorker();
+    // Waits for the first queued operation and removes it (and what its end covers); false
+    // when none is queued.
+    bool WaitForFirstOperation();
     bool WaitForCategories(long mask);
     void FinishOperations();
     void MergeResults(const KVCache* cache, long mask);
