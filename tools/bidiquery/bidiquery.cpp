@@ -1,6 +1,7 @@
 // bidiquery: asks a controller's settings through the whole two-way road, as a property sheet
 // would. The PPD is copied into a scratch folder with Brimsa as <stem>.SRV and the stand-in
-// print-server library (or Tesmor with --tesmor) as <stem>.KQM; then one client connects,
+// print-server library as <stem>.KQM (or, with --tesmor, beside Tesmor as the build placed it
+// with its protocol-library stand-ins); then one client connects,
 // and the tool prints "connected N", the reply's key=value lines, the count and the
 // milliseconds to the first answer. The server it started is ended before it returns.
 //
@@ -38,9 +39,22 @@ int wmain(int argc, wchar_t** argv) {
         fputs("usage: bidiquery [--tesmor] [--script FILE] [--mask N] PPD ADDRESS\n", stderr);
         return 2;
     }
-    const std::wstring library = tesmor ? std::wstring(TOLVA_BIN_DIR_W) + L"\\Tesmor.dll" : bidi_test::StandInPath();
-    const std::string scriptText = script.empty() ? std::string(bidi_test::kSampleScript) : bidi_test::ReadTextFile(script);
-    bidi_test::BiDiPrinter printer = bidi_test::MakePrinter(L"BiDiQuery", scriptText, bidi_test::BrimsaPath(), library);
+    bidi_test::BiDiPrinter printer;
+    if (tesmor) {
+        // Tesmor finds its protocol libraries in a folder named after its own file: it is
+        // used in place, as the build assembled it (Sample.KQM beside Sample\).
+        std::wstring standins = TOLVA_STANDIN_DIR_W;
+        printer.folder = standins.substr(0, standins.size() - 3) + L"velmo";
+        printer.stem = L"Sample";
+        if (!bidi_test::CopyInto(bidi_test::BrimsaPath(), printer.srv())) {
+            fputs("cannot place Brimsa beside Tesmor\n", stderr);
+            return 1;
+        }
+    } else {
+        const std::string scriptText =
+            script.empty() ? std::string(bidi_test::kSampleScript) : bidi_test::ReadTextFile(script);
+        printer = bidi_test::MakePrinter(L"BiDiQuery", scriptText, bidi_test::BrimsaPath(), bidi_test::StandInPath());
+    }
     if (!bidi_test::CopyInto(ppd, printer.ppd())) {
         fwprintf(stderr, L"cannot copy %ls\n", ppd.c_str());
         return 1;
