@@ -454,3 +454,35 @@ typedef LONG_PTR(APIENTRY* PFNPROPSHEETUI_API)(PPROPSHEETUI_INFO pPSUIInfo, LPAR
 // CommonPropertySheetUIW, bound by name (i686 MinGW has no import library for compstui).
 typedef LONG(APIENTRY* PFNCOMMONPROPERTYSHEETUIW)(HWND hWndOwner, PFNPROPSHEETUI_API pfnPropSheetUI, LPARAM lParam,
                                                   LPDWORD pResult);
+
+// Extended dialog templates (the fixed parts; the variable parts follow as the dialog manager
+// defines them). Layout is 2-byte packed like DLGTEMPLATE.
+// ---------------------------------------------------------------------------------------
+#pragma pack(push, 2)
+typedef struct {
+    WORD dlgVer;     // 1
+    WORD signature;  // 0xFFFF
+    DWORD helpID;
+    DWORD exStyle;
+    DWORD style;
+    WORD cDlgItems;
+    short x;
+    short y;
+    short cx;
+    short cy;
+} DLGTEMPLATEEX;
+
+typedef struct {
+    DWORD helpID;
+    DWORD exStyle;
+    DWORD style;
+    short x;
+    short y;
+    short cx;
+    short cy;
+    DWORD id;
+} DLGITEMTEMPLATEEX;
+#pragma pack(pop)
+static_assert(sizeof(DLGTEMPLATEEX) == 26, "DLGTEMPLATEEX layout");
+static_assert(sizeof(DLGITEMTEMPLATEEX) == 24, "DLGITEMTEMPLATEEX layout");
+// ---------------------------------------------------------------------------------------

@@ -5,14 +5,20 @@
 #include <htmlhelp.h>
 
 #include <cstdarg>
+#include <cstdlib>
 #include <cwchar>
+#include <list>
 #include <memory>
 #include <new>
 
 #include "foundation/StrUtil.h"
+#include "settings/ConstraintResolver.h"
 #include "settings/OptionUtil.h"
+#include "sheets/PngImage.h"
 #include "settings/KeyUtility.h"
-#include "sheets/DialogTemplate.h"
+#include "sheets/DialogTemplates.h"
+#include "sheets/MemoryDC.h"
+#include "sheets/TextWindows.h"
 #include "sheets/SubclassLayer.h"
 #include "storage/CfgSettingsManager.h"
 #include "storage/OEMManager.h"
@@ -27,14 +33,6 @@ constexpr UINT kSheetChanged = WM_USER + 104;  // PSM_CHANGED: the sheet enables
 constexpr int kPropPrintSize = 5096;          // *QVPrintSize
 constexpr int kPropSameAsPageSize = 5097;     // SameAsPageSize
 constexpr int kPropTrue = 5056;
-// Combo layer messages.
-constexpr UINT kComboClear = 0;  // (CB_RESETCONTENT after the records are freed)
-constexpr UINT kComboGroupEnd = 1225;
-constexpr UINT kComboSetMark = 1235;
-constexpr UINT kComboSetValue = 1236;
-constexpr UINT kComboGetValue = 1237;
-constexpr UINT kComboCount = 1241;
-constexpr UINT kSetImage = 1254;
 
 // The page hooked for foreground idle in this process, and the hook.
 HWND g_hookedPage = nullptr;
@@ -51,15 +49,21 @@ const SiblingRow kSiblings[4] = {{L".DLL", false}, {L".LAN", false}, {L".OEM", t
 SheetMessageBoxFn g_sheetMessageBox = nullptr;
 HtmlHelpFn g_htmlHelp = nullptr;
 
-CBaseDriverTab* TabOf(HWND page)
+// A dialog procedure as the chain keeps it (the same shape as a window procedure).
+template <class Procedure>
+WNDPROC AsWndProc(Procedure procedure)
 {
-    return static_cast<CBaseDriverTab*>(GetSubclassData(page, reinterpret_cast<WNDPROC>(CBaseDriverTab::PageProc)));
+    return reinterpret_cast<WNDPROC>(reinterpret_cast<void (*)()>(procedure));
 }
 
-SubclassLayer* DialogLayerOf(HWND page)
+CBaseDriverTab* TabOf(HWND page)
 {
-    return FindSubclassLayer(page, reinterpret_cast<WNDPROC>(DialogLayerProc));
+    return static_cast<CBaseDriverTab*>(GetSubclassData(page, AsWndProc(CBaseDriverTab::PageProc)));
 }
+
+SubclassLayer* DialogLayerOf(HWND page) { return FindSubclassLayer(page, DialogLayerProc); }
+
+CMemoryDC* PictureOf(CBaseDriverTab* tab) { return tab ? tab->GetPicture() : nullptr; }
 
 }  // namespace
 
@@ -116,6 +120,9 @@ HWND CallHtmlHelp(HWND caller, const wchar_t* file, UINT command, DWORD_PTR data
 CBaseDriverTab::CBaseDriverTab(PropSheetsInfo* owner, PROPSHEETUI_INFO*, int dialogId, BaseSettings* settings)
     : m_dialogId(dialogId), m_owner(owner), m_settings(settings ? settings : DummySettings::Instance())
 {
+    // The text windows paint on the tab's background picture.
+    static const bool lookupSet = (SetTabPictureLookup(PictureOf), true);
+    (void)lookupSet;
     if (!m_owner) return;
     m_owner->AddTab(this);
     m_registry = m_owner;
@@ -136,7 +143,7 @@ CBaseDriverTab::CBaseDriverTab(PropSheetsInfo* owner, PROPSHEETUI_INFO*, int dia
     if (m_owner) {
         wchar_t oemPath[MAX_PATH] = {};
         MakeSiblingPath(oemPath, MAX_PATH, dataFile, L".OEM");
-        ReleaseOEMInterface(AcquireOEMInterface(oemPath));
+        ReleaseOEMInterface(nullptr, oemPath, AcquireOEMInterface(nullptr, oemPath));
     }
 }
 
@@ -145,7 +152,7 @@ CBaseDriverTab::~CBaseDriverTab()
     if (g_hookedPage && TabOf(g_hookedPage) == this) SetIdleHook(nullptr);
     for (int i = 0; i < 4; ++i)
         if (m_loaded[i] && m_modules[i]) FreeLibrary(m_modules[i]);
-    delete[] m_template;
+    std::free(m_template);
     delete m_picture;
     // A tab deleted before its context leaves the context's list (the context's own
     // deletion of its tabs ignores this).
@@ -157,7 +164,7 @@ CBaseDriverTab::~CBaseDriverTab()
 LONG_PTR CBaseDriverTab::AddPage(PROPSHEETUI_INFO* info)
 {
     ActivationContext* context = LockActivationContext();
-    BYTE* pageTemplate = nullptr;
+    void* pageTemplate = nullptr;
     WText title;
     if (info && m_owner && !IsPageHidden()) {
         pageTemplate = LoadTemplate(m_modules[kModuleLanguage], m_dialogId);
@@ -170,7 +177,7 @@ LONG_PTR CBaseDriverTab::AddPage(PROPSHEETUI_INFO* info)
         sheetPage.dwFlags = PSP_DLGINDIRECT | PSP_HASHELP;
         sheetPage.hInstance = m_modules[kModuleLanguage];
         sheetPage.pResource = reinterpret_cast<LPCDLGTEMPLATEW>(pageTemplate);
-        sheetPage.pfnDlgProc = PageProc;
+        sheetPage.pfnDlgProc = reinterpret_cast<DLGPROC>(reinterpret_cast<void (*)()>(PageProc));
         sheetPage.lParam = reinterpret_cast<LPARAM>(this);
         HANDLE activation = context ? context->GetHandle() : nullptr;
         if (title) {
@@ -183,20 +190,21 @@ LONG_PTR CBaseDriverTab::AddPage(PROPSHEETUI_INFO* info)
         }
         page = info->pfnComPropSheet(info->hComPropSheet, CPSFUNC_ADD_PROPSHEETPAGEW,
                                      reinterpret_cast<LPARAM>(&sheetPage), 0);
-        delete[] m_template;
+        std::free(m_template);
         m_template = pageTemplate;  // the sheet may build the page from it later
         pageTemplate = nullptr;
     }
-    delete[] pageTemplate;
+    std::free(pageTemplate);
     if (context) UnlockActivationContext(context);
     return page;
 }
 
-BYTE* CBaseDriverTab::LoadTemplate(HMODULE module, int dialogId)
+void* CBaseDriverTab::LoadTemplate(HMODULE module, int dialogId)
 {
     if (!module || !m_owner) return nullptr;
-    const void* resource = LoadDialogResource(module, MAKEINTRESOURCEW(dialogId), m_owner->GetLanguageId());
-    return resource ? CopyAsDialogTemplateEx(resource) : nullptr;
+    DWORD size = 0;
+    const void* resource = LoadDialogResource(module, MAKEINTRESOURCEW(dialogId), m_owner->GetLanguageId(), &size);
+    return resource ? CopyAsDialogTemplateEx(resource, size) : nullptr;
 }
 
 wchar_t* CBaseDriverTab::GetPageTitle() { return nullptr; }
@@ -209,8 +217,7 @@ INT_PTR CALLBACK CBaseDriverTab::PageProc(HWND hwnd, UINT message, WPARAM wParam
     if (message == WM_INITDIALOG) {
         auto* page = reinterpret_cast<PROPSHEETPAGEW*>(lParam);
         tab = page ? reinterpret_cast<CBaseDriverTab*>(page->lParam) : nullptr;
-        if (tab && AddSubclassLayer(hwnd, reinterpret_cast<WNDPROC>(DialogLayerProc), DWLP_DLGPROC))
-            SetSubclassData(hwnd, reinterpret_cast<WNDPROC>(PageProc), tab);
+        if (tab && AddSubclassLayer(hwnd, DialogLayerProc, DWLP_DLGPROC)) SetSubclassData(hwnd, AsWndProc(PageProc), tab);
     }
     if (!tab) return 0;
     INT_PTR result = tab->DialogProc(hwnd, message, wParam, lParam);
@@ -465,17 +472,100 @@ BOOL CBaseDriverTab::IsOptionOff(int keyProperty, int optionProperty) const
 
 void CBaseDriverTab::ClearComboBox(HWND dialog, int controlId) const
 {
-    (void)kComboClear;
-    if (HWND combo = dialog ? GetDlgItem(dialog, controlId) : nullptr) SendMessageW(combo, CB_RESETCONTENT, 0, 0);
+    HWND combo = dialog ? GetDlgItem(dialog, controlId) : nullptr;
+    if (!combo) return;
+    FreeComboBoxItems(combo);
+    SendMessageW(combo, CB_RESETCONTENT, 0, 0);
 }
 
-void CBaseDriverTab::FillOptionComboBox(HWND, int, int, const int*, int) const {}
+void CBaseDriverTab::FillOptionComboBox(HWND dialog, int controlId, int keyProperty, const int* excluded,
+                                        int count) const
+{
+    HWND combo = dialog ? GetDlgItem(dialog, controlId) : nullptr;
+    CDrvState* state = GetDrvState();
+    if (!combo || !state || !m_owner->GetDataFile()) return;
+    CBaseSoup* soup = state->GetSoup();
+    SoupSlotID key = SoupPropertySlot(soup, keyProperty);
+    if (key.IsInvalid()) return;
+    CfgSettingsHold settings(m_owner->GetDataFile());
+    if (!settings.Get()) return;
+    COptionUtil options(soup, settings.Get()->GetKeyForest());
+    std::list<COptData>* list = options.IsValid() ? options.GetOptionList(key) : nullptr;
+    if (!list) return;
+    for (const COptData& option : *list) {
+        SoupSlotID value = option.GetValueId();
+        bool skip = false;
+        for (int i = 0; excluded && i < count && !skip; ++i) skip = SoupPropertySlot(soup, excluded[i]) == value;
+        if (skip) continue;
+        const wchar_t* name = options.GetOptionDisplayName(key, value);
+        LRESULT index = SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name ? name : L""));
+        if (index >= 0) SendMessageW(combo, SKM_SETVALUE, index, value.GetIndex());
+    }
+}
 
-void CBaseDriverTab::FillComboBoxFromRows(HWND, int, int, const ComboRow*, int) const {}
+void CBaseDriverTab::FillComboBoxFromRows(HWND dialog, int controlId, int keyProperty, const ComboRow* rows,
+                                          int count) const
+{
+    HWND combo = dialog ? GetDlgItem(dialog, controlId) : nullptr;
+    if (!combo) return;
+    ClearComboBox(dialog, controlId);
+    CDrvState* state = GetDrvState();
+    CBaseSoup* soup = state ? state->GetSoup() : nullptr;
+    for (int i = 0; rows && i < count; ++i) {
+        const ComboRow& row = rows[i];
+        SoupSlotID option = SoupPropertySlot(soup, row.optionProperty);
+        wchar_t buffer[256] = {};
+        WText display;
+        const wchar_t* text = nullptr;
+        if (IS_INTRESOURCE(row.text)) {
+            UINT id = static_cast<UINT>(reinterpret_cast<ULONG_PTR>(row.text));
+            if (id != 0 && LoadStringW(m_owner ? m_owner->GetModule() : nullptr, id, buffer, 256) > 0) {
+                text = buffer;
+            } else if (id == 0 && option.IsValid()) {
+                display.reset(GetOptionDisplayName(keyProperty, row.optionProperty));
+                text = display.get();
+            }
+        } else {
+            text = row.text;
+        }
+        LRESULT index = SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text ? text : L""));
+        if (index < 0) continue;
+        SendMessageW(combo, SKM_SETVALUE, index, option.IsValid() ? option.GetIndex() : row.optionProperty);
+        if (row.flag) SendMessageW(combo, SKM_ENDGROUP, index, 0);
+    }
+}
 
-void CBaseDriverTab::MarkConstrainedItems(HWND, int, int) const {}
+void CBaseDriverTab::MarkConstrainedItems(HWND dialog, int controlId, int keyProperty) const
+{
+    HWND combo = dialog ? GetDlgItem(dialog, controlId) : nullptr;
+    CDrvState* state = GetDrvState();
+    if (!combo || !state || !m_owner->GetDataFile()) return;
+    SoupSlotID key = SoupPropertySlot(state->GetSoup(), keyProperty);
+    CfgSettingsHold settings(m_owner->GetDataFile());
+    if (key.IsInvalid() || !settings.Get()) return;
+    CConstraintResolver resolver(state->GetCurrentSettings(), SelectConstraints(settings.Get(), state),
+                                 settings.Get()->GetKeyForest());
+    if (!resolver.IsValid()) return;
+    int count = static_cast<int>(SendMessageW(combo, SKM_GETCOUNT, 0, 0));
+    for (int i = 0; i < count; ++i) {
+        auto value = static_cast<int32_t>(SendMessageW(combo, SKM_GETVALUE, i, 0));
+        SendMessageW(combo, SKM_SETMARK, i, resolver.IsConstrained(key, SoupSlotID(value)) ? 1 : 0);
+    }
+}
 
-void CBaseDriverTab::SetPictures(HMODULE, HWND, const PictureRow*, int) const {}
+void CBaseDriverTab::SetPictures(HMODULE imageModule, HWND dialog, const PictureRow* rows, int count) const
+{
+    if (!imageModule || !dialog || !rows) return;
+    for (int i = 0; i < count; ++i) {
+        HWND control = GetDlgItem(dialog, rows[i].controlId);
+        if (!control) continue;
+        HBITMAP bitmap = LoadImageResource(imageModule, MAKEINTRESOURCEW(rows[i].resourceId));
+        if (!bitmap) continue;
+        // The layer owns the bitmap from here on (deleted when replaced or removed).
+        SkinImage image = {bitmap, TRUE, 0};
+        SendMessageW(control, SKM_SETIMAGE, 0, reinterpret_cast<LPARAM>(&image));
+    }
+}
 
 ConstraintForest* CBaseDriverTab::SelectConstraints(CfgSettings* settings, CDrvState* state) const
 {
@@ -488,7 +578,30 @@ ConstraintForest* CBaseDriverTab::SelectConstraints(CfgSettings* settings, CDrvS
     return settings->GetConstraints(sameAsPage);
 }
 
-HDC CBaseDriverTab::DrawBitmap(const SIZE*, WORD) { return nullptr; }
+HDC CBaseDriverTab::DrawBitmap(const SIZE* size, WORD bitmapId)
+{
+    if (!m_picture) {
+        SIZE pictureSize = size ? *size : SIZE{1, 1};
+        auto* picture = new (std::nothrow) CMemoryDC(24, pictureSize);
+        if (picture && m_modules[kModuleResources] && m_owner && m_owner->GetDataFile()) {
+            wchar_t oemPath[MAX_PATH] = {};
+            MakeSiblingPath(oemPath, MAX_PATH, m_owner->GetDataFile(), L".OEM");
+            HBITMAP image = nullptr;
+            if (COEMInterface* oem = AcquireOEMInterface(nullptr, oemPath)) {
+                if (HMODULE module = oem->GetModule()) image = LoadImageResource(module, MAKEINTRESOURCEW(bitmapId));
+                ReleaseOEMInterface(nullptr, oemPath, oem);
+            }
+            if (!image) image = LoadImageResource(m_modules[kModuleResources], MAKEINTRESOURCEW(bitmapId));
+            picture->Fill(static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+            if (image) {
+                picture->BlitCentred(image);
+                DeleteObject(image);
+            }
+        }
+        m_picture = picture;
+    }
+    return m_picture ? m_picture->GetDC() : nullptr;
+}
 
 BOOL CBaseDriverTab::ApplyToPrinter(CfgSettings* settings)
 {

@@ -44,8 +44,8 @@ public:
 
     // Adds the page; the sheet's page handle, or null when none was added.
     virtual LONG_PTR AddPage(PROPSHEETUI_INFO* info);
-    // New extended template (free with delete[]) in the sheet's language; null when missing.
-    virtual BYTE* LoadTemplate(HMODULE module, int dialogId);
+    // New extended template (free with std::free) in the sheet's language; null when missing.
+    virtual void* LoadTemplate(HMODULE module, int dialogId);
     virtual wchar_t* GetPageTitle();
     virtual BOOL IsPageHidden();
     virtual INT_PTR DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
@@ -115,7 +115,7 @@ protected:
     HHOOK m_idleHook = nullptr;
     int m_pending = 0;
     BaseSettings* m_settings;
-    BYTE* m_template = nullptr;
+    void* m_template = nullptr;
     CMemoryDC* m_picture = nullptr;
     HMODULE m_modules[4] = {};
     RECT m_placement = {};

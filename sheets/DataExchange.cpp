@@ -3,17 +3,13 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 
-#include "sheets/StrSetting.h"
+#include "sheets/StringHolder.h"
 #include "sheets/SubclassLayer.h"
 
 namespace {
 
-// Combo layer messages: select by item value, item value of an index.
-constexpr UINT kComboSelectByValue = 1227;
-constexpr UINT kComboGetItemValue = 1237;
-// Reflections to the controls of owner-draw and command messages.
-constexpr UINT kReflectOffset = 2024;
 
 struct ButtonTable {
     size_t bytes;
@@ -25,7 +21,6 @@ struct ExchangeHolder {
     ButtonTable* buttons;
     DataExchangeEntry* rows;
     int count;
-    int skinsApplied;
 };
 
 void FreeHolder(void* data)
@@ -55,7 +50,7 @@ ExchangeHolder* Holder(SubclassLayer* layer, bool make)
 
 LRESULT Reflect(HWND control, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    return control ? SendMessageW(control, message + kReflectOffset, wParam, lParam) : 0;
+    return control ? SendMessageW(control, message + SKIN_REFLECT_OFFSET, wParam, lParam) : 0;
 }
 
 }  // namespace
@@ -101,17 +96,6 @@ void RunExchangeTable(SubclassLayer* dialogLayer, HWND hwnd, int direction) noex
     }
 }
 
-void MarkSkinsApplied(SubclassLayer* dialogLayer) noexcept
-{
-    if (ExchangeHolder* holder = Holder(dialogLayer, true)) holder->skinsApplied = 1;
-}
-
-bool AreSkinsApplied(SubclassLayer* dialogLayer) noexcept
-{
-    ExchangeHolder* holder = Holder(dialogLayer, false);
-    return holder && holder->skinsApplied;
-}
-
 void EnableDlgControl(SubclassLayer* dialogLayer, int controlId, BOOL enable) noexcept
 {
     if (!dialogLayer) return;
@@ -128,19 +112,13 @@ void ShowDlgControl(SubclassLayer* dialogLayer, int controlId, BOOL show) noexce
 LRESULT CALLBACK DialogLayerProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
     SubclassLayer* layer = FindSubclassLayer(hwnd, reinterpret_cast<WNDPROC>(DialogLayerProc));
-    if (!layer || !layer->previousProc) return 0;
+    if (!layer || !layer->previousProcedure) return 0;
     switch (message) {
     case WM_DESTROY:
         if (AreSkinsApplied(layer)) {
             // The controls' own WM_DESTROY comes after the page's: their skins go now.
-            for (HWND child = GetWindow(hwnd, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
-                auto* top = reinterpret_cast<SubclassLayer*>(GetWindowLongPtrW(child, GWLP_USERDATA));
-                if (!top) continue;
-                if (top->removeSkin)
-                    top->removeSkin(top);
-                else
-                    RemoveSubclassLayer(top);
-            }
+            for (HWND child = GetWindow(hwnd, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+                RemoveControlSkin(child);
         }
         return CallPreviousWindowProc(layer, hwnd, message, wParam, lParam);
     case WM_DRAWITEM:
@@ -194,24 +172,25 @@ void ExchangeComboBox(HWND dialog, int direction, void* data, int controlId)
     int* value = static_cast<int*>(data);
     LRESULT selection = SendMessageW(combo, CB_GETCURSEL, 0, 0);
     bool selected = selection != CB_ERR;
-    int selectedValue = selected ? static_cast<int>(SendMessageW(combo, kComboGetItemValue, selection, 0)) : 0;
+    int selectedValue = selected ? static_cast<int>(SendMessageW(combo, SKM_GETVALUE, selection, 0)) : 0;
     if (direction == kExchangeFromControls) {
         if (selected) *value = selectedValue;
     } else if (!selected || selectedValue != *value) {
-        SendMessageW(combo, kComboSelectByValue, 0, *value);
+        SendMessageW(combo, SKM_SELECTBYVALUE, 0, *value);
     }
 }
 
 void ExchangeEditText(HWND dialog, int direction, void* data, int controlId)
 {
     HWND edit = dialog && data ? GetDlgItem(dialog, controlId) : nullptr;
-    const wchar_t* committed = edit ? GetEditLayerText(edit) : nullptr;
+    StringHolder* committed = edit ? GetEditLayerText(edit) : nullptr;
     if (!committed) return;  // not an edit layer's control
-    auto* holder = static_cast<CStrHolder*>(data);
+    auto* holder = static_cast<StringHolder*>(data);
     if (direction == kExchangeFromControls) {
-        holder->Set(committed);
-    } else if (!holder->Get() || wcscmp(holder->Get(), committed) != 0) {
-        SetWindowTextW(edit, holder->Get() ? holder->Get() : L"");
-        SetEditLayerText(edit, holder->Get());
+        SetStringHolderText(holder, GetStringHolderText(committed));
+    } else if (!StringHoldersEqual(holder, committed)) {
+        const wchar_t* text = GetStringHolderText(holder);
+        SetWindowTextW(edit, text ? text : L"");
+        SetStringHolderText(committed, text);
     }
 }

@@ -36,15 +36,12 @@ void SetExchangeTable(SubclassLayer* dialogLayer, const DataExchangeEntry* rows,
 void AddExchangeButtons(SubclassLayer* dialogLayer, const ExchangeButton* rows, int count) noexcept;
 // Runs every row's callback in table order.
 void RunExchangeTable(SubclassLayer* dialogLayer, HWND hwnd, int direction) noexcept;
-// Records that the page's controls carry skins (their layers are removed at WM_DESTROY).
-void MarkSkinsApplied(SubclassLayer* dialogLayer) noexcept;
-bool AreSkinsApplied(SubclassLayer* dialogLayer) noexcept;
 // EnableWindow only when the state differs; ShowWindow SW_SHOW or SW_HIDE.
 void EnableDlgControl(SubclassLayer* dialogLayer, int controlId, BOOL enable) noexcept;
 void ShowDlgControl(SubclassLayer* dialogLayer, int controlId, BOOL show) noexcept;
 
 // Exchange callbacks. ExchangeCheckBox and ExchangeComboBox take an int; ExchangeEditText a
-// CStrHolder (the text that the edit control's layer has committed).
+// StringHolder, exchanged with the text that the edit control's layer has committed.
 void ExchangeCheckBox(HWND dialog, int direction, void* data, int controlId);
 void ExchangeComboBox(HWND dialog, int direction, void* data, int controlId);
 void ExchangeEditText(HWND dialog, int direction, void* data, int controlId);

@@ -1,30 +1,10 @@
-// Texts that the pages exchange with their controls: a growable string holder and the
-// settings field built on it.
+// The text field of a tab's record: a string holder owned by the field.
 #pragma once
 
 #include <windows.h>
 
-// A heap text with its capacity; the buffer is reused while the new text fits.
-class CStrHolder {
-public:
-    explicit CStrHolder(const wchar_t* text = nullptr) noexcept;
-    ~CStrHolder();
-    CStrHolder(const CStrHolder&) = delete;
-    CStrHolder& operator=(const CStrHolder&) = delete;
+#include "sheets/StringHolder.h"
 
-    // False when memory runs out (the old text stays).
-    bool Set(const wchar_t* text) noexcept;
-    const wchar_t* Get() const noexcept { return m_text; }
-    unsigned Capacity() const noexcept { return m_capacity; }
-    // Both exist, both have text and the texts are equal (case-sensitive).
-    static bool Equal(const CStrHolder* a, const CStrHolder* b) noexcept;
-
-private:
-    wchar_t* m_text = nullptr;
-    unsigned m_capacity = 0;
-};
-
-// A text field of a tab's record, owning its holder.
 class StrSetting {
 public:
     explicit StrSetting(const wchar_t* text = nullptr) noexcept;
@@ -37,10 +17,14 @@ public:
     // True only when both have holders with equal texts.
     virtual bool IsEqual(const StrSetting& other) const noexcept;
 
-    bool Set(const wchar_t* text) noexcept { return m_holder ? m_holder->Set(text) : false; }
-    const wchar_t* Get() const noexcept { return m_holder ? m_holder->Get() : nullptr; }
-    CStrHolder* Holder() const noexcept { return m_holder; }
+    // False without holder.
+    bool Set(const wchar_t* text) noexcept { return SetStringHolderText(m_holder, text); }
+    // Null without holder.
+    const wchar_t* Get() const noexcept { return GetStringHolderText(m_holder); }
+    // The holder an exchange row binds (ExchangeEditText).
+    StringHolder* Holder() const noexcept { return m_holder; }
+    bool operator==(const StrSetting& other) const noexcept { return IsEqual(other); }
 
 private:
-    CStrHolder* m_holder;
+    StringHolder* m_holder;
 };

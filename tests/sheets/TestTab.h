@@ -109,7 +109,7 @@ public:
     {
         Fill(hwnd, 1401, L"*PageSize");
         Fill(hwnd, 1403, L"*InputSlot");
-        m_testSettings.BindControls(FindSubclassLayer(hwnd, reinterpret_cast<WNDPROC>(DialogLayerProc)));
+        m_testSettings.BindControls(FindSubclassLayer(hwnd, DialogLayerProc));
         return 1;
     }
 
