@@ -248,7 +248,7 @@ INT_PTR CBaseDriverTab::DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARA
 INT_PTR CBaseDriverTab::OnNotify(HWND hwnd, WPARAM, NMHDR* header)
 {
     if (!hwnd || !header) return -299;
-    switch (static_cast<int>(header->code)) {
+    switch (header->code) {
     case PSN_SETACTIVE: {
         ResetControls(DialogLayerOf(hwnd), hwnd);
         PlaceSheet(hwnd);
@@ -519,7 +519,7 @@ void CBaseDriverTab::FillComboBoxFromRows(HWND dialog, int controlId, int keyPro
         const wchar_t* text = nullptr;
         if (IS_INTRESOURCE(row.text)) {
             UINT id = static_cast<UINT>(reinterpret_cast<ULONG_PTR>(row.text));
-            if (id != 0 && LoadStringW(m_owner ? m_owner->GetModule() : nullptr, id, buffer, 256) > 0) {
+            if (id != 0 && ::LoadStringW(m_owner ? m_owner->GetModule() : nullptr, id, buffer, 256) > 0) {
                 text = buffer;
             } else if (id == 0 && option.IsValid()) {
                 display.reset(GetOptionDisplayName(keyProperty, row.optionProperty));

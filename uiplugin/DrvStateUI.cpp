@@ -1,9 +1,14 @@
 // The sheet's driver state and its exchange with the core driver's options.
 #include "uiplugin/DrvStateUI.h"
 
+#include <cstring>
 #include <memory>
+#include <string>
 #include <new>
 
+#include "foundation/StrUtil.h"
+#include "settings/KeyOptSetting.h"
+#include "settings/OptionUtil.h"
 #include "storage/CfgSettings.h"
 
 CDrvStateUI::CDrvStateUI(CfgSettings* settings, IPrintCoreUI2* core, POEMUIPSPARAM param, POEMUIOBJ uiObject)
@@ -70,8 +75,35 @@ BOOL CDrvStateUI::LoadCoreDriverOptions(CfgSettings* settings, POEMUIOBJ uiObjec
     list[0] = '\0';
     DWORD written = 0;
     if (m_core->GetOptions(uiObject, 0, nullptr, 0, list.get() + 1, needed, &written) != S_OK) return FALSE;
-    // Pairs the PPD does not know, or options it does not accept, are skipped.
-    ApplyCoreOptions(list.get() + 1, needed, target);
+    // Each pair takes a copy of its keyword's default set to the option; pairs the PPD does not
+    // know, or options it does not accept, are skipped.
+    const char* pairs = list.get() + 1;
+    COptionUtil options(GetSoup(), settings->GetKeyForest());
+    KVCache* defaults = settings->GetDefaultSettings();
+    unsigned pos = 0;
+    while (pos < needed && pairs[pos]) {
+        size_t featureLength = strnlen(pairs + pos, needed - pos);
+        if (pos + featureLength + 1 >= needed) break;
+        const char* option = pairs + pos + featureLength + 1;
+        size_t optionLength = strnlen(option, needed - pos - featureLength - 1);
+        if (!optionLength || pos + featureLength + 1 + optionLength >= needed) break;
+        StrUtil<wchar_t, char> feature(pairs + pos);
+        StrUtil<wchar_t, char> value(option);
+        pos += static_cast<unsigned>(featureLength + 1 + optionLength + 1);
+        if (!feature.Get() || !value.Get()) continue;
+        std::wstring keyword = std::wstring(L"*") + feature.Get();
+        SoupSlotID key = GetSoup()->Find(keyword.c_str());
+        const CKeySetting* standard = key.IsValid() && defaults ? defaults->Find(key) : nullptr;
+        if (!standard) continue;
+        if (dynamic_cast<const CKeyOptSetting*>(standard)) {
+            SoupSlotID chosen = GetSoup()->Find(value.Get());
+            if (chosen.IsInvalid() || !options.GetOptionData(key, chosen)) continue;
+        }
+        if (!target->Find(key)) target->Set(standard);  // a copy of the default to set
+        std::string one(option - featureLength - 1, featureLength + 1 + optionLength + 1);
+        one += '\0';
+        ApplyCoreOptions(one.data(), static_cast<unsigned>(one.size()), target);
+    }
     return TRUE;
 }
 

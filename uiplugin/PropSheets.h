@@ -15,6 +15,7 @@
 class CBaseDriverTab;
 class CDrvStateUI;
 class CfgSettings;
+class PropSheetsInfo;
 
 HRESULT DocumentPropertySheetsHandler(PPROPSHEETUI_INFO info, LPARAM lParam, IPrintCoreUI2* core) noexcept;
 HRESULT DevicePropertySheetsHandler(PPROPSHEETUI_INFO info, LPARAM lParam, IPrintCoreUI2* core) noexcept;

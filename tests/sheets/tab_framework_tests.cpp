@@ -1,9 +1,11 @@
 // The tab framework on real compstui sheets: a test tab in the job-settings slot, changes
 // saved on the idle path and written back on Apply, the confirmation of constrained changes,
 // a failing store, hidden pages, help and the idle hook.
-#include <gtest/gtest.h>
+#include <windows.h>
 #include <htmlhelp.h>
 #include <prsht.h>
+
+#include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
@@ -48,6 +50,8 @@ HWND WINAPI RecordHelp(HWND, const wchar_t*, UINT command, DWORD_PTR data)
     g_help.push_back({command, data});
     return nullptr;
 }
+
+LONG_PTR CALLBACK AcceptPage(HANDLE, UINT, LPARAM, LPARAM) { return 0x1234; }
 
 // The sheet's driver state of the tab (null when none).
 CDrvStateUI* StateOf(TestTab* tab) { return tab && tab->GetOwner() ? tab->GetOwner()->GetDrvState() : nullptr; }
@@ -112,7 +116,6 @@ TEST_F(TabFrameworkTest, ChangeIsSavedAtIdleAndAppliedToTheCoreDriverAndPrivateB
     tolvatest::TestPrinter printer(SheetPrinterSetup({}));
     ASSERT_TRUE(printer.Ok()) << printer.Error();
     SheetSide side(printer.Handle(), true);
-    std::vector<BYTE> blockBefore = side.privateBlock;
     coredriver::SheetRun run;
     bool changedBeforeIdle = true, applyEnabled = false, applied = false;
     std::wstring collateAfterIdle;
@@ -138,10 +141,147 @@ TEST_F(TabFrameworkTest, ChangeIsSavedAtIdleAndAppliedToTheCoreDriverAndPrivateB
     EXPECT_EQ(call.flags, static_cast<DWORD>(SETOPTIONS_FLAG_KEEP_CONFLICT));
     EXPECT_NE(call.list.find(std::string("Collate\0False\0", 14)), std::string::npos);
     EXPECT_NE(call.list.find(std::string("PageSize\0A4\0", 12)), std::string::npos);
-    EXPECT_NE(side.privateBlock, blockBefore);
+    EXPECT_EQ(side.publicDM.dmCollate, DMCOLLATE_FALSE);
     bool collateOff = false;
     for (const auto& [feature, option] : side.core.Options()) collateOff |= feature == "Collate" && option == "False";
     EXPECT_TRUE(collateOff);
+}
+
+TEST_F(TabFrameworkTest, ConstrainedChangeIsConfirmedOnceAndItsCancelChangesNothing)
+{
+    tolvatest::TestPrinter printer(SheetPrinterSetup({}));
+    ASSERT_TRUE(printer.Ok()) << printer.Error();
+    for (int answer : {IDOK, IDCANCEL}) {
+        SheetSide side(printer.Handle(), true);
+        g_answer = answer;
+        g_questions.clear();
+        coredriver::SheetRun run;
+        std::wstring pageSize, inputSlot, shownSlot;
+        run.script = [&](HWND sheet) {
+            HWND page = coredriver::CurrentPage(sheet);
+            SelectByText(GetDlgItem(page, 1401), L"A3");
+            SendMessageW(page, WM_ENTERIDLE, 0, 0);
+            SendMessageW(page, WM_ENTERIDLE, 0, 0);  // a second idle moment asks nothing more
+            pageSize = CurrentOption(g_lastTestTab, L"*PageSize");
+            inputSlot = CurrentOption(g_lastTestTab, L"*InputSlot");
+            shownSlot = SelectedText(GetDlgItem(page, 1403));
+        };
+        ASSERT_TRUE(Run(printer, side, run)) << run.error;
+        EXPECT_EQ(g_questions.size(), 1u) << "answer " << answer;
+        if (answer == IDOK) {
+            EXPECT_EQ(pageSize, L"A3");
+            EXPECT_NE(inputSlot, L"Tray1") << "the constraint moved the paper source";
+            EXPECT_NE(shownSlot, L"Tray 1") << "the page shows the source read back";
+        } else {
+            EXPECT_EQ(pageSize, L"A4");
+            EXPECT_EQ(inputSlot, L"Tray1");
+        }
+    }
+}
+
+TEST_F(TabFrameworkTest, FailingStoreKeepsThePageAndEnterIdleOfAnOwnedDialogIsIgnored)
+{
+    tolvatest::TestPrinter printer(SheetPrinterSetup({}));
+    ASSERT_TRUE(printer.Ok()) << printer.Error();
+    SheetSide side(printer.Handle(), true);
+    coredriver::SheetRun run;
+    HWND pageBefore = nullptr, pageAfter = nullptr;
+    int storesOnLeave = 0, storesOnForeignIdle = 0;
+    run.script = [&](HWND sheet) {
+        pageBefore = coredriver::CurrentPage(sheet);
+        g_lastTestTab->Settings().storeResult = FALSE;
+        int before = g_lastTestTab->Settings().storeCalls;
+        SendMessageW(sheet, PSM_SETCURSEL, 1, 0);
+        pageAfter = coredriver::CurrentPage(sheet);
+        storesOnLeave = g_lastTestTab->Settings().storeCalls - before;
+        before = g_lastTestTab->Settings().storeCalls;
+        // A dialog owned by the page sends WM_ENTERIDLE with itself as lParam.
+        SendMessageW(pageBefore, WM_ENTERIDLE, MSGF_DIALOGBOX, reinterpret_cast<LPARAM>(sheet));
+        storesOnForeignIdle = g_lastTestTab->Settings().storeCalls - before;
+    };
+    ASSERT_TRUE(Run(printer, side, run)) << run.error;
+    EXPECT_EQ(pageAfter, pageBefore);
+    EXPECT_EQ(storesOnLeave, 1) << "a page that is left is stored once";
+    EXPECT_EQ(storesOnForeignIdle, 0);
+}
+
+TEST_F(TabFrameworkTest, HelpOpensTheDefaultTopicOrTheContextThenForgetsIt)
+{
+    SheetPrinterOptions options;
+    options.withHelp = true;
+    tolvatest::TestPrinter printer(SheetPrinterSetup(options));
+    ASSERT_TRUE(printer.Ok()) << printer.Error();
+    SheetSide side(printer.Handle(), true);
+    coredriver::SheetRun run;
+    int helpIdAfter = -1;
+    run.script = [&](HWND sheet) {
+        HWND page = coredriver::CurrentPage(sheet);
+        NMHDR header = {sheet, 0, static_cast<UINT>(PSN_HELP)};
+        SendMessageW(page, WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&header));
+        g_lastTestTab->SetHelpId(7);
+        SendMessageW(page, WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&header));
+        helpIdAfter = g_lastTestTab->GetHelpId();
+    };
+    ASSERT_TRUE(Run(printer, side, run)) << run.error;
+    ASSERT_EQ(g_help.size(), 2u);
+    EXPECT_EQ(g_help[0].command, static_cast<UINT>(HH_DISPLAY_TOPIC));
+    EXPECT_EQ(g_help[0].data, 0u);
+    EXPECT_EQ(g_help[1].command, static_cast<UINT>(HH_HELP_CONTEXT));
+    EXPECT_EQ(g_help[1].data, 7u);
+    EXPECT_EQ(helpIdAfter, 0);
+}
+
+TEST_F(TabFrameworkTest, OneIdleHookForTheActivePageAndNoneAfterClose)
+{
+    tolvatest::TestPrinter printer(SheetPrinterSetup({}));
+    ASSERT_TRUE(printer.Ok()) << printer.Error();
+    SheetSide side(printer.Handle(), true);
+    coredriver::SheetRun run;
+    HWND hookedFirst = nullptr, hookedSecond = nullptr, second = nullptr;
+    HHOOK hook = nullptr;
+    run.script = [&](HWND sheet) {
+        hookedFirst = CBaseDriverTab::GetHookedPage();
+        SendMessageW(sheet, PSM_SETCURSEL, 1, 0);
+        SendMessageW(sheet, PSM_SETCURSEL, 0, 0);
+        SendMessageW(sheet, PSM_SETCURSEL, 1, 0);
+        second = coredriver::CurrentPage(sheet);
+        hookedSecond = CBaseDriverTab::GetHookedPage();
+        hook = CBaseDriverTab::GetIdleHook();
+    };
+    ASSERT_TRUE(Run(printer, side, run)) << run.error;
+    EXPECT_NE(hookedFirst, nullptr);
+    EXPECT_EQ(hookedSecond, second);
+    EXPECT_NE(hook, nullptr);
+    EXPECT_EQ(CBaseDriverTab::GetIdleHook(), nullptr);
+    EXPECT_EQ(CBaseDriverTab::GetHookedPage(), nullptr);
+}
+
+TEST_F(TabFrameworkTest, HiddenOrUnusablePagesAreNotAdded)
+{
+    struct Case {
+        const char* name;
+        bool withServerLibrary;
+        int hiddenOption;
+        bool added;
+    } cases[] = {{"page option lists True", true, 5074, true},
+                 {"page option without True", true, 5010, false},
+                 {"no server library", false, 0, false}};
+    for (const Case& c : cases) {
+        SheetPrinterOptions options;
+        options.withServerLibrary = c.withServerLibrary;
+        tolvatest::TestPrinter printer(SheetPrinterSetup(options));
+        ASSERT_TRUE(printer.Ok()) << printer.Error();
+        SheetSide side(printer.Handle(), true);
+        g_hiddenOption = c.hiddenOption;
+        PROPSHEETUI_INFO info = MakeInfo(PROPSHEETUI_REASON_INIT, &side.param, nullptr);
+        auto* context = new PropSheetsInfo(printer.Handle(), &side.core, &info);
+        TestTab* tab = static_cast<TestTab*>(MakeTestTab(context, &info, 101));
+        int pages = 0;
+        info.pfnComPropSheet = AcceptPage;
+        pages = tab->AddPage(&info) ? 1 : 0;
+        EXPECT_EQ(pages == 1, c.added) << c.name;
+        delete context;
+    }
 }
 
 }  // namespace

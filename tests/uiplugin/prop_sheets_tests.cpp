@@ -174,8 +174,10 @@ TEST_F(PropSheetsTest, ProtocolChecksAndReasonsOtherThanInit)
 
 TEST_F(PropSheetsTest, EachSheetMakesItsPagesInOrder)
 {
-    std::wstring noDocSize =
-        PpdWith("nodocsize.ppd", "\n*%VYRNONUI_VYRSpecialOption *QVShowDocumentSizeUI/Document Size: \"True\"\n");
+    const char* billing = "*%VYRNONUI_VYRSpecialOption *QVBillingCode/Billing Codes: \"True\"\n";
+    std::wstring noDocSize = PpdWith(
+        "nodocsize.ppd", "",
+        {{billing, std::string(billing) + "*%VYRNONUI_VYRSpecialOption *QVShowDocumentSizeUI/Document Size: \"True\"\n"}});
     struct Case {
         const char* name;
         bool preferences, device, noDocSize;
@@ -376,10 +378,14 @@ TEST_F(DrvStateUITest, CoreOptionsFlowIntoTheKeysAndBack)
         CDrvStateUI state(m_settings, &side.core, &side.param, &side.uiObject);
         EXPECT_EQ(state.IsValid(), c.valid) << c.name;
         if (!c.valid) continue;
-        if (c.duplex) EXPECT_STREQ(state.GetOptionText(state.GetCurrentSettings(), L"*Duplex"), c.duplex) << c.name;
+        if (c.duplex) {
+            EXPECT_STREQ(state.GetOptionText(state.GetCurrentSettings(), L"*Duplex"), c.duplex) << c.name;
+        }
         EXPECT_STREQ(state.GetOptionText(state.GetCurrentSettings(), L"*InputSlot"), L"Tray1") << c.name;
         EXPECT_TRUE(state.Save(m_settings, &side.param, &side.uiObject)) << c.name;
-        if (c.options.empty()) EXPECT_TRUE(side.core.setOptionsCalls.empty()) << c.name;
+        if (c.options.empty()) {
+            EXPECT_TRUE(side.core.setOptionsCalls.empty()) << c.name;
+        }
     }
 }
 
@@ -394,7 +400,8 @@ TEST_F(DrvStateUITest, SaveSendsTheWholeGrownListKeepingConflicts)
     ASSERT_TRUE(state.Save(m_settings, &side.param, &side.uiObject));
     ASSERT_EQ(side.core.setOptionsCalls.size(), 1u);
     EXPECT_EQ(side.core.setOptionsCalls[0].flags, static_cast<DWORD>(SETOPTIONS_FLAG_KEEP_CONFLICT));
-    EXPECT_EQ(side.core.setOptionsCalls[0].list, std::string("PageSize\0Letter\0InputSlot\0LargeCapacity\0\0", 39));
+    const char expected[] = "PageSize\0Letter\0InputSlot\0LargeCapacity\0";  // and the closing NUL
+    EXPECT_EQ(side.core.setOptionsCalls[0].list, std::string(expected, sizeof(expected)));
 
     side.core.setOptionsResult = E_FAIL;
     EXPECT_FALSE(state.Save(m_settings, &side.param, &side.uiObject));

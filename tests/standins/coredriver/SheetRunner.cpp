@@ -86,6 +86,38 @@ LONG_PTR APIENTRY SheetFunction(PPROPSHEETUI_INFO info, LPARAM lParam)
     return SUCCEEDED(hr) ? 1 : -1;
 }
 
+// Writes the 32-bit top-down pixels as an RGB PNG.
+bool WritePng(FILE* file, const DWORD* pixels, int width, int height)
+{
+    std::vector<png_byte> row(static_cast<size_t>(width) * 3);
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
+    if (!info) {
+        if (png) png_destroy_write_struct(&png, nullptr);
+        return false;
+    }
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        return false;
+    }
+    png_init_io(png, file);
+    png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            DWORD p = pixels[y * width + x];
+            row[x * 3] = static_cast<png_byte>(p >> 16);
+            row[x * 3 + 1] = static_cast<png_byte>(p >> 8);
+            row[x * 3 + 2] = static_cast<png_byte>(p);
+        }
+        png_write_row(png, row.data());
+    }
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    return true;
+}
+
 }  // namespace
 
 HRESULT STDMETHODCALLTYPE RecordingCoreUI::GetOptions(POEMUIOBJ object, DWORD flags, PCSTR requested,
@@ -164,28 +196,7 @@ bool SaveWindowPng(HWND window, const std::wstring& path, SIZE* size, bool* sing
         for (int i = 1; i < width * height && same; ++i) same = (pixels[i] & 0xFFFFFF) == (pixels[0] & 0xFFFFFF);
         if (singleColour) *singleColour = same;
         FILE* file = _wfopen(path.c_str(), L"wb");
-        png_structp png = file ? png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr) : nullptr;
-        png_infop pngInfo = png ? png_create_info_struct(png) : nullptr;
-        ok = false;
-        if (pngInfo && !setjmp(png_jmpbuf(png))) {
-            png_init_io(png, file);
-            png_set_IHDR(png, pngInfo, width, height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-                         PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-            png_write_info(png, pngInfo);
-            std::vector<png_byte> row(static_cast<size_t>(width) * 3);
-            for (int y = 0; y < height; ++y) {
-                for (int x = 0; x < width; ++x) {
-                    DWORD p = pixels[y * width + x];
-                    row[x * 3] = static_cast<png_byte>(p >> 16);
-                    row[x * 3 + 1] = static_cast<png_byte>(p >> 8);
-                    row[x * 3 + 2] = static_cast<png_byte>(p);
-                }
-                png_write_row(png, row.data());
-            }
-            png_write_end(png, nullptr);
-            ok = true;
-        }
-        if (png) png_destroy_write_struct(&png, pngInfo ? &pngInfo : nullptr);
+        ok = file && WritePng(file, pixels, width, height);
         if (file) fclose(file);
         if (size) *size = SIZE{width, height};
     }
