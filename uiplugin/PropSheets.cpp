@@ -40,13 +40,9 @@ int ShowPluginMessage(HWND owner, const wchar_t* text, const wchar_t* caption, U
     return g_messageBox ? g_messageBox(owner, text, caption, type) : MessageBoxW(owner, text, caption, type);
 }
 
-CBaseDriverTab* MakePlainTab(PropSheetsInfo* owner, PROPSHEETUI_INFO* info, int dialogId)
-{
-    return new (std::nothrow) CBaseDriverTab(owner, info, dialogId);
-}
-
 const int kTabDialogs[kTabCount] = {101, 1010, 1271, 1280, 1127};
-TabMaker g_makers[kTabCount] = {MakePlainTab, MakePlainTab, MakePlainTab, MakePlainTab, MakePlainTab};
+TabMaker g_makers[kTabCount] = {kDefaultTabMakers[0], kDefaultTabMakers[1], kDefaultTabMakers[2],
+                                kDefaultTabMakers[3], kDefaultTabMakers[4]};
 
 // The PPD lists "True" for that option of *VYRSpecialOption (read from the sheet's driver
 // state, whose key forest holds the non-UI keys too).
@@ -205,15 +201,23 @@ void DecideAttention(PropSheetsInfo* context)
 
 }  // namespace
 
+CBaseDriverTab* MakePlainDriverTab(PropSheetsInfo* owner, PROPSHEETUI_INFO* info, int dialogId)
+{
+    return new (std::nothrow) CBaseDriverTab(owner, info, dialogId);
+}
+
 int GetTabDialogId(SheetTab tab) noexcept { return tab >= 0 && tab < kTabCount ? kTabDialogs[tab] : 0; }
 
-TabMaker GetTabMaker(SheetTab tab) noexcept { return tab >= 0 && tab < kTabCount ? g_makers[tab] : MakePlainTab; }
+TabMaker GetTabMaker(SheetTab tab) noexcept
+{
+    return tab >= 0 && tab < kTabCount && g_makers[tab] ? g_makers[tab] : MakePlainDriverTab;
+}
 
 TabMaker SetTabMaker(SheetTab tab, TabMaker maker) noexcept
 {
     if (tab < 0 || tab >= kTabCount) return nullptr;
     TabMaker previous = g_makers[tab];
-    g_makers[tab] = maker ? maker : MakePlainTab;
+    g_makers[tab] = maker ? maker : kDefaultTabMakers[tab];
     return previous;
 }
 
