@@ -223,7 +223,7 @@ TQKeyValueArray* TQInterface::CollectKeyValues(CBaseSoup* soup, const KVCache* s
     std::wstring texts;
     if (soup && settings && installed && forest) {
         SoupSlotID flags = SoupPropertySlot(soup, 5078, true);
-        SoupSlotID dynamic = soup->Find(L"Dynamic");
+        SoupSlotID dynamic = soup->FindOrAdd(L"Dynamic");
         CKeyOptionUtility options;
         options.Init(forest, soup);
         std::vector<wchar_t> buffer(256);
@@ -329,7 +329,10 @@ BOOL TQInterface::ApplyKeyValues(const TQKeyValueArray* values, CBaseSoup* soup,
         } else if (tilde && tilde->SetFromText(soup, forest, keyword, value) == 1) {
             target->Set(tilde);
         } else if (plain && plain->GetKeyId() == pageSlot) {
-            if (plain->SetFromText(soup, forest, plainName.c_str(), L"CustomPageSize") == 1) target->Set(plain);
+            // The custom size is no option of the page-size list: set its value directly.
+            if (plain->SetFromText(soup, forest, plainName.c_str(), L"CustomPageSize") != 1)
+                plain->SetValueId(soup->FindOrAdd(L"CustomPageSize"));
+            target->Set(plain);
         } else if (mixed) {
             mixed->SetFromText(soup, forest, keyword, value);
         }

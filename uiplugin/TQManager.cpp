@@ -6,12 +6,17 @@
 #include "foundation/StrUtil.h"
 #include "uiplugin/TQInterface.h"
 
+// Only an acquisition that made the client counts: a refused one needs no release, so a
+// caller that forgets to give back its null cannot lock the process out of the library.
 TQInterface* TQManager::CreateInterface(HMODULE module, const TQSessionInfo* session, BOOL settingsData) {
-    if (m_useCount++ != 0) return nullptr;
-    return new (std::nothrow) TQInterface(module, L"tq2.dll", L"tq2.dll", session, settingsData);
+    if (m_useCount != 0) return nullptr;
+    TQInterface* client = new (std::nothrow) TQInterface(module, L"tq2.dll", L"tq2.dll", session, settingsData);
+    if (client) m_useCount = 1;
+    return client;
 }
 
 void TQManager::ReleaseInterface(TQInterface* client) {
+    if (!client) return;
     if (m_useCount > 0) --m_useCount;
     delete client;
 }

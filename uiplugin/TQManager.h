@@ -15,9 +15,10 @@ public:
     TQManager(const TQManager&) = delete;
     TQManager& operator=(const TQManager&) = delete;
 
-    // Raises the use count; a new client only when it was 0, else null.
+    // A new client when none lives (the use count becomes 1), else null. A null answer
+    // needs no release.
     TQInterface* CreateInterface(HMODULE module, const TQSessionInfo* session, BOOL settingsData);
-    // Lowers the count when positive; deletes client when given.
+    // Deletes client and lowers the count; null does nothing.
     void ReleaseInterface(TQInterface* client);
     LONG GetUseCount() const noexcept { return m_useCount; }
 
