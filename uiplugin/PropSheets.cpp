@@ -361,7 +361,8 @@ TQInterface* PropSheetsInfo::GetTQInterface(HMODULE module, void* session, int f
 {
     if (module && !m_tqAcquired) {
         m_tq = GetTQClientCalls().acquire(module, session, flag);
-        m_tqAcquired = true;
+        // Only a client this sheet got is given back: a null answer raised no count.
+        m_tqAcquired = m_tq != nullptr;
     }
     return m_tq;
 }

@@ -2,36 +2,57 @@
 // confirm-installables box.
 #include "uiplugin/SheetSeams.h"
 
-#include "foundation/AutoMutex.h"
+#include "uiplugin/BiDiClient.h"
+#include "uiplugin/TQInterface.h"
+#include "uiplugin/TQManager.h"
 #include "uiplugin/PropSheets.h"
 
 namespace {
 
-// The use count of the job-settings library in this process.
-AutoMutex g_tqLock;
-LONG g_tqCount = 0;
-
+// The process's job-settings library client (TQManager).
 LONG DefaultUseCount()
 {
-    AutoLock lock(&g_tqLock);
-    return g_tqCount;
+    auto& holder = GetTQManagerSyncher();
+    TQManager* manager = holder.Lock();
+    LONG count = manager ? manager->GetUseCount() : 0;
+    holder.Unlock(manager);
+    return count;
 }
 
-TQInterface* DefaultAcquire(HMODULE, void*, int)
+TQInterface* DefaultAcquire(HMODULE module, void* session, int flag)
 {
-    AutoLock lock(&g_tqLock);
-    ++g_tqCount;
-    return nullptr;
+    return AcquireTQInterface(module, static_cast<const TQSessionInfo*>(session), flag);
 }
 
-void DefaultRelease(TQInterface*)
-{
-    AutoLock lock(&g_tqLock);
-    if (g_tqCount > 0) --g_tqCount;
-}
+void DefaultRelease(TQInterface* client) { ReleaseTQInterface(client); }
 
 const TQClientCalls kDefaultTQ = {DefaultUseCount, DefaultAcquire, DefaultRelease};
 const TQClientCalls* g_tq = &kDefaultTQ;
+
+CBiDiClient* MakeClient(const wchar_t* server, const wchar_t* dataFile, const wchar_t* address, const wchar_t* extra)
+{
+    try {
+        return new CBiDiClient(server, dataFile, address, extra);
+    } catch (...) {
+        return nullptr;
+    }
+}
+void DestroyClient(CBiDiClient* client) { delete client; }
+BOOL ClientConnected(CBiDiClient* client) { return client && client->IsConnected() == 1; }
+BOOL ClientConnectedTo(CBiDiClient* client, const wchar_t* address)
+{
+    return client && client->IsConnectedTo(address) == 1;
+}
+void ClientRequest(CBiDiClient* client, int mask)
+{
+    if (client) client->Request(mask);
+}
+BOOL ClientResults(CBiDiClient* client, CfgSettings* settings, OptionForest* forest, KVCache* values, int mask)
+{
+    return client && client->ApplyResults(settings, forest, values, mask);
+}
+const BiDiClientCalls kRealBiDi = {MakeClient,        DestroyClient, ClientConnected,
+                                   ClientConnectedTo, ClientRequest, ClientResults};
 
 CBiDiClient* NoClient(const wchar_t*, const wchar_t*, const wchar_t*, const wchar_t*) { return nullptr; }
 void NoDestroy(CBiDiClient*) {}
@@ -46,6 +67,8 @@ const BiDiClientCalls* g_bidi = &kDefaultBiDi;
 ConfirmInstallablesFn g_confirm = kDefaultConfirmInstallables;
 
 }  // namespace
+
+const BiDiClientCalls& TwoWayBiDiClientCalls() noexcept { return kRealBiDi; }
 
 const TQClientCalls& GetTQClientCalls() noexcept { return *g_tq; }
 

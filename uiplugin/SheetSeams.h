@@ -17,9 +17,9 @@ class CBaseDriverTab;
 struct TQClientCalls {
     // The use count, read under the manager's lock.
     LONG (*useCount)();
-    // Raises the count; a client only for the first holder.
+    // A client only for the first holder (the count rises with it); null needs no release.
     TQInterface* (*acquire)(HMODULE module, void* session, int flag);
-    // Lowers the count (when positive) and deletes the client.
+    // Deletes the client and lowers the count.
     void (*release)(TQInterface* client);
 };
 const TQClientCalls& GetTQClientCalls() noexcept;
@@ -37,6 +37,9 @@ struct BiDiClientCalls {
     BOOL (*applyResults)(CBiDiClient* client, CfgSettings* settings, OptionForest* forest, KVCache* values, int mask);
 };
 const BiDiClientCalls& GetBiDiClientCalls() noexcept;
+// The calls of the real two-way client (CBiDiClient: starts the server, connects over RPC);
+// install them with SetBiDiClientCalls to let the sheets talk to the controller.
+const BiDiClientCalls& TwoWayBiDiClientCalls() noexcept;
 const BiDiClientCalls* SetBiDiClientCalls(const BiDiClientCalls* calls) noexcept;
 
 // The confirm-installables box, shown modally (owner tab, parent window, the context's module).

@@ -46,14 +46,17 @@ int RecordBox(HWND, const wchar_t* text, const wchar_t* caption, UINT type)
 // A job-settings use count that the tests set.
 LONG g_useCount = 0;
 LONG TestUseCount() { return g_useCount; }
+// As the manager does: a client only for the first holder.
+int g_client = 0;
 TQInterface* TestAcquire(HMODULE, void*, int)
 {
+    if (g_useCount != 0) return nullptr;
     ++g_useCount;
-    return nullptr;
+    return reinterpret_cast<TQInterface*>(&g_client);
 }
-void TestRelease(TQInterface*)
+void TestRelease(TQInterface* client)
 {
-    if (g_useCount > 0) --g_useCount;
+    if (client && g_useCount > 0) --g_useCount;
 }
 const TQClientCalls kTestTQ = {TestUseCount, TestAcquire, TestRelease};
 
