@@ -256,6 +256,55 @@ TEST_F(TabFrameworkTest, OneIdleHookForTheActivePageAndNoneAfterClose)
     EXPECT_EQ(CBaseDriverTab::GetHookedPage(), nullptr);
 }
 
+TEST_F(TabFrameworkTest, FailingCoreDriverSaveKeepsTheSheetOpenWithoutAResult)
+{
+    tolvatest::TestPrinter printer(SheetPrinterSetup({}));
+    ASSERT_TRUE(printer.Ok()) << printer.Error();
+    SheetSide side(printer.Handle(), true);
+    side.core.setOptionsResult = E_FAIL;
+    coredriver::SheetRun run;
+    bool applied = true, stillOpen = false;
+    run.script = [&](HWND sheet) {
+        applied = SendMessageW(sheet, PSM_APPLY, 0, 0) != 0;
+        stillOpen = IsWindow(sheet) && coredriver::CurrentPage(sheet) != nullptr;
+    };
+    ASSERT_TRUE(Run(printer, side, run)) << run.error;
+    EXPECT_FALSE(applied);
+    EXPECT_TRUE(stillOpen);
+    EXPECT_FALSE(run.setResultCalled);
+    EXPECT_FALSE(side.core.setOptionsCalls.empty());
+}
+
+TEST_F(TabFrameworkTest, IdleHookPostsOnceWhileItsPostIsPending)
+{
+    tolvatest::TestPrinter printer(SheetPrinterSetup({}));
+    ASSERT_TRUE(printer.Ok()) << printer.Error();
+    SheetSide side(printer.Handle(), true);
+    coredriver::SheetRun run;
+    int posted = -1, postedAfterHandled = -1;
+    std::wstring collate;
+    run.script = [&](HWND sheet) {
+        HWND page = coredriver::CurrentPage(sheet);
+        CheckDlgButton(page, 1402, BST_UNCHECKED);
+        // What Windows would do at each foreground idle moment.
+        CBaseDriverTab::IdleHookProc(HC_ACTION, 0, 0);
+        CBaseDriverTab::IdleHookProc(HC_ACTION, 0, 0);
+        MSG message;
+        posted = 0;
+        while (PeekMessageW(&message, page, WM_ENTERIDLE, WM_ENTERIDLE, PM_REMOVE)) {
+            ++posted;
+            DispatchMessageW(&message);
+        }
+        collate = CurrentOption(g_lastTestTab, L"*Collate");
+        CBaseDriverTab::IdleHookProc(HC_ACTION, 0, 0);  // nothing changed since: no post
+        postedAfterHandled = PeekMessageW(&message, page, WM_ENTERIDLE, WM_ENTERIDLE, PM_REMOVE) ? 1 : 0;
+    };
+    ASSERT_TRUE(Run(printer, side, run)) << run.error;
+    EXPECT_EQ(posted, 1);
+    EXPECT_EQ(collate, L"False");
+    EXPECT_EQ(postedAfterHandled, 0);
+}
+
 TEST_F(TabFrameworkTest, HiddenOrUnusablePagesAreNotAdded)
 {
     struct Case {
