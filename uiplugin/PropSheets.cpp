@@ -162,14 +162,19 @@ bool MakeTabs(PropSheetsInfo* context, PROPSHEETUI_INFO* info, const SheetTab* t
     return true;
 }
 
-int AddPages(PropSheetsInfo* context, PROPSHEETUI_INFO* info)
+// Each tab adds its page; with a page, the first tab's texts and the settings are loaded
+// (two-way categories of mask).
+void AddPagesAndLoad(PropSheetsInfo* context, PROPSHEETUI_INFO* info, int mask)
 {
     int added = 0;
-    // A copy: a tab may not unregister itself while the pages are added, but be safe.
-    std::vector<CBaseDriverTab*> tabs = context->GetTabs();
+    std::vector<CBaseDriverTab*> tabs = context->GetTabs();  // a copy: the list is the context's
     for (CBaseDriverTab* tab : tabs)
         if (tab->AddPage(info)) ++added;
-    return added;
+    if (added == 0 || tabs.empty()) return;
+    CfgSettingsHold settings(context->GetDataFile());
+    if (!settings.Get()) return;
+    context->LoadTexts(tabs.front());
+    context->LoadSettings(settings.Get(), tabs.front(), mask);
 }
 
 void DecideAttention(PropSheetsInfo* context)
@@ -262,13 +267,7 @@ HRESULT DocumentPropertySheetsHandler(PPROPSHEETUI_INFO info, LPARAM lParam, IPr
             delete context;
             return S_OK;
         }
-        if (AddPages(context, info) > 0) {
-            CfgSettingsHold settings(context->GetDataFile());
-            if (settings.Get() && !context->GetTabs().empty()) {
-                context->LoadTexts(context->GetTabs().front());
-                context->LoadSettings(settings.Get(), context->GetTabs().front(), kMaskDocument);
-            }
-        }
+        AddPagesAndLoad(context, info, kMaskDocument);
         info->UserData = reinterpret_cast<ULONG_PTR>(context);
         DecideAttention(context);
         info->Result = 1;
@@ -292,13 +291,7 @@ HRESULT DevicePropertySheetsHandler(PPROPSHEETUI_INFO info, LPARAM lParam, IPrin
             delete context;
             return S_OK;
         }
-        if (AddPages(context, info) > 0) {
-            CfgSettingsHold settings(context->GetDataFile());
-            if (settings.Get() && !context->GetTabs().empty()) {
-                context->LoadTexts(context->GetTabs().front());
-                context->LoadSettings(settings.Get(), context->GetTabs().front(), kMaskDevice);
-            }
-        }
+        AddPagesAndLoad(context, info, kMaskDevice);
         info->UserData = reinterpret_cast<ULONG_PTR>(context);
         info->Result = 1;
         return S_OK;

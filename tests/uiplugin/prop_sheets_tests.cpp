@@ -345,6 +345,37 @@ TEST_F(PropSheetsTest, OnlyTheSheetThatAcquiredTheLibraryGivesItBack)
     EXPECT_EQ(g_useCount, 0);
 }
 
+int g_made = 0;
+CBiDiClient* CountMake(const wchar_t*, const wchar_t*, const wchar_t*, const wchar_t*)
+{
+    ++g_made;
+    return reinterpret_cast<CBiDiClient*>(&g_fakeClient);
+}
+const BiDiClientCalls kCountingBiDi = {CountMake, DestroyFake, Connected, ConnectedTo, Request, NoResults};
+
+TEST_F(PropSheetsTest, AnEmptyAddressStartsNoServer)
+{
+    tolvatest::TestPrinter printer(SheetPrinterSetup({}));
+    ASSERT_TRUE(printer.Ok()) << printer.Error();
+    SheetSide side(printer.Handle(), true);
+    PropSheetsInfo* context = Init(side, false);
+    ASSERT_NE(context, nullptr);
+    SetBiDiClientCalls(&kCountingBiDi);
+    g_made = 0;
+    CfgSettingsHold settings(printer.DataFile().c_str());
+    EXPECT_TRUE(context->ConnectBiDiClient(settings.Get(), L"", 8));
+    EXPECT_EQ(g_made, 0);
+    EXPECT_EQ(context->GetBiDiClient(), nullptr);
+    // An address whose last "|" token is empty is no address either.
+    CKeySettingsUtility keys(context->GetDrvState());
+    keys.SetNoteTextByProp(context->GetDrvState()->GetCurrentSettings(), 5020, L"10.0.0.1|");
+    EXPECT_TRUE(context->ApplyTwoWayServer(settings.Get(), context->GetTabs().front()));
+    EXPECT_EQ(g_made, 0);
+    EXPECT_TRUE(context->ConnectBiDiClient(settings.Get(), L"10.0.0.2", 8));
+    EXPECT_EQ(g_made, 1);
+    Destroy(false);
+}
+
 // --- The sheet's driver state and the core driver's options ---------------------------------
 
 class DrvStateUITest : public ::testing::Test {
