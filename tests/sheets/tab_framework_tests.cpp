@@ -127,6 +127,7 @@ TEST_F(TabFrameworkTest, ChangeIsSavedAtIdleAndAppliedToTheCoreDriverAndPrivateB
         collateAfterIdle = CurrentOption(g_lastTestTab, L"*Collate");
         applyEnabled = IsWindowEnabled(GetDlgItem(sheet, 0x3021)) != FALSE;
         applied = SendMessageW(sheet, PSM_APPLY, 0, 0) != 0;
+        coredriver::SettleSheet(sheet);
         coredriver::SaveWindowPng(sheet, TOLVA_BINARY_DIR_W L"\\tab_framework_apply.png", nullptr, nullptr);
     };
     ASSERT_TRUE(Run(printer, side, run)) << run.error;

@@ -149,6 +149,8 @@ HWND CurrentPage(HWND sheet)
 
 void SettleSheet(HWND sheet, DWORD ms)
 {
+    // Above other programs' windows on the same display, for the screenshot.
+    if (sheet) SetWindowPos(sheet, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_SHOWWINDOW);
     if (sheet) RedrawWindow(sheet, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
     DWORD start = GetTickCount();
     MSG message;
