@@ -75,12 +75,11 @@ DummySettings* DummySettings::Instance()
 
 void DebugTrace(const wchar_t* format, ...) noexcept
 {
-    wchar_t buffer[128];
+    wchar_t buffer[128] = {};
     va_list args;
     va_start(args, format);
-    _vsnwprintf(buffer, 127, format, args);
+    FormatToBufferV(buffer, 128, format, args);
     va_end(args);
-    buffer[127] = 0;
     OutputDebugStringW(buffer);
 }
 
