@@ -1,0 +1,98 @@
+// Default links of the sheet context to the job-settings client, the two-way client and the
+// confirm-installables box.
+#include "uiplugin/SheetSeams.h"
+
+#include "uiplugin/BiDiClient.h"
+#include "uiplugin/TQInterface.h"
+#include "uiplugin/TQManager.h"
+#include "uiplugin/PropSheets.h"
+
+namespace {
+
+// The process's job-settings library client (TQManager).
+LONG DefaultUseCount()
+{
+    auto& holder = GetTQManagerSyncher();
+    TQManager* manager = holder.Lock();
+    LONG count = manager ? manager->GetUseCount() : 0;
+    holder.Unlock(manager);
+    return count;
+}
+
+TQInterface* DefaultAcquire(HMODULE module, void* session, int flag)
+{
+    return AcquireTQInterface(module, static_cast<const TQSessionInfo*>(session), flag);
+}
+
+void DefaultRelease(TQInterface* client) { ReleaseTQInterface(client); }
+
+const TQClientCalls kDefaultTQ = {DefaultUseCount, DefaultAcquire, DefaultRelease};
+const TQClientCalls* g_tq = &kDefaultTQ;
+
+CBiDiClient* MakeClient(const wchar_t* server, const wchar_t* dataFile, const wchar_t* address, const wchar_t* extra)
+{
+    try {
+        return new CBiDiClient(server, dataFile, address, extra);
+    } catch (...) {
+        return nullptr;
+    }
+}
+void DestroyClient(CBiDiClient* client) { delete client; }
+BOOL ClientConnected(CBiDiClient* client) { return client && client->IsConnected() == 1; }
+BOOL ClientConnectedTo(CBiDiClient* client, const wchar_t* address)
+{
+    return client && client->IsConnectedTo(address) == 1;
+}
+void ClientRequest(CBiDiClient* client, int mask)
+{
+    if (client) client->Request(mask);
+}
+BOOL ClientResults(CBiDiClient* client, CfgSettings* settings, OptionForest* forest, KVCache* values, int mask)
+{
+    return client && client->ApplyResults(settings, forest, values, mask);
+}
+const BiDiClientCalls kRealBiDi = {MakeClient,        DestroyClient, ClientConnected,
+                                   ClientConnectedTo, ClientRequest, ClientResults};
+
+CBiDiClient* NoClient(const wchar_t*, const wchar_t*, const wchar_t*, const wchar_t*) { return nullptr; }
+void NoDestroy(CBiDiClient*) {}
+BOOL NotConnected(CBiDiClient*) { return FALSE; }
+BOOL NotConnectedTo(CBiDiClient*, const wchar_t*) { return FALSE; }
+void NoRequest(CBiDiClient*, int) {}
+BOOL NoResults(CBiDiClient*, CfgSettings*, OptionForest*, KVCache*, int) { return FALSE; }
+
+const BiDiClientCalls kDefaultBiDi = {NoClient, NoDestroy, NotConnected, NotConnectedTo, NoRequest, NoResults};
+const BiDiClientCalls* g_bidi = &kDefaultBiDi;
+
+ConfirmInstallablesFn g_confirm = kDefaultConfirmInstallables;
+
+}  // namespace
+
+const BiDiClientCalls& TwoWayBiDiClientCalls() noexcept { return kRealBiDi; }
+
+const TQClientCalls& GetTQClientCalls() noexcept { return *g_tq; }
+
+const TQClientCalls* SetTQClientCalls(const TQClientCalls* calls) noexcept
+{
+    const TQClientCalls* previous = g_tq;
+    g_tq = calls ? calls : &kDefaultTQ;
+    return previous;
+}
+
+const BiDiClientCalls& GetBiDiClientCalls() noexcept { return *g_bidi; }
+
+const BiDiClientCalls* SetBiDiClientCalls(const BiDiClientCalls* calls) noexcept
+{
+    const BiDiClientCalls* previous = g_bidi;
+    g_bidi = calls ? calls : &kDefaultBiDi;
+    return previous;
+}
+
+ConfirmInstallablesFn GetConfirmInstallables() noexcept { return g_confirm; }
+
+ConfirmInstallablesFn SetConfirmInstallables(ConfirmInstallablesFn fn) noexcept
+{
+    ConfirmInstallablesFn previous = g_confirm;
+    g_confirm = fn;
+    return previous;
+}
