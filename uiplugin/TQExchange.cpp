@@ -3,6 +3,7 @@
 // list and the two pictures.
 #include <algorithm>
 #include <map>
+#include <memory>
 #include <string_view>
 #include <cwchar>
 #include <new>
@@ -13,6 +14,7 @@
 #include "settings/KeyNoteSpecials.h"
 #include "settings/KeySoupSetting.h"
 #include "settings/KeyUtility.h"
+#include "sheets/MemoryDC.h"
 #include "settings/PropertyNames.h"
 #include "storage/OEMBitmapList.h"
 #include "storage/OEMManager.h"
@@ -68,52 +70,12 @@ CKeySetting* CloneOf(CBaseSoup* soup, const KVCache* settings, const wchar_t* pr
 
 double WatermarkNumber(const wchar_t* text) { return wcstod(text, nullptr); }
 
-// A 24-bit picture of width x height filled with the button face, selected into a memory
-// DC of the screen.
-class Picture {
-public:
-    Picture(int width, int height) {
-        HDC screen = ::GetDC(nullptr);
-        m_dc = CreateCompatibleDC(screen);
-        BITMAPINFO info = {};
-        info.bmiHeader.biSize = sizeof(info.bmiHeader);
-        info.bmiHeader.biWidth = width;
-        info.bmiHeader.biHeight = height;
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 24;
-        info.bmiHeader.biCompression = BI_RGB;
-        void* bits = nullptr;
-        m_bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-        ReleaseDC(nullptr, screen);
-        if (m_dc && m_bitmap) {
-            m_old = SelectObject(m_dc, m_bitmap);
-            RECT all = {0, 0, width, height};
-            FillRect(m_dc, &all, reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1)));
-        }
-    }
-    ~Picture() {
-        if (m_dc && m_old) SelectObject(m_dc, m_old);
-        if (m_dc) DeleteDC(m_dc);
-        if (m_bitmap) DeleteObject(m_bitmap);
-    }
-    Picture(const Picture&) = delete;
-    Picture& operator=(const Picture&) = delete;
-
-    bool IsValid() const { return m_dc && m_bitmap; }
-    HDC GetDC() const { return m_dc; }
-    HBITMAP Detach() {
-        if (m_dc && m_old) SelectObject(m_dc, m_old);
-        m_old = nullptr;
-        HBITMAP bitmap = m_bitmap;
-        m_bitmap = nullptr;
-        return bitmap;
-    }
-
-private:
-    HDC m_dc = nullptr;
-    HBITMAP m_bitmap = nullptr;
-    HGDIOBJ m_old = nullptr;
-};
+// A 24-bit off-screen picture filled with the button face.
+std::unique_ptr<CMemoryDC> ButtonFacePicture(int width, int height) {
+    auto picture = std::make_unique<CMemoryDC>(24, SIZE{width, height});
+    if (!picture->GetDC() || !picture->Fill(GetSysColorBrush(COLOR_BTNFACE))) return nullptr;
+    return picture;
+}
 
 // The OEM module of a PPD for the life of a scope.
 class OEMHold {
@@ -285,9 +247,13 @@ TQKeyValueArray* TQInterface::CollectKeyValues(CBaseSoup* soup, const KVCache* s
             }
             texts.append(buffer.data(), length);
         }
+        WipeMemory(buffer.data(), buffer.size() * sizeof(wchar_t));
     }
     texts.push_back(L'\0');
-    return SplitKeyValueTexts(texts.c_str(), texts.size());
+    TQKeyValueArray* array = SplitKeyValueTexts(texts.c_str(), texts.size());
+    // The texts may hold a user name or a password.
+    WipeMemory(texts.data(), texts.size() * sizeof(wchar_t));
+    return array;
 }
 
 TQKeyValueArray* TQInterface::StoreToKeyValues(const CBaseStore* store) {
@@ -527,13 +493,13 @@ HBITMAP TQInterface::RenderPrinterPicture(const wchar_t* ppdPath, CBaseSoup* sou
     if (!oem.Get() || !soup) return nullptr;
     COEMBitmapList layers(oem.Get(), soup);
     if (!layers.IsBuilt()) return nullptr;
-    Picture picture(kPictureWidth, kPictureHeight);
-    if (!picture.IsValid()) return nullptr;
-    layers.Draw(picture.GetDC(), SIZE{kPictureWidth, kPictureHeight}, settings);
+    auto picture = ButtonFacePicture(kPictureWidth, kPictureHeight);
+    if (!picture) return nullptr;
+    layers.Draw(picture->GetDC(), SIZE{kPictureWidth, kPictureHeight}, settings);
     wchar_t temp[MAX_PATH];
     DWORD length = GetTempPathW(MAX_PATH, temp);
     if (length == 0 || length >= MAX_PATH) return nullptr;
-    return picture.Detach();
+    return picture->DetachBitmap();
 }
 
 HBITMAP TQInterface::LoadLogoBitmap(const wchar_t* ppdPath, HMODULE module, const wchar_t* bitmapName) {
@@ -548,13 +514,13 @@ HBITMAP TQInterface::LoadLogoBitmap(const wchar_t* ppdPath, HMODULE module, cons
     if (GetObjectW(loaded, sizeof(info), &info) && info.bmWidth > 0 && info.bmHeight != 0) {
         int width = info.bmWidth;
         int height = info.bmHeight < 0 ? -info.bmHeight : info.bmHeight;
-        Picture picture(width, height);
-        HDC from = CreateCompatibleDC(picture.GetDC());
-        if (picture.IsValid() && from) {
+        auto picture = ButtonFacePicture(width, height);
+        HDC from = picture ? CreateCompatibleDC(picture->GetDC()) : nullptr;
+        if (from) {
             HGDIOBJ old = SelectObject(from, loaded);
-            TransparentBlt(picture.GetDC(), 0, 0, width, height, from, 0, 0, width, height, RGB(0, 255, 0));
+            TransparentBlt(picture->GetDC(), 0, 0, width, height, from, 0, 0, width, height, RGB(0, 255, 0));
             SelectObject(from, old);
-            result = picture.Detach();
+            result = picture->DetachBitmap();
         }
         if (from) DeleteDC(from);
     }
