@@ -69,8 +69,8 @@ TEST_F(TQTabTest, TheLibrarysWindowFillsThePageAndItsValuesReachTheState) {
     coredriver::SheetRun run;
     RECT sheetRect = {};
     bool libraryWindow = false;
-    HWND pageBefore = nullptr, pageAfterRefusal = nullptr, pageAfterLeave = nullptr;
-    std::wstring colourAfterRefusal, colourAfterLeave;
+    HWND pageBefore = nullptr, pageAfterRefusal = nullptr;
+    std::wstring colourAfterRefusal;
     run.script = [&](HWND sheet) {
         HWND page = coredriver::CurrentPage(sheet);
         pageBefore = page;
@@ -82,6 +82,7 @@ TEST_F(TQTabTest, TheLibrarysWindowFillsThePageAndItsValuesReachTheState) {
         pageAfterRefusal = coredriver::CurrentPage(sheet);
         colourAfterRefusal = CurrentOption(L"*QVColorMode");
         folder.WriteConfig("changes=QVColorMode=Grayscale\nvalidate=1\n");
+        PropSheet_PressButton(sheet, PSBTN_OK);
     };
     ASSERT_TRUE(Run(side, run)) << run.error;
     EXPECT_TRUE(libraryWindow);
@@ -92,8 +93,16 @@ TEST_F(TQTabTest, TheLibrarysWindowFillsThePageAndItsValuesReachTheState) {
     EXPECT_NE(log.find("ValidateSettings 0"), std::string::npos) << log;
     EXPECT_EQ(tqtest::Count(log, "Run"), 1u);
     EXPECT_EQ(folder.LiveBuffers(), 0);
-    (void)pageAfterLeave;
-    (void)colourAfterLeave;
+    // OK: the library's value is in the private block the core driver keeps.
+    CfgSettingsHold settings(printer.DataFile().c_str());
+    ASSERT_NE(settings.Get(), nullptr);
+    CBaseDrvState reader(settings.Get());
+    DevmodeSet places;
+    places.privateBlock = side.privateBlock.data();
+    KVCache saved(*reader.GetDefaultSettings());
+    ASSERT_TRUE(reader.LoadPrivateDevmode(settings.Get(), places, &saved));
+    const wchar_t* colour = reader.GetOptionText(&saved, L"*QVColorMode");
+    EXPECT_EQ(std::wstring(colour ? colour : L"<none>"), L"Grayscale");
 }
 
 TEST_F(TQTabTest, LeavingThePageCopiesTheLibrarysValuesAndCancelKeepsAPicture) {
