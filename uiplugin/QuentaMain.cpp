@@ -3,10 +3,18 @@
 
 #include "uiplugin/OemUI.h"
 #include "uiplugin/QuentaModule.h"
+#include "sheets/TQDriverTab.h"
+#include "uiplugin/PropSheets.h"
+#include "uiplugin/TQManager.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID) noexcept
 {
-    if (reason == DLL_PROCESS_ATTACH) SetQuentaModule(module);
+    if (reason == DLL_PROCESS_ATTACH) {
+        SetQuentaModule(module);
+        // The job-settings page and its library client.
+        SetTQClientCalls(&GetTQManagerClientCalls());
+        SetTabMaker(kTabJobSettings, &MakeTQDriverTab);
+    }
     return TRUE;
 }
 

@@ -2,6 +2,9 @@
 // applied to the settings, the page keys under the library's own names, the watermark
 // list and the two pictures.
 #include <algorithm>
+#include <map>
+#include <memory>
+#include <string_view>
 #include <cwchar>
 #include <new>
 #include <string>
@@ -11,6 +14,7 @@
 #include "settings/KeyNoteSpecials.h"
 #include "settings/KeySoupSetting.h"
 #include "settings/KeyUtility.h"
+#include "sheets/MemoryDC.h"
 #include "settings/PropertyNames.h"
 #include "storage/OEMBitmapList.h"
 #include "storage/OEMManager.h"
@@ -54,61 +58,24 @@ bool SetText(KVCache* target, CBaseSoup* soup, OptionForest* forest, const KVCac
     return done;
 }
 
-// Clone of the setting of keyword in settings, or null.
-CKeySetting* CloneOf(CBaseSoup* soup, const KVCache* settings, const std::wstring& keyword) {
-    SoupSlotID slot = soup->Find(keyword.c_str());
+// Clone of the setting of prefix + keyword in settings, or null. name is scratch room.
+CKeySetting* CloneOf(CBaseSoup* soup, const KVCache* settings, const wchar_t* prefix, const wchar_t* keyword,
+                     std::wstring& name) {
+    name.assign(prefix);
+    name.append(keyword);
+    SoupSlotID slot = soup->Find(name.c_str());
     CKeySetting* found = slot.IsValid() ? settings->Find(slot) : nullptr;
     return found ? found->Clone() : nullptr;
 }
 
 double WatermarkNumber(const wchar_t* text) { return wcstod(text, nullptr); }
 
-// A 24-bit picture of width x height filled with the button face, selected into a memory
-// DC of the screen.
-class Picture {
-public:
-    Picture(int width, int height) {
-        HDC screen = ::GetDC(nullptr);
-        m_dc = CreateCompatibleDC(screen);
-        BITMAPINFO info = {};
-        info.bmiHeader.biSize = sizeof(info.bmiHeader);
-        info.bmiHeader.biWidth = width;
-        info.bmiHeader.biHeight = height;
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 24;
-        info.bmiHeader.biCompression = BI_RGB;
-        void* bits = nullptr;
-        m_bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-        ReleaseDC(nullptr, screen);
-        if (m_dc && m_bitmap) {
-            m_old = SelectObject(m_dc, m_bitmap);
-            RECT all = {0, 0, width, height};
-            FillRect(m_dc, &all, reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1)));
-        }
-    }
-    ~Picture() {
-        if (m_dc && m_old) SelectObject(m_dc, m_old);
-        if (m_dc) DeleteDC(m_dc);
-        if (m_bitmap) DeleteObject(m_bitmap);
-    }
-    Picture(const Picture&) = delete;
-    Picture& operator=(const Picture&) = delete;
-
-    bool IsValid() const { return m_dc && m_bitmap; }
-    HDC GetDC() const { return m_dc; }
-    HBITMAP Detach() {
-        if (m_dc && m_old) SelectObject(m_dc, m_old);
-        m_old = nullptr;
-        HBITMAP bitmap = m_bitmap;
-        m_bitmap = nullptr;
-        return bitmap;
-    }
-
-private:
-    HDC m_dc = nullptr;
-    HBITMAP m_bitmap = nullptr;
-    HGDIOBJ m_old = nullptr;
-};
+// A 24-bit off-screen picture filled with the button face.
+std::unique_ptr<CMemoryDC> ButtonFacePicture(int width, int height) {
+    auto picture = std::make_unique<CMemoryDC>(24, SIZE{width, height});
+    if (!picture->GetDC() || !picture->Fill(GetSysColorBrush(COLOR_BTNFACE))) return nullptr;
+    return picture;
+}
 
 // The OEM module of a PPD for the life of a scope.
 class OEMHold {
@@ -223,57 +190,70 @@ TQKeyValueArray* TQInterface::CollectKeyValues(CBaseSoup* soup, const KVCache* s
     std::wstring texts;
     if (soup && settings && installed && forest) {
         SoupSlotID flags = SoupPropertySlot(soup, 5078, true);
-        SoupSlotID dynamic = soup->FindOrAdd(L"Dynamic");
-        CKeyOptionUtility options;
-        options.Init(forest, soup);
-        std::vector<wchar_t> buffer(256);
-        // Appends a setting's exported text; its value (empty when none) into *value.
-        auto exported = [&](const CKeySetting* setting, std::wstring* value) -> bool {
-            unsigned count = setting->GetText(soup, nullptr, 0);
-            if (count == 0) return false;
-            if (buffer.size() < count + 2) buffer.resize(count + 2);
-            std::fill(buffer.begin(), buffer.begin() + count + 2, L'\0');
-            if (setting->GetText(soup, buffer.data(), count) == 0) return false;
-            *value = buffer.data() + wcslen(buffer.data()) + 1;
-            return true;
-        };
-        auto append = [&](unsigned count) {
-            // The pairs up to the closing empty keyword.
-            size_t length = 0;
-            while (length < count && buffer[length] != L'\0') {
-                length += wcslen(buffer.data() + length) + 1;
-                length += wcslen(buffer.data() + length) + 1;
-            }
-            texts.append(buffer.data(), std::min<size_t>(length, count));
-        };
+        SoupSlotID dynamic = (first && second) ? soup->FindOrAdd(L"Dynamic") : SoupSlotID();
+        // The "*~" companions of the cache by the name after "*~".
+        std::map<std::wstring, const CKeySetting*, std::less<>> companions;
+        std::vector<std::pair<const CKeySetting*, const wchar_t*>> plain;
+        plain.reserve(settings->GetCount());
         for (auto it = settings->Begin(); it != settings->End(); ++it) {
             const CKeySetting* setting = settings->GetAt(it);
             const wchar_t* keyword = setting ? soup->GetString(setting->GetKeyId()) : nullptr;
-            if (!keyword || (keyword[0] == L'*' && keyword[1] == L'~')) continue;
-            std::wstring value;
-            bool taken = false;
-            if (first && keyword[0] == L'*') {
-                std::wstring companion = std::wstring(L"*~") + (keyword + 1);
-                SoupSlotID slot = soup->Find(companion.c_str());
-                const CKeySetting* other = slot.IsValid() ? settings->Find(slot) : nullptr;
-                if (other && exported(other, &value) && !value.empty()) {
-                    append(other->GetText(soup, nullptr, 0));
-                    taken = true;
+            if (!keyword) continue;
+            if (keyword[0] == L'*' && keyword[1] == L'~') {
+                if (first) companions.emplace(keyword + 2, setting);
+            } else {
+                plain.emplace_back(setting, keyword);
+            }
+        }
+        std::vector<wchar_t> buffer(512);
+        // The exported text of a setting into buffer; its length up to the closing empty
+        // keyword, 0 when it has none. *value points at its first value.
+        auto exported = [&](const CKeySetting* setting, const wchar_t** value) -> size_t {
+            unsigned count = setting->GetText(soup, buffer.data(), static_cast<unsigned>(buffer.size()));
+            if (count == 0) return 0;
+            if (count > buffer.size()) {
+                buffer.assign(count + 2, L'\0');
+                if (setting->GetText(soup, buffer.data(), static_cast<unsigned>(buffer.size())) == 0) return 0;
+            }
+            size_t length = 0;
+            while (length < count && buffer[length] != L'\0') {
+                length += wcslen(buffer.data() + length) + 1;
+                if (length < count) length += wcslen(buffer.data() + length) + 1;
+            }
+            *value = buffer.data() + wcslen(buffer.data()) + 1;
+            return std::min<size_t>(length, count);
+        };
+        texts.reserve(plain.size() * 32);
+        for (auto& [setting, keyword] : plain) {
+            const wchar_t* value = nullptr;
+            if (!companions.empty() && keyword[0] == L'*') {
+                auto found = companions.find(std::wstring_view(keyword + 1));
+                if (found != companions.end()) {
+                    size_t length = exported(found->second, &value);
+                    if (length && *value) {
+                        texts.append(buffer.data(), length);
+                        continue;
+                    }
                 }
             }
-            if (taken) continue;
-            if (!exported(setting, &value)) continue;
-            unsigned count = setting->GetText(soup, nullptr, 0);
-            if (first && second && flags.IsValid() && dynamic.IsValid() &&
-                options.IsValueListed(flags, setting->GetKeyId(), dynamic)) {
-                const CKeySetting* fallback = installed->Find(setting->GetKeyId());
-                if (fallback && ValueText(soup, fallback) == value) continue;
+            size_t length = exported(setting, &value);
+            if (!length) continue;
+            if (dynamic.IsValid() && flags.IsValid()) {
+                COptData* option = forest->FindLeaf(flags, setting->GetKeyId());
+                if (option && option->IsValueListed(soup, dynamic)) {
+                    const CKeySetting* fallback = installed->Find(setting->GetKeyId());
+                    if (fallback && ValueText(soup, fallback) == value) continue;
+                }
             }
-            append(count);
+            texts.append(buffer.data(), length);
         }
+        WipeMemory(buffer.data(), buffer.size() * sizeof(wchar_t));
     }
     texts.push_back(L'\0');
-    return SplitKeyValueTexts(texts.c_str(), texts.size());
+    TQKeyValueArray* array = SplitKeyValueTexts(texts.c_str(), texts.size());
+    // The texts may hold a user name or a password.
+    WipeMemory(texts.data(), texts.size() * sizeof(wchar_t));
+    return array;
 }
 
 TQKeyValueArray* TQInterface::StoreToKeyValues(const CBaseStore* store) {
@@ -309,16 +289,21 @@ BOOL TQInterface::ApplyKeyValues(const TQKeyValueArray* values, CBaseSoup* soup,
         if (auto* media = dynamic_cast<CKeyMMediaSetting*>(mixed)) media->ClearCells();
     }
     const TQKeyValueItem* items = TQArrayItems(const_cast<TQKeyValueArray*>(values));
+    std::wstring plainName, scratch;
     for (uint64_t i = 0; i < values->count; ++i) {
         const wchar_t* keyword = items[i].keyword;
         const wchar_t* value = items[i].value;
         if (!keyword || !value || !*keyword) continue;  // the library's arrays are not trusted
-        std::wstring plainName = keyword;
         SoupSlotID plainSlot = soup->Find(keyword);
-        if (plainSlot.IsInvalid() || !settings->Find(plainSlot)) plainName = std::wstring(L"*") + keyword;
-        CKeySetting* plain = CloneOf(soup, settings, plainName);
-        CKeySetting* star = CloneOf(soup, settings, std::wstring(L"**") + keyword);
-        CKeySetting* tilde = CloneOf(soup, settings, std::wstring(L"*~") + keyword);
+        CKeySetting* plain = nullptr;
+        if (plainSlot.IsValid() && settings->Find(plainSlot)) {
+            plainName = keyword;
+            plain = settings->Find(plainSlot)->Clone();
+        } else {
+            plain = CloneOf(soup, settings, L"*", keyword, plainName);
+        }
+        CKeySetting* star = CloneOf(soup, settings, L"**", keyword, scratch);
+        CKeySetting* tilde = CloneOf(soup, settings, L"*~", keyword, scratch);
         CKeySetting* chosen = nullptr;
         if (plain && plain->SetFromText(soup, forest, plainName.c_str(), value) == 1) chosen = plain;
         else if (star && star->SetFromText(soup, forest, keyword, value) == 1) chosen = star;
@@ -508,13 +493,13 @@ HBITMAP TQInterface::RenderPrinterPicture(const wchar_t* ppdPath, CBaseSoup* sou
     if (!oem.Get() || !soup) return nullptr;
     COEMBitmapList layers(oem.Get(), soup);
     if (!layers.IsBuilt()) return nullptr;
-    Picture picture(kPictureWidth, kPictureHeight);
-    if (!picture.IsValid()) return nullptr;
-    layers.Draw(picture.GetDC(), SIZE{kPictureWidth, kPictureHeight}, settings);
+    auto picture = ButtonFacePicture(kPictureWidth, kPictureHeight);
+    if (!picture) return nullptr;
+    layers.Draw(picture->GetDC(), SIZE{kPictureWidth, kPictureHeight}, settings);
     wchar_t temp[MAX_PATH];
     DWORD length = GetTempPathW(MAX_PATH, temp);
     if (length == 0 || length >= MAX_PATH) return nullptr;
-    return picture.Detach();
+    return picture->DetachBitmap();
 }
 
 HBITMAP TQInterface::LoadLogoBitmap(const wchar_t* ppdPath, HMODULE module, const wchar_t* bitmapName) {
@@ -529,13 +514,13 @@ HBITMAP TQInterface::LoadLogoBitmap(const wchar_t* ppdPath, HMODULE module, cons
     if (GetObjectW(loaded, sizeof(info), &info) && info.bmWidth > 0 && info.bmHeight != 0) {
         int width = info.bmWidth;
         int height = info.bmHeight < 0 ? -info.bmHeight : info.bmHeight;
-        Picture picture(width, height);
-        HDC from = CreateCompatibleDC(picture.GetDC());
-        if (picture.IsValid() && from) {
+        auto picture = ButtonFacePicture(width, height);
+        HDC from = picture ? CreateCompatibleDC(picture->GetDC()) : nullptr;
+        if (from) {
             HGDIOBJ old = SelectObject(from, loaded);
-            TransparentBlt(picture.GetDC(), 0, 0, width, height, from, 0, 0, width, height, RGB(0, 255, 0));
+            TransparentBlt(picture->GetDC(), 0, 0, width, height, from, 0, 0, width, height, RGB(0, 255, 0));
             SelectObject(from, old);
-            result = picture.Detach();
+            result = picture->DetachBitmap();
         }
         if (from) DeleteDC(from);
     }

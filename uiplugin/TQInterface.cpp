@@ -167,17 +167,12 @@ DWORD TQInterface::Load(HMODULE module, const wchar_t* libraryName) {
 
 DWORD TQInterface::Unload() {
     DWORD status = 0;
+    // A list still registered (the sheet closed with OK) goes before its session.
+    CloseNotificationList();
     if (m_entries) {
-        // A list still registered (the sheet closed with OK) goes before its session.
-        if (m_list) {
-            if (m_listRegistered && m_sessionBegun) m_entries->UnRegisterNotificationList(m_session);
-            m_entries->DestroyNotificationList(m_list);
-        }
         if (m_ui) m_entries->Term2(m_handle);
         if (m_sessionBegun) status = m_entries->EndSession(m_session);
     }
-    m_list = nullptr;
-    m_listRegistered = FALSE;
     if (m_sdmReady) EndSDMSession();
     if (m_entries) {
         if (m_handle) m_entries->Term(m_handle);
@@ -349,14 +344,19 @@ BOOL TQInterface::FetchJobSettings(CBaseSoup* soup, KVCache* current, KVCache* i
     return result;
 }
 
-void TQInterface::CloseJobUI() {
-    if (!m_entries) return;
-    if (m_list) {
+void TQInterface::CloseNotificationList() {
+    if (m_entries && m_list) {
+        // Only a list the library took is taken back.
         if (m_listRegistered && m_sessionBegun) m_entries->UnRegisterNotificationList(m_session);
         m_entries->DestroyNotificationList(m_list);
     }
     m_list = nullptr;
     m_listRegistered = FALSE;
+}
+
+void TQInterface::CloseJobUI() {
+    if (!m_entries) return;
+    CloseNotificationList();
     if (m_ui) m_entries->Term2(m_handle);
     if (m_sessionBegun) m_entries->EndSession(m_session);
     DeletePictures();

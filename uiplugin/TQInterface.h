@@ -132,6 +132,7 @@ private:
     // monitor is installed.
     void PrepareJobKeys(CBaseSoup* soup, KVCache* settings) const;
     void DeletePictures();
+    void CloseNotificationList();
 
     wchar_t m_ppdPath[MAX_PATH] = {};
     wchar_t m_libraryPath[MAX_PATH] = {};

@@ -4,6 +4,7 @@
 #include <new>
 
 #include "foundation/StrUtil.h"
+#include "uiplugin/SheetSeams.h"
 #include "uiplugin/TQInterface.h"
 
 // Only an acquisition that made the client counts: a refused one needs no release, so a
@@ -46,3 +47,16 @@ void ReleaseTQInterface(TQInterface* client) {
     if (TQManager* manager = hold.Get()) manager->ReleaseInterface(client);
     else delete client;
 }
+
+namespace {
+LONG ManagerUseCount() {
+    SyncherHold<TQManager> hold(GetTQManagerSyncher());
+    return hold.Get() ? hold.Get()->GetUseCount() : 0;
+}
+TQInterface* ManagerAcquire(HMODULE module, void* session, int flag) {
+    return AcquireTQInterface(module, static_cast<const TQSessionInfo*>(session), flag ? TRUE : FALSE);
+}
+const TQClientCalls kManagerCalls = {&ManagerUseCount, &ManagerAcquire, &ReleaseTQInterface};
+}  // namespace
+
+const TQClientCalls& GetTQManagerClientCalls() noexcept { return kManagerCalls; }

@@ -8,6 +8,7 @@
 #include "uiplugin/TQAbi.h"
 
 class TQInterface;
+struct TQClientCalls;
 
 class TQManager {
 public:
@@ -35,3 +36,6 @@ Syncher<TQManager>& GetTQManagerSyncher();
 // CreateInterface and ReleaseInterface under the manager's lock.
 TQInterface* AcquireTQInterface(HMODULE module, const TQSessionInfo* session, BOOL settingsData);
 void ReleaseTQInterface(TQInterface* client);
+
+// The sheet context's calls (uiplugin/SheetSeams.h) over this manager.
+const TQClientCalls& GetTQManagerClientCalls() noexcept;

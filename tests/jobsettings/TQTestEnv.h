@@ -3,6 +3,8 @@
 // the stand-in's call log, and the sample printer's driver state.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <windows.h>
 
 #include <memory>
@@ -142,6 +144,17 @@ private:
     tolvatest::TestPrinter m_printer;
     CfgSettings* m_settings = nullptr;
     std::unique_ptr<CBaseDrvState> m_state;
+};
+
+// A test suite over one sample printer, made once for the suite.
+class SamplePrinterSuite : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { sample = new SamplePrinter(); }
+    static void TearDownTestSuite() {
+        delete sample;
+        sample = nullptr;
+    }
+    static inline SamplePrinter* sample = nullptr;
 };
 
 }  // namespace tqtest

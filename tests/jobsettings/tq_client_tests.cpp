@@ -65,13 +65,8 @@ TQSessionInfo TwoWaySession(uint32_t flags) {
     return session;
 }
 
-class TQClientTest : public ::testing::Test {
+class TQClientTest : public SamplePrinterSuite {
 protected:
-    static void SetUpTestSuite() { sample = new SamplePrinter(); }
-    static void TearDownTestSuite() {
-        delete sample;
-        sample = nullptr;
-    }
     void SetUp() override {
         ASSERT_TRUE(sample->Ok()) << "sample printer: " << std::string(sample->Error().begin(), sample->Error().end());
         g_boxes = 0;
@@ -88,9 +83,7 @@ protected:
                                  sample->Printer().Handle(), nullptr, MAKEINTRESOURCEW(3097), &extra, L"1252", L"en");
     }
 
-    static SamplePrinter* sample;
 };
-SamplePrinter* TQClientTest::sample = nullptr;
 
 TEST_F(TQClientTest, LibraryAndMonitorPathsFollowTheModule) {
     TQFolder folder(L"full");

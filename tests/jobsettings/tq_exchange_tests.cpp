@@ -75,13 +75,8 @@ size_t Occurrences(const std::wstring& text, const std::wstring& what) {
     return n;
 }
 
-class TQExchangeTest : public ::testing::Test {
+class TQExchangeTest : public SamplePrinterSuite {
 protected:
-    static void SetUpTestSuite() { sample = new SamplePrinter(); }
-    static void TearDownTestSuite() {
-        delete sample;
-        sample = nullptr;
-    }
     void SetUp() override {
         ASSERT_TRUE(sample->Ok());
         state = sample->State();
@@ -110,12 +105,10 @@ protected:
         return map;
     }
 
-    static SamplePrinter* sample;
     CBaseDrvState* state = nullptr;
     CBaseSoup* soup = nullptr;
     KVCache current;
 };
-SamplePrinter* TQExchangeTest::sample = nullptr;
 
 TEST_F(TQExchangeTest, SplitDropsStarsAndStopsAtTheListsEnd) {
     const wchar_t list[] = L"*Duplex\0None\0**CustomPageSize\0False\0*~QVSimulation\0SWOP\0Plain\0v\0\0";

@@ -10,7 +10,7 @@
 //   complete=S,E|none  settings-data completion status and error        default 100,0
 //   queue1=K=V;K=V   the queue's first text;  queue2=... its second     default none
 //   changes=K=V;K=V  values the window "changes", applied at SaveDrvUI  default none
-//   validate=N       ValidateSettings' answer                           default 1
+//   validate=N       ValidateSettings' answer (read again at each call)  default 1
 //   device=TEXT      the library's own device document                  default a small one
 #include <windows.h>
 
@@ -490,6 +490,8 @@ extern "C" DWORD TQAPI TQ1_1UnRegisterNotificationList(TQSession) {
 }
 
 extern "C" DWORD TQAPI TQ1_1ValidateSettings(TQSession) {
+    std::lock_guard<std::recursive_mutex> hold(g_lock);
+    ReadConfig();  // a test may change its answer while the window is open
     Log("ValidateSettings " + std::to_string(g_config.validate));
     return g_config.validate;
 }
