@@ -414,3 +414,23 @@ struct IPrintOemDriverPS : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE DrvWriteSpoolBuf(PDEVOBJ pdevobj, PVOID pBuffer, DWORD cbSize,
                                                        DWORD* pdwResult) = 0;
 };
+
+// ---------------------------------------------------------------------------------------
+// Driver events and the core UI module's exports (printer and driver events block).
+// ---------------------------------------------------------------------------------------
+
+#ifndef TOLVA_HAVE_DOCUMENTPROPERTYHEADER
+#define TOLVA_HAVE_DOCUMENTPROPERTYHEADER
+// The record the spooler hands a driver's DrvDocumentPropertySheets when it asks for a
+// device mode without a property sheet (the sheet info is then null).
+typedef struct _DOCUMENTPROPERTYHEADER {
+    WORD cbSize;
+    WORD Reserved;
+    HANDLE hPrinter;
+    LPWSTR pszPrinterName;
+    PDEVMODEW pdmIn;
+    PDEVMODEW pdmOut;
+    DWORD cbOut;
+    DWORD fMode;
+} DOCUMENTPROPERTYHEADER, *PDOCUMENTPROPERTYHEADER;
+#endif
