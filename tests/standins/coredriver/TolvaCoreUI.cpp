@@ -4,7 +4,7 @@
 // plug-in is found as the core driver finds it: the driver's dependent ".INI" names it under
 // [OEMFiles] as "OEMConfigFile1", a file beside this module unless the name is a full path.
 //
-// Each call is logged ("TestCallLog" export); "TolvaCoreUILastPluginResult" gives the
+// Each call is logged ("TestCallLog" export, kept in the process's environment); "TolvaCoreUILastPluginResult" gives the
 // plug-in's answer to the last event.
 #include <windows.h>
 #include <winddiui.h>
@@ -19,14 +19,17 @@
 
 #include "foundation/StrUtil.h"
 #include "platform/DriverKit.h"
-#include "tests/standins/StandInCallLog.h"
 #include "tests/standins/coredriver/CoreDriverStandIn.h"
 
 namespace {
 
 HMODULE g_self = nullptr;
-StandInCallLog g_log;
 volatile LONG g_lastResult = static_cast<LONG>(E_FAIL);
+// The spooler loads and frees the module around each of its calls: the log lives in the
+// process's environment, so that it outlives one load.
+const char kLogVariable[] = "TOLVA_COREUI_CALL_LOG";
+constexpr DWORD kLogLimit = 30000;
+std::string g_logCopy;
 
 std::string Narrow(const wchar_t* text)
 {
@@ -44,7 +47,13 @@ void Log(const char* format, ...)
     va_start(args, format);
     std::vsnprintf(line, sizeof(line), format, args);
     va_end(args);
-    g_log.Add(line);
+    std::string text(kLogLimit + 1, '\0');
+    DWORD length = GetEnvironmentVariableA(kLogVariable, text.data(), kLogLimit + 1);
+    text.resize(length <= kLogLimit ? length : 0);
+    text += line;
+    text += '\n';
+    if (text.size() > kLogLimit) text.erase(0, text.size() - kLogLimit);
+    SetEnvironmentVariableA(kLogVariable, text.c_str());
 }
 
 std::wstring FolderOf(const std::wstring& path)
@@ -101,6 +110,28 @@ HRESULT WithPlugin(const std::wstring& pluginPath, Call call)
     return hr;
 }
 
+// The dependent files of the installed driver of that name (a multi-string), as the spooler
+// lists them; empty when there is no such driver.
+std::vector<wchar_t> DriverDependents(const wchar_t* driverName)
+{
+    std::vector<wchar_t> dependents;
+    if (!driverName) return dependents;
+    DWORD needed = 0, count = 0;
+    EnumPrinterDriversW(nullptr, nullptr, 3, nullptr, 0, &needed, &count);
+    std::vector<BYTE> buffer(needed);
+    if (!needed || !EnumPrinterDriversW(nullptr, nullptr, 3, buffer.data(), needed, &needed, &count))
+        return dependents;
+    const auto* drivers = reinterpret_cast<const DRIVER_INFO_3W*>(buffer.data());
+    for (DWORD i = 0; i < count; ++i) {
+        if (!drivers[i].pName || std::wcscmp(drivers[i].pName, driverName) != 0) continue;
+        for (const wchar_t* name = drivers[i].pDependentFiles; name && *name; name += std::wcslen(name) + 1)
+            dependents.insert(dependents.end(), name, name + std::wcslen(name) + 1);
+        dependents.push_back(0);
+        break;
+    }
+    return dependents;
+}
+
 // The dependent files of a printer's driver (a multi-string), read from the spooler.
 std::vector<wchar_t> PrinterDependents(const wchar_t* printerName)
 {
@@ -135,12 +166,20 @@ BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID)
 BOOL WINAPI DrvDriverEvent(DWORD event, DWORD level, LPBYTE driverInfo, LPARAM lParam)
 {
     try {
+        const wchar_t* driverName = nullptr;
         const wchar_t* dataFile = nullptr;
         const wchar_t* dependents = nullptr;
+        if (driverInfo && level >= 1 && level <= 3) driverName = reinterpret_cast<DRIVER_INFO_1W*>(driverInfo)->pName;
         if (driverInfo && (level == 2 || level == 3)) dataFile = reinterpret_cast<DRIVER_INFO_2W*>(driverInfo)->pDataFile;
         if (driverInfo && level == 3) dependents = reinterpret_cast<DRIVER_INFO_3W*>(driverInfo)->pDependentFiles;
         Log("DrvDriverEvent event=%lu level=%lu dataFile=%s", static_cast<unsigned long>(event),
             static_cast<unsigned long>(level), Narrow(dataFile).c_str());
+        // A record without the dependent files: the core driver knows its own driver's.
+        std::vector<wchar_t> installed;
+        if (!dependents) {
+            installed = DriverDependents(driverName);
+            if (!installed.empty()) dependents = installed.data();
+        }
         HRESULT hr = WithPlugin(FindPlugin(dependents), [&](IPrintOemUI2* plugin) {
             return plugin->DriverEvent(event, level, driverInfo, lParam);
         });
@@ -220,9 +259,15 @@ BOOL WINAPI DevQueryPrintEx(PDEVQUERYPRINT_INFO)
 }
 
 // The tests' window into the stand-in (plain C calls).
-const char* TestCallLog() { return g_log.Snapshot(); }
+const char* TestCallLog()
+{
+    g_logCopy.assign(kLogLimit + 1, '\0');
+    DWORD length = GetEnvironmentVariableA(kLogVariable, g_logCopy.data(), kLogLimit + 1);
+    g_logCopy.resize(length <= kLogLimit ? length : 0);
+    return g_logCopy.c_str();
+}
 
-void TestResetLog() { g_log.Clear(); }
+void TestResetLog() { SetEnvironmentVariableA(kLogVariable, nullptr); }
 
 LONG TolvaCoreUILastPluginResult() { return g_lastResult; }
 

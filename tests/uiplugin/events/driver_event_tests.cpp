@@ -100,6 +100,9 @@ TestPrinterSetup EventSetup(const wchar_t* package) {
 
 class DriverEventTest : public ::testing::Test {
 protected:
+    // The stand-in keeps its log in the process's environment (the spooler frees the module
+    // after its call).
+    void SetUp() override { SetEnvironmentVariableA("TOLVA_COREUI_CALL_LOG", nullptr); }
     void Attach(const TestPrinter& printer) {
         module = GetModuleHandleW((L"TolvaCoreUI_" + printer.Stem() + L".dll").c_str());
         driverEvent = Export<DriverEventFn>(module, "DrvDriverEvent");
