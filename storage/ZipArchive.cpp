@@ -27,6 +27,112 @@ constexpr DWORD kKeptAttributes =
 
 unzFile Archive(void* archive) { return static_cast<unzFile>(archive); }
 
+// minizip reads headers a byte or a field at a time, and every read of the file is a call
+// into the system: the archive is read through a window of kWindowBytes over the Win32 file
+// functions of iowin32.
+constexpr uLong kWindowBytes = 64 * 1024;
+
+struct WindowedFile {
+    voidpf inner = nullptr;
+    ZPOS64_T position = 0;      // where the reader is
+    ZPOS64_T windowStart = 0;   // file offset of window[0]
+    uLong windowLength = 0;
+    unsigned char window[kWindowBytes];
+};
+
+const zlib_filefunc64_def& Win32Files()
+{
+    static const zlib_filefunc64_def files = [] {
+        zlib_filefunc64_def def;
+        fill_win32_filefunc64W(&def);
+        return def;
+    }();
+    return files;
+}
+
+voidpf ZCALLBACK WindowOpen(voidpf, const void* name, int mode)
+{
+    const zlib_filefunc64_def& base = Win32Files();
+    auto* file = new (std::nothrow) WindowedFile;
+    if (!file) return nullptr;
+    file->inner = base.zopen64_file(base.opaque, name, mode);
+    if (!file->inner) {
+        delete file;
+        return nullptr;
+    }
+    return file;
+}
+
+uLong ZCALLBACK WindowRead(voidpf, voidpf stream, void* buffer, uLong size)
+{
+    const zlib_filefunc64_def& base = Win32Files();
+    auto* file = static_cast<WindowedFile*>(stream);
+    auto* out = static_cast<unsigned char*>(buffer);
+    uLong done = 0;
+    while (done < size) {
+        if (file->position >= file->windowStart && file->position < file->windowStart + file->windowLength) {
+            auto offset = static_cast<uLong>(file->position - file->windowStart);
+            uLong take = file->windowLength - offset;
+            if (take > size - done) take = size - done;
+            std::memcpy(out + done, file->window + offset, take);
+            done += take;
+            file->position += take;
+            continue;
+        }
+        if (base.zseek64_file(base.opaque, file->inner, file->position, ZLIB_FILEFUNC_SEEK_SET) != 0) break;
+        if (size - done >= kWindowBytes) {
+            // Large reads go straight to the caller's buffer.
+            uLong got = base.zread_file(base.opaque, file->inner, out + done, size - done);
+            done += got;
+            file->position += got;
+            break;
+        }
+        file->windowStart = file->position;
+        file->windowLength = base.zread_file(base.opaque, file->inner, file->window, kWindowBytes);
+        if (file->windowLength == 0) break;
+    }
+    return done;
+}
+
+uLong ZCALLBACK WindowWrite(voidpf, voidpf, const void*, uLong) { return 0; }
+
+ZPOS64_T ZCALLBACK WindowTell(voidpf, voidpf stream) { return static_cast<WindowedFile*>(stream)->position; }
+
+long ZCALLBACK WindowSeek(voidpf, voidpf stream, ZPOS64_T offset, int origin)
+{
+    const zlib_filefunc64_def& base = Win32Files();
+    auto* file = static_cast<WindowedFile*>(stream);
+    switch (origin) {
+    case ZLIB_FILEFUNC_SEEK_SET:
+        file->position = offset;
+        return 0;
+    case ZLIB_FILEFUNC_SEEK_CUR:
+        file->position += offset;
+        return 0;
+    case ZLIB_FILEFUNC_SEEK_END:
+        if (base.zseek64_file(base.opaque, file->inner, offset, ZLIB_FILEFUNC_SEEK_END) != 0) return -1;
+        file->position = base.ztell64_file(base.opaque, file->inner);
+        return 0;
+    default:
+        return -1;
+    }
+}
+
+int ZCALLBACK WindowClose(voidpf, voidpf stream)
+{
+    const zlib_filefunc64_def& base = Win32Files();
+    auto* file = static_cast<WindowedFile*>(stream);
+    int result = base.zclose_file(base.opaque, file->inner);
+    delete file;
+    return result;
+}
+
+int ZCALLBACK WindowError(voidpf, voidpf stream)
+{
+    const zlib_filefunc64_def& base = Win32Files();
+    return base.zerror_file(base.opaque, static_cast<WindowedFile*>(stream)->inner);
+}
+
 DWORD Finish(DWORD code) noexcept
 {
     ZipLastResult = code;
@@ -79,6 +185,9 @@ bool CreateFolderChain(const wchar_t* path) noexcept
     wchar_t partial[MAX_PATH + 1] = {};
     size_t length = StrLen(path);
     if (length == 0 || length > MAX_PATH) return false;
+    // Most items land in a folder that an earlier item made.
+    DWORD existing = GetFileAttributesW(path);
+    if (existing != INVALID_FILE_ATTRIBUTES) return (existing & FILE_ATTRIBUTE_DIRECTORY) != 0;
     // The root (drive or server share) is never created.
     size_t start = 0;
     if (path[0] && path[1] == L':') start = 3;
@@ -244,8 +353,8 @@ DWORD ZipReader::Open(const wchar_t* archivePath) noexcept
         m_base[length] = L'\\';
         m_base[length + 1] = 0;
     }
-    zlib_filefunc64_def files;
-    fill_win32_filefunc64W(&files);
+    zlib_filefunc64_def files = {WindowOpen, WindowRead, WindowWrite, WindowTell,
+                                 WindowSeek, WindowClose, WindowError, nullptr};
     m_archive = unzOpen2_64(archivePath, &files);
     if (!m_archive) return kZipErrOpen;
     unz_global_info64 global;
