@@ -7,6 +7,7 @@
 #include <winddiui.h>
 #include <winspool.h>
 
+#include <cstdarg>
 #include <cstdio>
 #include <string>
 
@@ -16,9 +17,19 @@
 #include "tests/support/TestPrinter.h"
 
 using coredriver::FindExport;
-using coredriver::PrintLine;
 
 namespace {
+
+// One line of the program's output (cut at 1023 bytes).
+void Say(const char* format, ...) {
+    char line[1024] = {};
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(line, sizeof(line), format, args);
+    va_end(args);
+    std::printf("%s\n", line);
+    std::fflush(stdout);
+}
 
 using DriverEventFn = BOOL(WINAPI*)(DWORD, DWORD, LPBYTE, LPARAM);
 using PrinterEventFn = BOOL(WINAPI*)(LPWSTR, INT, DWORD, LPARAM);
@@ -43,7 +54,7 @@ void ListFolder(const std::wstring& folder, const std::wstring& indent) {
     WIN32_FIND_DATAW found;
     HANDLE search = FindFirstFileW((folder + L"*").c_str(), &found);
     if (search == INVALID_HANDLE_VALUE) {
-        PrintLine("%s(no folder)", Narrow(indent).c_str());
+        Say("%s(no folder)", Narrow(indent).c_str());
         return;
     }
     do {
@@ -51,10 +62,10 @@ void ListFolder(const std::wstring& folder, const std::wstring& indent) {
         if (name == L"." || name == L"..")
             continue;
         if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            PrintLine("%s%s\\", Narrow(indent).c_str(), Narrow(name).c_str());
+            Say("%s%s\\", Narrow(indent).c_str(), Narrow(name).c_str());
             ListFolder(folder + name + L"\\", indent + L"  ");
         } else {
-            PrintLine("%s%s  %lu bytes  attributes 0x%02lX", Narrow(indent).c_str(), Narrow(name).c_str(),
+            Say("%s%s  %lu bytes  attributes 0x%02lX", Narrow(indent).c_str(), Narrow(name).c_str(),
                       static_cast<unsigned long>(found.nFileSizeLow),
                       static_cast<unsigned long>(found.dwFileAttributes & 0x37));
         }
@@ -72,20 +83,20 @@ bool KeyExists(const std::wstring& path) {
 
 void Report(const tolvatest::TestPrinter& printer, const std::wstring& folder, const std::wstring& cache,
             const std::wstring& driverKey) {
-    PrintLine("  package folder %s:", Narrow(folder).c_str());
+    Say("  package folder %s:", Narrow(folder).c_str());
     ListFolder(folder, L"    ");
     DWORD size = INVALID_FILE_SIZE;
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (GetFileAttributesExW(cache.c_str(), GetFileExInfoStandard, &data))
         size = data.nFileSizeLow;
     if (size == INVALID_FILE_SIZE)
-        PrintLine("  settings cache: none");
+        Say("  settings cache: none");
     else
-        PrintLine("  settings cache: %lu bytes", static_cast<unsigned long>(size));
-    PrintLine("  driver machine key: %s", KeyExists(driverKey) ? "present" : "absent");
+        Say("  settings cache: %lu bytes", static_cast<unsigned long>(size));
+    Say("  driver machine key: %s", KeyExists(driverKey) ? "present" : "absent");
     for (const wchar_t* value : {L"PrinterID", L"PrinterStorage", L"ClientID"}) {
         wchar_t* text = PrnGetText(printer.Handle(), value);
-        PrintLine("  printer data %s: %s", Narrow(value).c_str(), text ? Narrow(text).c_str() : "(none)");
+        Say("  printer data %s: %s", Narrow(value).c_str(), text ? Narrow(text).c_str() : "(none)");
         delete[] text;
     }
 }
@@ -106,10 +117,10 @@ int wmain(int argc, wchar_t** argv) {
     setup.dependentFiles.push_back({argv[2], L"{stem}.TQX"});
     setup.dependentTexts.push_back({L"{stem}.INI", "[OEMFiles]\r\nOEMConfigFile1=Quenta_{stem}.dll\r\n"});
 
-    PrintLine("AddPrinterDriverExW (the spooler sends the installation event) and AddPrinterW");
+    Say("AddPrinterDriverExW (the spooler sends the installation event) and AddPrinterW");
     tolvatest::TestPrinter printer(setup);
     if (!printer.Ok()) {
-        PrintLine("installation failed: %s", Narrow(printer.Error()).c_str());
+        Say("installation failed: %s", Narrow(printer.Error()).c_str());
         return 1;
     }
     const std::wstring folder = printer.StagingDir() + printer.Stem() + L"\\";
@@ -120,27 +131,27 @@ int wmain(int argc, wchar_t** argv) {
     auto printerEvent = FindExport<PrinterEventFn>(module, "DrvPrinterEvent");
     auto lastResult = FindExport<LastResultFn>(module, "TolvaCoreUILastPluginResult");
     if (!module || !driverEvent || !printerEvent || !lastResult) {
-        PrintLine("the spooler never loaded the configuration file");
+        Say("the spooler never loaded the configuration file");
         return 1;
     }
-    PrintLine("driver %s, data file %s", Narrow(printer.DriverName()).c_str(),
+    Say("driver %s, data file %s", Narrow(printer.DriverName()).c_str(),
               Narrow(printer.InstallerDriverInfo()->pDataFile).c_str());
-    PrintLine("stand-in calls:\n%s", ReadModuleCallLog(module).c_str());
+    Say("stand-in calls:\n%s", ReadModuleCallLog(module).c_str());
     Report(printer, folder, cache, driverKey);
 
     LPWSTR name = const_cast<wchar_t*>(printer.PrinterName().c_str());
     for (INT event : {PRINTER_EVENT_INITIALIZE, PRINTER_EVENT_CACHE_REFRESH}) {
         printerEvent(name, event, 0, 0);
-        PrintLine("DrvPrinterEvent %d: plug-in answered 0x%08lX", event, static_cast<unsigned long>(lastResult()));
+        Say("DrvPrinterEvent %d: plug-in answered 0x%08lX", event, static_cast<unsigned long>(lastResult()));
     }
     Report(printer, folder, cache, driverKey);
 
     auto* info = const_cast<DRIVER_INFO_3W*>(printer.InstallerDriverInfo());
     driverEvent(DRIVER_EVENT_DELETE, 3, reinterpret_cast<LPBYTE>(info), 0);
-    PrintLine("DrvDriverEvent %d: plug-in answered 0x%08lX", DRIVER_EVENT_DELETE,
+    Say("DrvDriverEvent %d: plug-in answered 0x%08lX", DRIVER_EVENT_DELETE,
               static_cast<unsigned long>(lastResult()));
     Report(printer, folder, cache, driverKey);
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, driverKey.c_str());
-    PrintLine("removing the printer and the driver");
+    Say("removing the printer and the driver");
     return 0;
 }
