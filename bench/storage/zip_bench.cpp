@@ -11,6 +11,7 @@
 
 #include "bench/BenchClock.h"
 #include "storage/ZipArchive.h"
+#include "tests/support/TestPrinter.h"
 #include "uiplugin/Events.h"
 
 extern "C" {
@@ -23,25 +24,7 @@ namespace {
 
 constexpr int kRounds = 5;
 
-void DeleteTree(const std::wstring& folder) {
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            std::wstring name = found.cFileName;
-            if (name == L"." || name == L"..")
-                continue;
-            std::wstring path = folder + L"\\" + name;
-            SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                DeleteTree(path);
-            else
-                DeleteFileW(path.c_str());
-        } while (FindNextFileW(search, &found));
-        FindClose(search);
-    }
-    RemoveDirectoryW(folder.c_str());
-}
+using tolvatest::DeleteTree;
 
 // Bare minizip: every item inflated and written with plain CreateFileW/WriteFile, folders
 // made as needed. Returns the uncompressed bytes and the item count.

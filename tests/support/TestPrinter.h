@@ -114,6 +114,9 @@ private:
     DRIVER_INFO_3W m_installerInfo = {};
 };
 
+// Deletes a folder (no trailing backslash) with everything below it, attributes cleared first.
+void DeleteTree(const std::wstring& folder);
+
 // Windows path of a file of the shared fixtures folder (..\shared\fixtures).
 std::wstring FixturePath(const wchar_t* name);
 

@@ -3,6 +3,8 @@
 
 #include <zlib.h>
 
+#include "tests/support/TestPrinter.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -10,25 +12,7 @@ namespace ziptest {
 
 std::wstring Package(const wchar_t* name) { return std::wstring(TOLVA_PACKAGES_W) + L"\\" + name; }
 
-void DeleteTree(const std::wstring& folder) {
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            std::wstring name = found.cFileName;
-            if (name == L"." || name == L"..")
-                continue;
-            std::wstring path = folder + L"\\" + name;
-            SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                DeleteTree(path);
-            else
-                DeleteFileW(path.c_str());
-        } while (FindNextFileW(search, &found));
-        FindClose(search);
-    }
-    RemoveDirectoryW(folder.c_str());
-}
+void DeleteTree(const std::wstring& folder) { tolvatest::DeleteTree(folder); }
 
 std::wstring FreshScratch(const std::wstring& name) {
     std::wstring root = TOLVA_SCRATCH_W;

@@ -2,7 +2,7 @@
 // the driver-package unpacking. Whatever the mutant: no crash or hang, nothing written outside
 // the package folder, no more than the size limit, and every file left is an item whose bytes
 // match its CRC-32 (a failed item leaves no file). The run's seed is printed; a failing mutant
-// is kept in scratch\fuzz-failures. TOLVA_FUZZ_COUNT (600 by default: file creation under Wine
+// is kept in scratch\fuzz-failures. TOLVA_FUZZ_COUNT (450 by default: file creation under Wine
 // costs milliseconds) and TOLVA_FUZZ_SEED change the run.
 #include <gtest/gtest.h>
 
@@ -157,7 +157,7 @@ unsigned long long EnvNumber(const char* name, unsigned long long fallback) {
 }  // namespace
 
 TEST(ZipFuzz, MutantsStayInsideTheirFolder) {
-    const unsigned long long count = EnvNumber("TOLVA_FUZZ_COUNT", 600);
+    const unsigned long long count = EnvNumber("TOLVA_FUZZ_COUNT", 450);
     const unsigned long long seed = EnvNumber("TOLVA_FUZZ_SEED", GetTickCount64() ^ (GetCurrentProcessId() << 16));
     std::printf("fuzz seed %llu, %llu mutants (TOLVA_FUZZ_SEED=%llu repeats this run)\n", seed, count, seed);
     std::fflush(stdout);

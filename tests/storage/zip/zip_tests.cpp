@@ -50,6 +50,20 @@ int FindItem(ZipArchiveHandle* archive, const wchar_t* name) {
     return -1;
 }
 
+// The extracted file against the CRC-32 and size that make_packages.py recorded for the item.
+void ExpectIntact(const char* package, const wchar_t* name, const std::wstring& target) {
+    std::string bytes;
+    ASSERT_TRUE(ReadBytes(target, &bytes)) << Narrow(target);
+    std::string stored = Narrow(name);
+    for (char& c : stored)
+        if (c == '\\')
+            c = '/';
+    const ZipExpectedItem* expected = Expected(package, stored.c_str());
+    ASSERT_NE(expected, nullptr) << stored;
+    EXPECT_EQ(Crc32(bytes), expected->crc) << stored;
+    EXPECT_EQ(bytes.size(), expected->size) << stored;
+}
+
 }  // namespace
 
 TEST(ZipListing, NamesAttributesAndTimesByHost) {
@@ -142,17 +156,8 @@ TEST(ZipExtract, ListingRestoresBytesAttributesAndTimes) {
             continue;
         }
         EXPECT_EQ(attributes & 0x37, info.attributes & 0x37) << Narrow(target);
-        std::string bytes;
-        ASSERT_TRUE(ReadBytes(target, &bytes));
-        std::string stored = Narrow(info.name);
-        for (char& c : stored)
-            if (c == '\\')
-                c = '/';
-        const ZipExpectedItem* expected = Expected("listing.tqx", stored.c_str());
-        ASSERT_NE(expected, nullptr) << stored;
-        EXPECT_EQ(Crc32(bytes), expected->crc) << stored;
-        EXPECT_EQ(bytes.size(), expected->size) << stored;
-        EXPECT_EQ(WriteTime(target), Value(info.writeTime)) << stored;
+        ExpectIntact("listing.tqx", info.name, target);
+        EXPECT_EQ(WriteTime(target), Value(info.writeTime)) << Narrow(target);
     }
 }
 
@@ -272,15 +277,7 @@ TEST(ZipExtract, DamagedItemsFailCleanlyAndTheNextOneWorks) {
             EXPECT_EQ(Attributes(target), INVALID_FILE_ATTRIBUTES) << "left behind: " << Narrow(info.name);
             continue;
         }
-        std::string bytes;
-        ASSERT_TRUE(ReadBytes(target, &bytes));
-        std::string stored = Narrow(info.name);
-        for (char& c : stored)
-            if (c == '\\')
-                c = '/';
-        const ZipExpectedItem* expected = Expected("content.tqx", stored.c_str());
-        ASSERT_NE(expected, nullptr);
-        EXPECT_EQ(Crc32(bytes), expected->crc) << stored;
+        ExpectIntact("content.tqx", info.name, target);
     }
 }
 

@@ -19,6 +19,8 @@
 #include "tests/standins/ModuleCallLog.h"
 #include "tests/support/TestPrinter.h"
 #include "uiplugin/Events.h"
+#include "tests/uiplugin/events/EventTestUtil.h"
+#include "tests/storage/zip/ZipTestUtil.h"
 
 using tolvatest::FixturePath;
 using tolvatest::TestPrinter;
@@ -35,27 +37,13 @@ Fn Export(HMODULE module, const char* name) {
     return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
 }
 
-std::wstring Package(const wchar_t* name) { return std::wstring(TOLVA_PACKAGES_W) + L"\\" + name; }
-
-bool KeyExists(HKEY root, const std::wstring& path) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(key);
-    return true;
-}
-
-DWORD Attributes(const std::wstring& path) { return GetFileAttributesW(path.c_str()); }
+using ziptest::Attributes;
+using ziptest::Package;
+using ziptest::WriteTime;
 
 std::string ReadText(const std::wstring& path) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return "<missing>";
-    char buffer[4096];
-    DWORD got = 0;
-    ReadFile(file, buffer, sizeof(buffer), &got, nullptr);
-    CloseHandle(file);
-    return std::string(buffer, got);
+    std::string bytes;
+    return ziptest::ReadBytes(path, &bytes) ? bytes : "<missing>";
 }
 
 std::vector<std::wstring> Files(const std::wstring& folder) {
@@ -74,13 +62,6 @@ std::vector<std::wstring> Files(const std::wstring& folder) {
     return names;
 }
 
-unsigned long long WriteTime(const std::wstring& path) {
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data))
-        return 0;
-    return (static_cast<unsigned long long>(data.ftLastWriteTime.dwHighDateTime) << 32) |
-           data.ftLastWriteTime.dwLowDateTime;
-}
 
 // A driver with the stand-in as its configuration file and Quenta as its plug-in, the package
 // staged beside its data file (with a garbage settings cache).
@@ -206,8 +187,8 @@ TEST_F(DriverEventTest, HostilePackageInstallsInsideItsFolder) {
         EXPECT_EQ(Attributes(printer.StagingDir() + escaped), INVALID_FILE_ATTRIBUTES) << escaped;
     EXPECT_EQ(Attributes(L"C:\\d\\f"), INVALID_FILE_ATTRIBUTES);
     EXPECT_EQ(Attributes(L"C:\\abs\\x"), INVALID_FILE_ATTRIBUTES);
-    EXPECT_EQ(Attributes(std::wstring(TOLVA_SANDBOX_W) + L"\\evil_z.dll"), INVALID_FILE_ATTRIBUTES);
-    EXPECT_EQ(Attributes(std::wstring(TOLVA_SANDBOX_W) + L"\\evil_c.dll"), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(Attributes(ziptest::SandboxPath() + L"\\evil_z.dll"), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(Attributes(ziptest::SandboxPath() + L"\\evil_c.dll"), INVALID_FILE_ATTRIBUTES);
 }
 
 TEST(DriverEventLibrary, WithoutDriverInformationNothingIsDone) {

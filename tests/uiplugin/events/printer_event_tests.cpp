@@ -16,6 +16,7 @@
 #include "tests/support/PrinterDataSeam.h"
 #include "tests/support/TestPrinter.h"
 #include "uiplugin/Events.h"
+#include "tests/uiplugin/events/EventTestUtil.h"
 
 using tolvatest::FixturePath;
 using tolvatest::TestPrinter;
@@ -28,13 +29,6 @@ std::wstring Text(HANDLE printer, const wchar_t* name) {
     return text ? text.get() : L"<missing>";
 }
 
-bool KeyExists(HKEY root, const std::wstring& path) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(key);
-    return true;
-}
 
 std::wstring MachineString(const std::wstring& path, const wchar_t* name) {
     GPRegUtil key(HKEY_LOCAL_MACHINE, path.c_str());
