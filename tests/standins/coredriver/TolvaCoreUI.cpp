@@ -118,9 +118,18 @@ std::vector<wchar_t> DriverDependents(const wchar_t* driverName)
     if (!driverName) return dependents;
     DWORD needed = 0, count = 0;
     EnumPrinterDriversW(nullptr, nullptr, 3, nullptr, 0, &needed, &count);
-    std::vector<BYTE> buffer(needed);
-    if (!needed || !EnumPrinterDriversW(nullptr, nullptr, 3, buffer.data(), needed, &needed, &count))
+    std::vector<BYTE> buffer;
+    // Other installers may add drivers between the size query and the fill.
+    bool listed = false;
+    for (int attempt = 0; attempt < 8 && needed && !listed; ++attempt) {
+        buffer.assign(needed + 4096, 0);
+        listed = EnumPrinterDriversW(nullptr, nullptr, 3, buffer.data(), static_cast<DWORD>(buffer.size()), &needed,
+                                     &count) != FALSE;
+    }
+    if (!listed) {
+        Log("  EnumPrinterDriversW failed: %lu", static_cast<unsigned long>(GetLastError()));
         return dependents;
+    }
     const auto* drivers = reinterpret_cast<const DRIVER_INFO_3W*>(buffer.data());
     for (DWORD i = 0; i < count; ++i) {
         if (!drivers[i].pName || std::wcscmp(drivers[i].pName, driverName) != 0) continue;

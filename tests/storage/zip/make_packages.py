@@ -92,8 +92,8 @@ write("listing.tqx", [
 ])
 
 # Hostile names. The first group is made safe, the second refused.
-safe = ["../evil1.dll", "..\\evil2.dll", "a/../../evil3.dll", "C:/../d/f", "/abs/x", "\\\\srv\\share\\x",
-        "C:" + SANDBOX + "/evil_c.dll", "Z:" + SANDBOX + "/evil_z.dll",
+safe = ["../evil1.dat", "..\\evil2.dat", "a/../../evil3.dat", "C:/../d/f", "/abs/x", "\\\\srv\\share\\x",
+        "C:" + SANDBOX + "/evil_c.dat", "Z:" + SANDBOX + "/evil_z.dat",
         "/".join(["n" * 49] * 5) + "/" + "m" * 9]  # 259 bytes
 refused = ["a/..", "...\\x", ".. \\x", "x.", "CON", "a:b", "q" * 260, "r" * 300, "BADUTF8_.txt", "NUL_NAME.txt"]
 path = write("hostile.tqx", [(info(name), ("item %d\n" % i).encode()) for i, name in enumerate(safe + refused)])

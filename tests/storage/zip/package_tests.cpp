@@ -99,15 +99,15 @@ TEST(PackageUnpack, HostilePackageStaysInItsFolder) {
     std::wstring sandbox = SandboxPath().substr(3);  // "Z:\" dropped, as the names lose it
     std::vector<std::wstring> expected = {L"drivers\\", L"drivers\\HOSTILE.PPD", L"drivers\\HOSTILE.TQX",
                                           L"drivers\\HOSTILE\\"};
-    std::vector<std::wstring> inside = {L"abs\\", L"abs\\x", L"d\\", L"d\\f", L"evil1.dll", L"evil2.dll",
-                                        L"evil3.dll", L"srv\\", L"srv\\share\\", L"srv\\share\\x"};
+    std::vector<std::wstring> inside = {L"abs\\", L"abs\\x", L"d\\", L"d\\f", L"evil1.dat", L"evil2.dat",
+                                        L"evil3.dat", L"srv\\", L"srv\\share\\", L"srv\\share\\x"};
     // The sandbox's absolute path, re-rooted inside the folder, with each of its folders.
     for (size_t at = 0; at <= sandbox.size(); ++at) {
         if (at == sandbox.size() || sandbox[at] == L'\\')
             inside.push_back(sandbox.substr(0, at) + L"\\");
     }
-    inside.push_back(sandbox + L"\\evil_c.dll");
-    inside.push_back(sandbox + L"\\evil_z.dll");
+    inside.push_back(sandbox + L"\\evil_c.dat");
+    inside.push_back(sandbox + L"\\evil_z.dat");
     for (const std::wstring& entry : inside)
         expected.push_back(L"drivers\\HOSTILE\\" + entry);
     std::sort(expected.begin(), expected.end());

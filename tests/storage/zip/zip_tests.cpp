@@ -167,14 +167,14 @@ TEST(ZipNames, HostileNamesAreMadeSafeOrRefused) {
         const wchar_t* name;  // null: refused with 0x700
     };
     std::wstring sandbox = SandboxPath().substr(3);  // without "Z:\"
-    std::wstring throughC = sandbox + L"\\evil_c.dll";
-    std::wstring throughZ = sandbox + L"\\evil_z.dll";
+    std::wstring throughC = sandbox + L"\\evil_c.dat";
+    std::wstring throughZ = sandbox + L"\\evil_z.dat";
     std::wstring long259;
     for (int i = 0; i < 5; ++i)
         long259 += std::wstring(49, L'n') + L"\\";
     long259 += std::wstring(9, L'm');
     const Row rows[] = {
-        {0, L"evil1.dll"}, {1, L"evil2.dll"}, {2, L"evil3.dll"}, {3, L"d\\f"}, {4, L"abs\\x"},
+        {0, L"evil1.dat"}, {1, L"evil2.dat"}, {2, L"evil3.dat"}, {3, L"d\\f"}, {4, L"abs\\x"},
         {5, L"srv\\share\\x"}, {6, throughC.c_str()}, {7, throughZ.c_str()}, {8, long259.c_str()},
         {9, nullptr},  // a/..
         {10, nullptr}, // ...\x

@@ -180,15 +180,15 @@ TEST_F(DriverEventTest, HostilePackageInstallsInsideItsFolder) {
     ASSERT_TRUE(printer.Ok()) << printer.Error();
     Attach(printer);
     ASSERT_NE(module, nullptr);
-    EXPECT_NE(Attributes(folder + L"evil1.dll"), INVALID_FILE_ATTRIBUTES);
+    EXPECT_NE(Attributes(folder + L"evil1.dat"), INVALID_FILE_ATTRIBUTES);
     EXPECT_NE(Attributes(folder + L"srv\\share\\x"), INVALID_FILE_ATTRIBUTES);
     // Where the names aimed: beside the package folder, at the drive's root, the sandbox.
-    for (const wchar_t* escaped : {L"evil1.dll", L"evil2.dll", L"evil3.dll"})
+    for (const wchar_t* escaped : {L"evil1.dat", L"evil2.dat", L"evil3.dat"})
         EXPECT_EQ(Attributes(printer.StagingDir() + escaped), INVALID_FILE_ATTRIBUTES) << escaped;
     EXPECT_EQ(Attributes(L"C:\\d\\f"), INVALID_FILE_ATTRIBUTES);
     EXPECT_EQ(Attributes(L"C:\\abs\\x"), INVALID_FILE_ATTRIBUTES);
-    EXPECT_EQ(Attributes(ziptest::SandboxPath() + L"\\evil_z.dll"), INVALID_FILE_ATTRIBUTES);
-    EXPECT_EQ(Attributes(ziptest::SandboxPath() + L"\\evil_c.dll"), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(Attributes(ziptest::SandboxPath() + L"\\evil_z.dat"), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(Attributes(ziptest::SandboxPath() + L"\\evil_c.dat"), INVALID_FILE_ATTRIBUTES);
 }
 
 TEST(DriverEventLibrary, WithoutDriverInformationNothingIsDone) {
