@@ -151,7 +151,7 @@ TEST_F(DriverEventTest, InstallationUnpacksReinstallReplacesDeletionRemoves) {
     // Level 1 carries no data file: nothing is done.
     DRIVER_INFO_1W level1 = {const_cast<wchar_t*>(printer.DriverName().c_str())};
     ASSERT_TRUE(driverEvent(DRIVER_EVENT_DELETE, 1, reinterpret_cast<LPBYTE>(&level1), 0));
-    EXPECT_EQ(lastResult(), S_FALSE);
+    EXPECT_EQ(lastResult(), S_FALSE) << ReadModuleCallLog(module);
     EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, driverKey));
 
     // Deletion: plain files, the cache and the driver's machine key go; the folder stays
