@@ -416,6 +416,39 @@ struct IPrintOemDriverPS : public IUnknown {
 };
 
 // ---------------------------------------------------------------------------------------
+// Extended dialog templates (the fixed parts; the variable parts follow as the dialog manager
+// defines them). Layout is 2-byte packed like DLGTEMPLATE.
+// ---------------------------------------------------------------------------------------
+#pragma pack(push, 2)
+typedef struct {
+    WORD dlgVer;     // 1
+    WORD signature;  // 0xFFFF
+    DWORD helpID;
+    DWORD exStyle;
+    DWORD style;
+    WORD cDlgItems;
+    short x;
+    short y;
+    short cx;
+    short cy;
+} DLGTEMPLATEEX;
+
+typedef struct {
+    DWORD helpID;
+    DWORD exStyle;
+    DWORD style;
+    short x;
+    short y;
+    short cx;
+    short cy;
+    DWORD id;
+} DLGITEMTEMPLATEEX;
+#pragma pack(pop)
+static_assert(sizeof(DLGTEMPLATEEX) == 26, "DLGTEMPLATEEX layout");
+static_assert(sizeof(DLGITEMTEMPLATEEX) == 24, "DLGITEMTEMPLATEEX layout");
+// ---------------------------------------------------------------------------------------
+
+// ---------------------------------------------------------------------------------------
 // Driver events and the core UI module's exports (printer and driver events block).
 // ---------------------------------------------------------------------------------------
 
