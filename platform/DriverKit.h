@@ -486,3 +486,23 @@ typedef struct {
 static_assert(sizeof(DLGTEMPLATEEX) == 26, "DLGTEMPLATEEX layout");
 static_assert(sizeof(DLGITEMTEMPLATEEX) == 24, "DLGITEMTEMPLATEEX layout");
 // ---------------------------------------------------------------------------------------
+
+// ---------------------------------------------------------------------------------------
+// Driver events and the core UI module's exports (printer and driver events block).
+// ---------------------------------------------------------------------------------------
+
+#ifndef TOLVA_HAVE_DOCUMENTPROPERTYHEADER
+#define TOLVA_HAVE_DOCUMENTPROPERTYHEADER
+// The record the spooler hands a driver's DrvDocumentPropertySheets when it asks for a
+// device mode without a property sheet (the sheet info is then null).
+typedef struct _DOCUMENTPROPERTYHEADER {
+    WORD cbSize;
+    WORD Reserved;
+    HANDLE hPrinter;
+    LPWSTR pszPrinterName;
+    PDEVMODEW pdmIn;
+    PDEVMODEW pdmOut;
+    DWORD cbOut;
+    DWORD fMode;
+} DOCUMENTPROPERTYHEADER, *PDOCUMENTPROPERTYHEADER;
+#endif

@@ -3,6 +3,7 @@
 
 #include <new>
 
+#include "uiplugin/Events.h"
 #include "uiplugin/GeneralInfo.h"
 #include "uiplugin/PropSheets.h"
 #include "uiplugin/QuentaModule.h"
@@ -86,10 +87,15 @@ HRESULT STDMETHODCALLTYPE IOemUI::DeviceCapabilities(POEMUIOBJ, HANDLE, PWSTR, W
 
 HRESULT STDMETHODCALLTYPE IOemUI::UpgradePrinter(DWORD, PBYTE) noexcept { return E_NOTIMPL; }
 
-// The printer- and driver-event handlers join here when they are built.
-HRESULT STDMETHODCALLTYPE IOemUI::PrinterEvent(PWSTR, INT, DWORD, LPARAM) noexcept { return E_NOTIMPL; }
+HRESULT STDMETHODCALLTYPE IOemUI::PrinterEvent(PWSTR printerName, INT driverEvent, DWORD flags, LPARAM lParam) noexcept
+{
+    return ProcessPrinterEvent(printerName, driverEvent, flags, lParam);
+}
 
-HRESULT STDMETHODCALLTYPE IOemUI::DriverEvent(DWORD, DWORD, LPBYTE, LPARAM) noexcept { return E_NOTIMPL; }
+HRESULT STDMETHODCALLTYPE IOemUI::DriverEvent(DWORD driverEvent, DWORD level, LPBYTE driverInfo, LPARAM lParam) noexcept
+{
+    return DriverEventHandler(driverEvent, level, driverInfo, lParam);
+}
 
 HRESULT STDMETHODCALLTYPE IOemUI::QueryColorProfile(HANDLE, POEMUIOBJ, PDEVMODEW, PVOID, ULONG, VOID*, ULONG*,
                                                     FLONG*) noexcept

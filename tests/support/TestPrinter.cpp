@@ -48,6 +48,24 @@ void DeleteWritable(const std::wstring& path) {
     DeleteFileW(path.c_str());
 }
 
+std::string ReplaceStemA(std::string text, const std::wstring& stem) {
+    std::string narrow(stem.begin(), stem.end());  // stems are ASCII
+    const std::string tag = "{stem}";
+    for (size_t at = text.find(tag); at != std::string::npos; at = text.find(tag, at + narrow.size()))
+        text.replace(at, tag.size(), narrow);
+    return text;
+}
+
+bool WriteContent(const std::wstring& path, const std::string& content) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD written = 0;
+    BOOL ok = WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
+    CloseHandle(file);
+    return ok && written == content.size();
+}
+
 }  // namespace
 
 TestPrinter::TestPrinter(const TestPrinterSetup& setup) { Install(setup); }
@@ -96,6 +114,7 @@ void TestPrinter::Install(const TestPrinterSetup& setup) {
         return;
     }
     const std::wstring staging = std::wstring(folder) + L"\\";
+    m_stagingDir = staging;
 
     std::wstring source = FileNameOf(setup.dataFile);
     size_t dot = source.find_last_of(L'.');
@@ -116,8 +135,16 @@ void TestPrinter::Install(const TestPrinterSetup& setup) {
         return;
     }
     m_files.push_back(driverFile);
+    m_stagedData = stagedData;
+    m_stagedDriver = driverFile;
     std::wstring configFile;
-    if (setup.configFile.empty()) {
+    if (!setup.configFile.empty() && !setup.configName.empty()) {
+        configFile = staging + ReplaceStem(setup.configName, m_stem);
+        if (!CopyFileW(setup.configFile.c_str(), configFile.c_str(), FALSE)) {
+            Fail(L"copying the config file", GetLastError());
+            return;
+        }
+    } else if (setup.configFile.empty()) {
         configFile = staging + L"tolvatest_cfg_" + unique + L".dll";
         if (!WritePlaceholder(configFile)) {
             Fail(L"writing the config placeholder", GetLastError());
@@ -131,13 +158,40 @@ void TestPrinter::Install(const TestPrinterSetup& setup) {
         }
     }
     m_files.push_back(configFile);
+    m_stagedConfig = setup.bareConfigName ? FileNameOf(configFile) : configFile;
 
-    DRIVER_INFO_3W driver = {};
+    std::vector<TestPrinterFile> dependents = setup.dependentFiles;
+    for (const TestPrinterText& text : setup.dependentTexts)
+        dependents.push_back({L"", text.name});
+    for (size_t i = 0; i < dependents.size(); ++i) {
+        const TestPrinterFile& file = dependents[i];
+        std::wstring name = ReplaceStem(file.name.empty() ? FileNameOf(file.source) : file.name, m_stem);
+        std::wstring target = staging + name;
+        m_files.push_back(target);
+        size_t textIndex = i - setup.dependentFiles.size();
+        bool placed = i < setup.dependentFiles.size()
+                          ? CopyFileW(file.source.c_str(), target.c_str(), FALSE) != FALSE
+                          : WriteContent(target, ReplaceStemA(setup.dependentTexts[textIndex].content, m_stem));
+        if (!placed) {
+            Fail((L"staging dependent file " + name).c_str(), GetLastError());
+            return;
+        }
+        MakeWritable(target);
+        m_dependentNames.push_back(name);
+        m_dependents += name;
+        m_dependents += L'\0';
+    }
+    m_dependents += L'\0';
+
+    DRIVER_INFO_3W& driver = m_installerInfo;
+    driver = DRIVER_INFO_3W{};
     driver.cVersion = 3;
     driver.pName = m_driverName.data();
-    driver.pDriverPath = driverFile.data();
-    driver.pDataFile = stagedData.data();
-    driver.pConfigFile = configFile.data();
+    driver.pDriverPath = m_stagedDriver.data();
+    driver.pDataFile = m_stagedData.data();
+    driver.pConfigFile = m_stagedConfig.data();
+    if (!m_dependentNames.empty())
+        driver.pDependentFiles = m_dependents.data();
     // A driver of that name left by an earlier run would be kept by the spooler.
     DeletePrinterDriverExW(nullptr, nullptr, m_driverName.data(), 0, 0);
     if (!AddPrinterDriverExW(nullptr, 3, reinterpret_cast<BYTE*>(&driver), APD_COPY_NEW_FILES)) {
@@ -218,18 +272,48 @@ void TestPrinter::Remove() {
     for (const std::wstring& file : m_files)
         DeleteWritable(file);
     m_files.clear();
-    // Files the code under test left beside the data file under its unique stem (caches).
-    if (!m_dataDir.empty() && !m_stem.empty()) {
+    // Dependent files the spooler copied beside the installed data file.
+    if (!m_dataDir.empty()) {
+        for (const std::wstring& name : m_dependentNames)
+            DeleteWritable(m_dataDir + name);
+    }
+    m_dependentNames.clear();
+    // Files and package folders the code under test left beside the data file, installed
+    // or staged, under its unique stem (caches, unpacked packages).
+    for (const std::wstring* dir : {&m_dataDir, &m_stagingDir}) {
+        if (dir->empty() || m_stem.empty())
+            continue;
         WIN32_FIND_DATAW found;
-        std::wstring pattern = m_dataDir + m_stem + L".*";
+        std::wstring pattern = *dir + m_stem + L".*";
         HANDLE search = FindFirstFileW(pattern.c_str(), &found);
         if (search != INVALID_HANDLE_VALUE) {
             do {
-                DeleteWritable(m_dataDir + found.cFileName);
+                DeleteWritable(*dir + found.cFileName);
             } while (FindNextFileW(search, &found));
             FindClose(search);
         }
+        DeleteTree(*dir + m_stem);
     }
+}
+
+void DeleteTree(const std::wstring& folder) {
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            std::wstring name = found.cFileName;
+            if (name == L"." || name == L"..")
+                continue;
+            std::wstring path = folder + L"\\" + name;
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                DeleteTree(path);
+            } else {
+                DeleteWritable(path);
+            }
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+    RemoveDirectoryW(folder.c_str());
 }
 
 std::wstring FixturePath(const wchar_t* name) {

@@ -18,6 +18,7 @@
 #pragma once
 
 #include <windows.h>
+#include <winspool.h>
 
 #include <string>
 #include <vector>
@@ -31,6 +32,13 @@ struct TestPrinterFile {
     std::wstring name;
 };
 
+// A file written with the given text, named as a TestPrinterFile; "{stem}" is replaced in
+// both.
+struct TestPrinterText {
+    std::wstring name;
+    std::string content;
+};
+
 struct TestPrinterSetup {
     std::wstring dataFile;                   // Windows path of the PPD to install (required)
     std::vector<TestPrinterFile> companions;  // copied beside the installed data file
@@ -39,6 +47,15 @@ struct TestPrinterSetup {
     std::wstring driverName;                 // empty: "Tolva Test Driver <pid>-<n>-<stamp>"
     std::wstring configFile;                 // the driver's UI module; empty: a placeholder
     std::wstring shareName;                  // PRINTER_INFO_2 pShareName (may stay empty)
+    // Staged in the spooler's driver folder before the driver is installed and listed as
+    // its dependent files (by bare name); the spooler copies them beside the data file.
+    std::vector<TestPrinterFile> dependentFiles;
+    std::vector<TestPrinterText> dependentTexts;  // dependent files written from text
+    // The name the config file is staged under ("{stem}" replaced); empty keeps its own.
+    std::wstring configName;
+    // Pass the config file to the spooler by its bare name: only then does the spooler load
+    // it and send it the driver-installation event.
+    bool bareConfigName = false;
 };
 
 class TestPrinter {
@@ -66,6 +83,13 @@ public:
     std::wstring Beside(const std::wstring& name) const;
     // Handle from AddPrinterW (PRINTER_ALL_ACCESS), owned by the fixture.
     HANDLE Handle() const { return m_handle; }
+    // The spooler's driver folder where the files were staged, with its trailing backslash.
+    const std::wstring& StagingDir() const { return m_stagingDir; }
+    // The stem the data file was installed under.
+    const std::wstring& Stem() const { return m_stem; }
+    // The driver record the installer gave AddPrinterDriverExW (the staged paths), as a
+    // driver event of the installation carries it; valid while the fixture lives.
+    const DRIVER_INFO_3W* InstallerDriverInfo() const { return m_driverAdded ? &m_installerInfo : nullptr; }
 
 private:
     void Install(const TestPrinterSetup& setup);
@@ -81,7 +105,17 @@ private:
     std::vector<std::wstring> m_files;  // every file the fixture placed, removed at the end
     bool m_driverAdded = false;
     HANDLE m_handle = nullptr;
+    std::wstring m_stagingDir;
+    std::wstring m_stagedData;
+    std::wstring m_stagedDriver;
+    std::wstring m_stagedConfig;
+    std::wstring m_dependents;  // multi-string of bare names
+    std::vector<std::wstring> m_dependentNames;
+    DRIVER_INFO_3W m_installerInfo = {};
 };
+
+// Deletes a folder (no trailing backslash) with everything below it, attributes cleared first.
+void DeleteTree(const std::wstring& folder);
 
 // Windows path of a file of the shared fixtures folder (..\shared\fixtures).
 std::wstring FixturePath(const wchar_t* name);
