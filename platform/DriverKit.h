@@ -414,3 +414,75 @@ struct IPrintOemDriverPS : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE DrvWriteSpoolBuf(PDEVOBJ pdevobj, PVOID pBuffer, DWORD cbSize,
                                                        DWORD* pdwResult) = 0;
 };
+
+// ---------------------------------------------------------------------------------------
+// Property sheets: the record the core driver hands a UI plug-in's sheet calls, and what
+// compstui needs beyond MinGW's header.
+
+// The plug-in's view of one sheet: lParamInit of the PROPSHEETUI_INFO it is called with.
+typedef struct _OEMUIPSPARAM {
+    DWORD cbSize;
+    POEMUIOBJ poemuiobj;
+    HANDLE hPrinter;
+    PWSTR pPrinterName;
+    HANDLE hModule;
+    HANDLE hOEMHeap;
+    PDEVMODEW pPublicDM;
+    PVOID pOEMDM;
+    PVOID pOEMUserData;
+    DWORD dwFlags;
+    PVOID pOemEntry;
+} OEMUIPSPARAM, *POEMUIPSPARAM;
+#ifdef _WIN64
+static_assert(sizeof(OEMUIPSPARAM) == 88, "OEMUIPSPARAM x64 layout");
+#else
+static_assert(sizeof(OEMUIPSPARAM) == 44, "OEMUIPSPARAM x86 layout");
+#endif
+
+// dwFlags of OEMUIPSPARAM: the sheet edits the printer's default settings (preferences).
+#ifndef DM_USER_DEFAULT
+#define DM_USER_DEFAULT 0x00000040
+#endif
+
+// compstui's first call of a sheet function, before PROPSHEETUI_REASON_INIT (Version 0).
+#ifndef PROPSHEETUI_REASON_BEFORE_INIT
+#define PROPSHEETUI_REASON_BEFORE_INIT 5
+#endif
+
+// A sheet function as compstui calls it: stdcall on i686 (MinGW's PFNPROPSHEETUI is cdecl).
+typedef LONG_PTR(APIENTRY* PFNPROPSHEETUI_API)(PPROPSHEETUI_INFO pPSUIInfo, LPARAM lParam);
+// CommonPropertySheetUIW, bound by name (i686 MinGW has no import library for compstui).
+typedef LONG(APIENTRY* PFNCOMMONPROPERTYSHEETUIW)(HWND hWndOwner, PFNPROPSHEETUI_API pfnPropSheetUI, LPARAM lParam,
+                                                  LPDWORD pResult);
+
+// Extended dialog templates (the fixed parts; the variable parts follow as the dialog manager
+// defines them). Layout is 2-byte packed like DLGTEMPLATE.
+// ---------------------------------------------------------------------------------------
+#pragma pack(push, 2)
+typedef struct {
+    WORD dlgVer;     // 1
+    WORD signature;  // 0xFFFF
+    DWORD helpID;
+    DWORD exStyle;
+    DWORD style;
+    WORD cDlgItems;
+    short x;
+    short y;
+    short cx;
+    short cy;
+} DLGTEMPLATEEX;
+
+typedef struct {
+    DWORD helpID;
+    DWORD exStyle;
+    DWORD style;
+    short x;
+    short y;
+    short cx;
+    short cy;
+    DWORD id;
+} DLGITEMTEMPLATEEX;
+#pragma pack(pop)
+static_assert(sizeof(DLGTEMPLATEEX) == 26, "DLGTEMPLATEEX layout");
+static_assert(sizeof(DLGITEMTEMPLATEEX) == 24, "DLGITEMTEMPLATEEX layout");
+// ---------------------------------------------------------------------------------------

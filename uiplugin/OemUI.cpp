@@ -4,6 +4,7 @@
 #include <new>
 
 #include "uiplugin/GeneralInfo.h"
+#include "uiplugin/PropSheets.h"
 #include "uiplugin/QuentaModule.h"
 
 // --- IOemUI ---------------------------------------------------------------------------
@@ -62,9 +63,15 @@ HRESULT STDMETHODCALLTYPE IOemUI::PublishDriverInterface(IUnknown* unknown) noex
 HRESULT STDMETHODCALLTYPE IOemUI::CommonUIProp(DWORD, POEMCUIPPARAM) noexcept { return E_NOTIMPL; }
 
 // The property-sheet handlers join here when the sheets are built.
-HRESULT STDMETHODCALLTYPE IOemUI::DocumentPropertySheets(PPROPSHEETUI_INFO, LPARAM) noexcept { return E_NOTIMPL; }
+HRESULT STDMETHODCALLTYPE IOemUI::DocumentPropertySheets(PPROPSHEETUI_INFO info, LPARAM lParam) noexcept
+{
+    return DocumentPropertySheetsHandler(info, lParam, m_core);
+}
 
-HRESULT STDMETHODCALLTYPE IOemUI::DevicePropertySheets(PPROPSHEETUI_INFO, LPARAM) noexcept { return E_NOTIMPL; }
+HRESULT STDMETHODCALLTYPE IOemUI::DevicePropertySheets(PPROPSHEETUI_INFO info, LPARAM lParam) noexcept
+{
+    return DevicePropertySheetsHandler(info, lParam, m_core);
+}
 
 HRESULT STDMETHODCALLTYPE IOemUI::DevQueryPrintEx(POEMUIOBJ, PDEVQUERYPRINT_INFO, PDEVMODEW, PVOID) noexcept
 {

@@ -1,0 +1,45 @@
+// The sheet context's links to parts that other pieces of the plug-in provide: the
+// job-settings library's use count, the two-way client and the confirm-installables box.
+// Each is a table of calls that tests (and the pieces, as they land) replace.
+#pragma once
+
+#include <windows.h>
+
+#include "settings/KVCache.h"
+#include "settings/KeyForest.h"
+
+class TQInterface;
+class CBiDiClient;
+class CfgSettings;
+class CBaseDriverTab;
+
+// The process's job-settings library client and its use count.
+struct TQClientCalls {
+    // The use count, read under the manager's lock.
+    LONG (*useCount)();
+    // Raises the count; a client only for the first holder.
+    TQInterface* (*acquire)(HMODULE module, void* session, int flag);
+    // Lowers the count (when positive) and deletes the client.
+    void (*release)(TQInterface* client);
+};
+const TQClientCalls& GetTQClientCalls() noexcept;
+// Installs calls (null restores the default); returns the previous table.
+const TQClientCalls* SetTQClientCalls(const TQClientCalls* calls) noexcept;
+
+// The two-way client. make gives null when no client can be made (the default: none).
+struct BiDiClientCalls {
+    CBiDiClient* (*make)(const wchar_t* serverPath, const wchar_t* dataFile, const wchar_t* address,
+                         const wchar_t* extra);
+    void (*destroy)(CBiDiClient* client);
+    BOOL (*isConnected)(CBiDiClient* client);
+    BOOL (*isConnectedTo)(CBiDiClient* client, const wchar_t* address);
+    void (*request)(CBiDiClient* client, int mask);
+    BOOL (*applyResults)(CBiDiClient* client, CfgSettings* settings, OptionForest* forest, KVCache* values, int mask);
+};
+const BiDiClientCalls& GetBiDiClientCalls() noexcept;
+const BiDiClientCalls* SetBiDiClientCalls(const BiDiClientCalls* calls) noexcept;
+
+// The confirm-installables box, shown modally (owner tab, parent window, the context's module).
+using ConfirmInstallablesFn = void (*)(CBaseDriverTab* owner, HWND parent, HMODULE module);
+ConfirmInstallablesFn GetConfirmInstallables() noexcept;
+ConfirmInstallablesFn SetConfirmInstallables(ConfirmInstallablesFn fn) noexcept;
