@@ -10,8 +10,6 @@
 #include "foundation/StrUtil.h"
 #include "settings/KeyUtility.h"
 #include "sheets/BaseDriverTab.h"
-#include "sheets/DocDriverTab.h"
-#include "sheets/PSDriverTab.h"
 #include "storage/CfgSettingsManager.h"
 #include "storage/PortResolver.h"
 #include "storage/PrinterData.h"
@@ -48,11 +46,7 @@ CBaseDriverTab* MakePlainTab(PropSheetsInfo* owner, PROPSHEETUI_INFO* info, int 
 }
 
 const int kTabDialogs[kTabCount] = {101, 1010, 1271, 1280, 1127};
-// The driver tabs by slot; a slot without its own class yet makes a plain tab.
-const TabMaker kDefaultMakers[kTabCount] = {MakePlainTab, CPSDriverTab::Make, CDocDriverTab::Make, MakePlainTab,
-                                            MakePlainTab};
-TabMaker g_makers[kTabCount] = {kDefaultMakers[0], kDefaultMakers[1], kDefaultMakers[2], kDefaultMakers[3],
-                                kDefaultMakers[4]};
+TabMaker g_makers[kTabCount] = {MakePlainTab, MakePlainTab, MakePlainTab, MakePlainTab, MakePlainTab};
 
 // The option lists "True" for a value of *VYRSpecialOption in the PPD.
 bool SpecialOptionTrue(CfgSettings* settings, int optionProperty)
@@ -219,7 +213,7 @@ TabMaker SetTabMaker(SheetTab tab, TabMaker maker) noexcept
 {
     if (tab < 0 || tab >= kTabCount) return nullptr;
     TabMaker previous = g_makers[tab];
-    g_makers[tab] = maker ? maker : kDefaultMakers[tab];
+    g_makers[tab] = maker ? maker : MakePlainTab;
     return previous;
 }
 
