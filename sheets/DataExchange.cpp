@@ -5,7 +5,7 @@
 #include <cstring>
 #include <cwchar>
 
-#include "sheets/StringHolder.h"
+#include "sheets/StrSetting.h"
 #include "sheets/SubclassLayer.h"
 
 namespace {
@@ -183,14 +183,14 @@ void ExchangeComboBox(HWND dialog, int direction, void* data, int controlId)
 void ExchangeEditText(HWND dialog, int direction, void* data, int controlId)
 {
     HWND edit = dialog && data ? GetDlgItem(dialog, controlId) : nullptr;
-    StringHolder* committed = edit ? GetEditLayerText(edit) : nullptr;
+    const wchar_t* committed = edit ? GetEditLayerText(edit) : nullptr;
     if (!committed) return;  // not an edit layer's control
-    auto* holder = static_cast<StringHolder*>(data);
+    auto* holder = static_cast<CStrHolder*>(data);
     if (direction == kExchangeFromControls) {
-        SetStringHolderText(holder, GetStringHolderText(committed));
-    } else if (!StringHoldersEqual(holder, committed)) {
-        const wchar_t* text = GetStringHolderText(holder);
-        SetWindowTextW(edit, text ? text : L"");
-        SetStringHolderText(committed, text);
+        holder->Set(committed);
+    } else if (!holder->Get() || std::wcscmp(holder->Get(), committed) != 0) {
+        const wchar_t* text = holder->Get() ? holder->Get() : L"";
+        SetWindowTextW(edit, text);
+        SetEditLayerText(edit, text);
     }
 }

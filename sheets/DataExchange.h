@@ -41,7 +41,7 @@ void EnableDlgControl(SubclassLayer* dialogLayer, int controlId, BOOL enable) no
 void ShowDlgControl(SubclassLayer* dialogLayer, int controlId, BOOL show) noexcept;
 
 // Exchange callbacks. ExchangeCheckBox and ExchangeComboBox take an int; ExchangeEditText a
-// StringHolder, exchanged with the text that the edit control's layer has committed.
+// CStrHolder, exchanged with the text that the edit control's layer has committed.
 void ExchangeCheckBox(HWND dialog, int direction, void* data, int controlId);
 void ExchangeComboBox(HWND dialog, int direction, void* data, int controlId);
 void ExchangeEditText(HWND dialog, int direction, void* data, int controlId);

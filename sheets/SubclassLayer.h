@@ -13,7 +13,6 @@
 #include <windows.h>
 
 struct SubclassLayer;
-struct StringHolder;
 
 // Called with a layer's data when the layer is removed.
 using SubclassDataDestroyer = void (*)(void* data);
@@ -90,9 +89,12 @@ LRESULT CALLBACK EditLayerProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lP
 // Frees the item records of a skinned combo box and clears their item data (the items stay;
 // CB_RESETCONTENT afterwards empties the box). Nothing for a box without the combo layer.
 void FreeComboBoxItems(HWND combo);
-// The committed text of an edit control's layer (the holder stays the layer's); null when
-// the control has no edit layer.
-StringHolder* GetEditLayerText(HWND edit);
+// The committed text of an edit control's layer (it stays the layer's, valid until the next
+// commit); null when the control has no edit layer.
+const wchar_t* GetEditLayerText(HWND edit);
+// Replaces the committed text of an edit control's layer (null = empty); false without the layer
+// or when memory runs out.
+bool SetEditLayerText(HWND edit, const wchar_t* text);
 
 // ---------------------------------------------------------------------------------
 // Private messages between the pages and the layers (wParam: item or member index unless said).

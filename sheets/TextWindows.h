@@ -53,6 +53,8 @@ public:
 
 protected:
     void DrawContent(const wchar_t* text);
+    // Ends the scroll thread when there is one (after its current step) and waits for it.
+    void EndScrollThread();
     static void LayerGone(void* self);
 
     CMemoryDC* m_background;

@@ -40,21 +40,17 @@ int ShowPluginMessage(HWND owner, const wchar_t* text, const wchar_t* caption, U
     return g_messageBox ? g_messageBox(owner, text, caption, type) : MessageBoxW(owner, text, caption, type);
 }
 
-CBaseDriverTab* MakePlainTab(PropSheetsInfo* owner, PROPSHEETUI_INFO* info, int dialogId)
-{
-    return new (std::nothrow) CBaseDriverTab(owner, info, dialogId);
-}
-
 const int kTabDialogs[kTabCount] = {101, 1010, 1271, 1280, 1127};
-TabMaker g_makers[kTabCount] = {MakePlainTab, MakePlainTab, MakePlainTab, MakePlainTab, MakePlainTab};
+TabMaker g_makers[kTabCount] = {kDefaultTabMakers[0], kDefaultTabMakers[1], kDefaultTabMakers[2],
+                                kDefaultTabMakers[3], kDefaultTabMakers[4]};
 
-// The option lists "True" for a value of *VYRSpecialOption in the PPD.
-bool SpecialOptionTrue(CfgSettings* settings, int optionProperty)
+// The PPD lists "True" for that option of *VYRSpecialOption (read from the sheet's driver
+// state, whose key forest holds the non-UI keys too).
+bool SpecialOptionTrue(CDrvStateUI* state, int optionProperty)
 {
-    if (!settings) return false;
-    CKeyOptionUtility options;
-    options.Init(settings->GetKeyForest(), settings->GetStringSoup());
-    return options.IsValueListedByProp(kPropSpecialOption, optionProperty, kPropTrue);
+    if (!state) return false;
+    CVYROptionUtility options(state);
+    return options.IsValid() && options.IsValueListedByProp(kPropSpecialOption, optionProperty, kPropTrue);
 }
 
 // The last "|"-separated token of text (the whole text without one); null when empty.
@@ -176,7 +172,7 @@ int AddPages(PropSheetsInfo* context, PROPSHEETUI_INFO* info)
     return added;
 }
 
-void DecideAttention(PropSheetsInfo* context, CfgSettings* settings)
+void DecideAttention(PropSheetsInfo* context)
 {
     std::wstring keyPath = AttentionKeyPath(context->GetDataFile());
     if (keyPath.empty()) return;
@@ -191,7 +187,7 @@ void DecideAttention(PropSheetsInfo* context, CfgSettings* settings)
         DWORD value = TwoWayOn(state) && client && bidi.isConnected(client) ? 1 : 0;
         CPrinterPortResolver resolver(context->GetPrinter());
         if (resolver.IsValid() && resolver.HasServerName() && resolver.LacksAdminAccess()) value = 0;
-        if (SpecialOptionTrue(settings, kPropRemoveInstPopup)) value = 0;
+        if (SpecialOptionTrue(state, kPropRemoveInstPopup)) value = 0;
         key.SetDWord(L"QVShowAttention", value);
         show = key.GetDWord(L"QVShowAttention", static_cast<DWORD>(-1));
         confirmed = key.GetDWord(L"QVConfirmInstallablesDialog", static_cast<DWORD>(-1));
@@ -205,15 +201,23 @@ void DecideAttention(PropSheetsInfo* context, CfgSettings* settings)
 
 }  // namespace
 
+CBaseDriverTab* MakePlainDriverTab(PropSheetsInfo* owner, PROPSHEETUI_INFO* info, int dialogId)
+{
+    return new (std::nothrow) CBaseDriverTab(owner, info, dialogId);
+}
+
 int GetTabDialogId(SheetTab tab) noexcept { return tab >= 0 && tab < kTabCount ? kTabDialogs[tab] : 0; }
 
-TabMaker GetTabMaker(SheetTab tab) noexcept { return tab >= 0 && tab < kTabCount ? g_makers[tab] : MakePlainTab; }
+TabMaker GetTabMaker(SheetTab tab) noexcept
+{
+    return tab >= 0 && tab < kTabCount && g_makers[tab] ? g_makers[tab] : MakePlainDriverTab;
+}
 
 TabMaker SetTabMaker(SheetTab tab, TabMaker maker) noexcept
 {
     if (tab < 0 || tab >= kTabCount) return nullptr;
     TabMaker previous = g_makers[tab];
-    g_makers[tab] = maker ? maker : MakePlainTab;
+    g_makers[tab] = maker ? maker : kDefaultTabMakers[tab];
     return previous;
 }
 
@@ -247,11 +251,7 @@ HRESULT DocumentPropertySheetsHandler(PPROPSHEETUI_INFO info, LPARAM lParam, IPr
         }
         auto* context = new (std::nothrow) PropSheetsInfo(printer, core, info);
         if (!context) return S_OK;
-        bool withDocument = preferences;
-        {
-            CfgSettingsHold settings(context->GetDataFile());
-            if (SpecialOptionTrue(settings.Get(), kPropShowDocSizeUI)) withDocument = false;
-        }
+        bool withDocument = preferences && !SpecialOptionTrue(context->GetDrvState(), kPropShowDocSizeUI);
         const SheetTab tabs[] = {kTabJobSettings, kTabPostScript, kTabDocument, kTabAbout};
         const bool mandatory[] = {true, true, false, true};
         const SheetTab tabsNoDoc[] = {kTabJobSettings, kTabPostScript, kTabAbout};
@@ -270,10 +270,7 @@ HRESULT DocumentPropertySheetsHandler(PPROPSHEETUI_INFO info, LPARAM lParam, IPr
             }
         }
         info->UserData = reinterpret_cast<ULONG_PTR>(context);
-        {
-            CfgSettingsHold settings(context->GetDataFile());
-            DecideAttention(context, settings.Get());
-        }
+        DecideAttention(context);
         info->Result = 1;
         return S_OK;
     } catch (...) {
@@ -411,13 +408,13 @@ BOOL PropSheetsInfo::LoadSettings(CfgSettings* settings, CBaseDriverTab* firstTa
     return ApplyServerResults(settings, mask);
 }
 
-BOOL PropSheetsInfo::ResolveTwoWayServer(CfgSettings* settings) noexcept
+BOOL PropSheetsInfo::ResolveTwoWayServer(CfgSettings*) noexcept
 {
     if (!m_state) return FALSE;
     bool updatedProps = OptionIs(m_state, L"*UpdatedProps", L"True");
     if (!m_param || !m_param->hPrinter) return FALSE;
     CPrinterPortResolver resolver(m_param->hPrinter);
-    bool defaultOff = SpecialOptionTrue(settings, kPropDefaultBiDiOff);
+    bool defaultOff = SpecialOptionTrue(m_state, kPropDefaultBiDiOff);
     wchar_t host[256] = {}, queue[256] = {};
     bool applyDefaults = false;
     if (resolver.IsValid() && resolver.HasServerName()) {

@@ -29,6 +29,12 @@ int GetTabDialogId(SheetTab tab) noexcept;
 TabMaker GetTabMaker(SheetTab tab) noexcept;
 // Replaces a slot (null restores the default); returns the previous maker.
 TabMaker SetTabMaker(SheetTab tab, TabMaker maker) noexcept;
+// A plain CBaseDriverTab with the slot's template: the slot of a tab that has no class yet.
+CBaseDriverTab* MakePlainDriverTab(PropSheetsInfo* owner, PROPSHEETUI_INFO* info, int dialogId);
+// The makers each slot starts with and the confirm-installables box the sheet starts with
+// (uiplugin/SheetTabMakers.cpp, where the tabs plug in).
+extern const TabMaker kDefaultTabMakers[kTabCount];
+extern const ConfirmInstallablesFn kDefaultConfirmInstallables;
 
 // The registry key of the attention decision: HKCU "Software\VYR\Quillet\Driver\" with the
 // first 8 characters of the data file's file name. Empty without a data file.

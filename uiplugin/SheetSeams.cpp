@@ -3,6 +3,7 @@
 #include "uiplugin/SheetSeams.h"
 
 #include "foundation/AutoMutex.h"
+#include "uiplugin/PropSheets.h"
 
 namespace {
 
@@ -42,7 +43,7 @@ BOOL NoResults(CBiDiClient*, CfgSettings*, OptionForest*, KVCache*, int) { retur
 const BiDiClientCalls kDefaultBiDi = {NoClient, NoDestroy, NotConnected, NotConnectedTo, NoRequest, NoResults};
 const BiDiClientCalls* g_bidi = &kDefaultBiDi;
 
-ConfirmInstallablesFn g_confirm = nullptr;
+ConfirmInstallablesFn g_confirm = kDefaultConfirmInstallables;
 
 }  // namespace
 

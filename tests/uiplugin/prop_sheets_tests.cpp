@@ -174,10 +174,9 @@ TEST_F(PropSheetsTest, ProtocolChecksAndReasonsOtherThanInit)
 
 TEST_F(PropSheetsTest, EachSheetMakesItsPagesInOrder)
 {
-    const char* billing = "*%VYRNONUI_VYRSpecialOption *QVBillingCode/Billing Codes: \"True\"\n";
-    std::wstring noDocSize = PpdWith(
-        "nodocsize.ppd", "",
-        {{billing, std::string(billing) + "*%VYRNONUI_VYRSpecialOption *QVShowDocumentSizeUI/Document Size: \"True\"\n"}});
+    std::wstring noDocSize = PpdWith("nodocsize.ppd", "",
+                                     {{"*QVShowDocumentSizeUI/Hide Document Tab: \"False\"",
+                                       "*QVShowDocumentSizeUI/Hide Document Tab: \"True\""}});
     struct Case {
         const char* name;
         bool preferences, device, noDocSize;

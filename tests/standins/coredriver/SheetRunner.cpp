@@ -147,6 +147,22 @@ HWND CurrentPage(HWND sheet)
     return sheet ? reinterpret_cast<HWND>(SendMessageW(sheet, PSM_GETCURRENTPAGEHWND, 0, 0)) : nullptr;
 }
 
+void SettleSheet(HWND sheet, DWORD ms)
+{
+    if (sheet) RedrawWindow(sheet, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    DWORD start = GetTickCount();
+    MSG message;
+    do {
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.message == WM_TIMER && message.hwnd == nullptr) continue;  // the script's own timer
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+        Sleep(5);
+    } while (GetTickCount() - start < ms);
+    if (sheet) UpdateWindow(sheet);
+}
+
 std::vector<std::wstring> PageTitles(HWND sheet)
 {
     std::vector<std::wstring> titles;

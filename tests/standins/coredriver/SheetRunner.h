@@ -64,6 +64,8 @@ bool RunPropertySheet(SheetRun& run);
 
 // Helpers for scripts.
 HWND CurrentPage(HWND sheet);
+// Lets the sheet handle what is queued and paint (for a screenshot), for about ms.
+void SettleSheet(HWND sheet, DWORD ms = 50);
 // The sheet's tab titles in order.
 std::vector<std::wstring> PageTitles(HWND sheet);
 // Saves the window's screen rectangle (children included) as a PNG; the size written.

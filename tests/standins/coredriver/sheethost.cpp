@@ -132,6 +132,7 @@ int wmain(int argc, wchar_t** argv)
             if (page) ++pagesInitialised;
             // Where the foreground-idle hook would post (Wine never calls it).
             if (page) SendMessageW(page, WM_ENTERIDLE, 0, 0);
+            coredriver::SettleSheet(sheet);
             if (!pngPrefix.empty()) {
                 std::wstring path = pngPrefix + L"-" + std::to_wstring(i + 1) + L".png";
                 SIZE shot = {};
@@ -139,9 +140,10 @@ int wmain(int argc, wchar_t** argv)
                 bool saved = coredriver::SaveWindowPng(sheet, path, &shot, &plain);
                 RECT rect;
                 GetWindowRect(sheet, &rect);
-                coredriver::PrintLine("png %s: %s %ldx%ld (sheet %ldx%ld)%s\n", Narrow(path).c_str(),
-                                      saved ? "saved" : "FAILED", shot.cx, shot.cy, rect.right - rect.left,
-                                      rect.bottom - rect.top, plain ? " ONE COLOUR" : "");
+                bool fits = shot.cx == rect.right - rect.left && shot.cy == rect.bottom - rect.top;
+                coredriver::PrintLine("png %s: %s %ldx%ld, %s%s\n", Narrow(path).c_str(), saved ? "saved" : "FAILED",
+                                      shot.cx, shot.cy, fits ? "the sheet's rectangle" : "NOT THE SHEET'S RECTANGLE",
+                                      plain ? " ONE COLOUR" : "");
             }
             coredriver::PrintLine("page %u: %s\n", static_cast<unsigned>(i + 1), Narrow(titles[i]).c_str());
         }
@@ -160,7 +162,9 @@ int wmain(int argc, wchar_t** argv)
     coredriver::PrintLine("core options %s: %s\n", core.Options() == optionsBefore ? "unchanged" : "set",
                           options.c_str());
     coredriver::PrintLine("private block changed: %s\n", block == before ? "no" : "yes");
-    coredriver::PrintLine("%s", coredriver::HexLines(block).c_str());
+    // The block's header and first settings (the rest is the same kind of data).
+    std::vector<BYTE> head(block.begin(), block.begin() + (block.size() < 64 ? block.size() : 64));
+    coredriver::PrintLine("%s\n", coredriver::HexLines(head).c_str());
     coredriver::PrintLine("result: %s\n", run.setResultCalled ? (run.setResult == CPSUI_OK ? "CPSUI_OK" : "other")
                                                              : "none");
     if (!shown) {

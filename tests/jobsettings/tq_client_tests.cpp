@@ -1,0 +1,367 @@
+// The job-settings library client against the tq2.dll stand-in: where the library is looked
+// for, the order of its calls when the job UI opens, refreshes and closes, the settings-data
+// session and its fall-backs, the one-client rule, readiness, validation and notification.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "storage/Store.h"
+#include "tests/jobsettings/TQTestEnv.h"
+#include "uiplugin/SDMInterface.h"
+#include "uiplugin/TQInterface.h"
+#include "uiplugin/TQManager.h"
+
+using namespace tqtest;
+
+namespace {
+
+int g_boxes = 0;
+std::wstring g_boxText;
+int WINAPI RecordBox(HWND, const wchar_t* text, const wchar_t* caption, UINT) {
+    ++g_boxes;
+    g_boxText = std::wstring(text) + L"|" + caption;
+    return IDOK;
+}
+
+// A top-level "sheet" with one child "page"; records the 1128 messages the sheet gets.
+struct SheetWindows {
+    static inline std::vector<WPARAM> changed;
+    static LRESULT CALLBACK SheetProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+        if (message == WM_USER + 104) changed.push_back(wParam);
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+    SheetWindows() {
+        WNDCLASSW windowClass = {};
+        windowClass.lpfnWndProc = &SheetProc;
+        windowClass.hInstance = GetModuleHandleW(nullptr);
+        windowClass.lpszClassName = L"TQTestSheet";
+        RegisterClassW(&windowClass);
+        sheet = CreateWindowExW(0, L"TQTestSheet", L"sheet", WS_OVERLAPPEDWINDOW, 0, 0, 750, 750, nullptr, nullptr,
+                                GetModuleHandleW(nullptr), nullptr);
+        page = CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE, 0, 0, 700, 600, sheet, nullptr,
+                               GetModuleHandleW(nullptr), nullptr);
+        changed.clear();
+    }
+    ~SheetWindows() { DestroyWindow(sheet); }
+    HWND sheet = nullptr;
+    HWND page = nullptr;
+};
+
+// A session record as the job-settings tab fills it for a two-way printer.
+TQSessionInfo TwoWaySession(uint32_t flags) {
+    TQSessionInfo session;
+    InitTQSessionInfo(&session);
+    strcpy(session.server, "10.1.2.3");
+    strcpy(session.userName, "guest");
+    strcpy(session.language, "en");
+    strcpy(session.encoding, "UTF8");
+    session.dataFlags = flags;
+    session.sessionKind = 5;
+    return session;
+}
+
+class TQClientTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { sample = new SamplePrinter(); }
+    static void TearDownTestSuite() {
+        delete sample;
+        sample = nullptr;
+    }
+    void SetUp() override {
+        ASSERT_TRUE(sample->Ok()) << "sample printer: " << std::string(sample->Error().begin(), sample->Error().end());
+        g_boxes = 0;
+        TQInterface::SetMessageBoxSeam(&RecordBox);
+    }
+    void TearDown() override { TQInterface::SetMessageBoxSeam(nullptr); }
+
+    // OpenJobUI as the job-settings tab calls it, on the sample printer's state.
+    BOOL Open(TQInterface* client, HWND page, const wchar_t* queue = L"queue1") {
+        CBaseDrvState* state = sample->State();
+        KVCache extra;
+        return client->OpenJobUI(page, state->GetPPDPath(), state->GetSoup(), state->GetCurrentSettings(),
+                                 state->GetDefaultSettings(), state->GetKeyForest(), state->GetWatermarkStore(), queue,
+                                 sample->Printer().Handle(), nullptr, MAKEINTRESOURCEW(3097), &extra, L"1252", L"en");
+    }
+
+    static SamplePrinter* sample;
+};
+SamplePrinter* TQClientTest::sample = nullptr;
+
+TEST_F(TQClientTest, LibraryAndMonitorPathsFollowTheModule) {
+    TQFolder folder(L"full");
+    wchar_t path[MAX_PATH];
+    ASSERT_TRUE(BuildTQLibraryPath(folder.Quenta(), L"tq2.dll", path, MAX_PATH));
+    EXPECT_EQ(std::wstring(path), folder.Dir() + L"Quenta\\tq2.dll");
+    // A path that does not fit is refused whole, never cut.
+    EXPECT_FALSE(BuildTQLibraryPath(folder.Quenta(), L"tq2.dll", path, folder.Dir().size() + 8));
+    EXPECT_EQ(path[0], L'\0');
+    wchar_t* managed = TQManager::GetLibraryPath(folder.Quenta());
+    ASSERT_NE(managed, nullptr);
+    EXPECT_EQ(std::wstring(managed), folder.Dir() + L"Quenta\\tq2.dll");
+    delete[] managed;
+
+    TQInterface* client = AcquireTQInterface(folder.Quenta(), nullptr, FALSE);
+    ASSERT_NE(client, nullptr);
+    EXPECT_TRUE(client->IsLoaded());
+    EXPECT_EQ(std::wstring(client->GetJobMonitorPath()), folder.Dir() + L"qvjm.dll");
+    EXPECT_TRUE(client->JobMonitorExists());
+    ReleaseTQInterface(client);
+
+    TQFolder bare(L"full", "", false);
+    TQInterface* other = AcquireTQInterface(bare.Quenta(), nullptr, FALSE);
+    ASSERT_NE(other, nullptr);
+    EXPECT_FALSE(other->JobMonitorExists());
+    ReleaseTQInterface(other);
+}
+
+TEST_F(TQClientTest, FirstOpenRefreshAndReleaseCallTheLibraryInOrder) {
+    TQFolder folder(L"full", "ready=2\n");
+    SheetWindows windows;
+    TQInterface* client = AcquireTQInterface(folder.Quenta(), nullptr, FALSE);
+    ASSERT_NE(client, nullptr);
+    ASSERT_TRUE(client->IsLoaded());
+    // No settings-data session: the default callbacks.
+    EXPECT_EQ(client->GetCallbacks()->version, 13u);
+    EXPECT_EQ(client->GetCallbacks()->documentProvider, &BuildSMDDataCallback);
+    EXPECT_EQ(client->GetCallbacks()->pictureProvider, &GetPrinterPictureCallback);
+    EXPECT_EQ(client->GetCallbacks()->stub80(client, nullptr), TQ_FAILED);
+
+    ASSERT_TRUE(Open(client, windows.page));
+    std::string log = folder.Log();
+    std::vector<std::string> expected = {"Init", "BeginSession", "Init2", "IsServerReady", "IsServerReady",
+                                         "IsServerReady", "SetJobKeyValues", "SetWatermarks", "Run",
+                                         "CreateNotificationList", "RegisterNotificationList"};
+    EXPECT_EQ(Only(log, {"Init", "BeginSession", "Init2", "IsServerReady", "SetJobKeyValues", "TQSetJobReadOnlyKeys",
+                         "SetWatermarks", "Run", "CreateNotificationList", "RegisterNotificationList"}),
+              expected)
+        << log;
+    EXPECT_NE(log.find("Run session 6 0 \"Printing Preferences\" 0x1000"), std::string::npos) << log;
+    EXPECT_NE(log.find("Document 0 "), std::string::npos) << log;
+    EXPECT_NE(log.find("Document freed by release (cleared)"), std::string::npos) << log;
+    EXPECT_NE(log.find("Picture 2 FALSE"), std::string::npos) << log;
+    // The library's change notice reaches the sheet with the page.
+    ASSERT_EQ(SheetWindows::changed.size(), 1u);
+    EXPECT_EQ(SheetWindows::changed[0], reinterpret_cast<WPARAM>(windows.page));
+    EXPECT_NE(log.find("Notified 0"), std::string::npos);
+
+    folder.ResetLog();
+    ASSERT_TRUE(Open(client, windows.page));
+    EXPECT_EQ(CallNames(folder.Log()), std::vector<std::string>{"SetJobControlsSettings"});
+
+    folder.ResetLog();
+    ReleaseTQInterface(client);
+    // Closed with OK (no CloseJobUI): the list goes before the session ends.
+    EXPECT_EQ(CallNames(folder.Log()), (std::vector<std::string>{"UnRegisterNotificationList", "DestroyNotificationList",
+                                                                 "Term2", "EndSession", "Term", "DllEnd"}));
+    EXPECT_EQ(folder.LiveBuffers(), 0);
+}
+
+TEST_F(TQClientTest, MetricLocaleGivesTheMetricRunFlag) {
+    wchar_t old[4] = {};
+    GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_IMEASURE, old, 4);
+    ASSERT_TRUE(SetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_IMEASURE, L"0"));
+    TQFolder folder(L"full");
+    SheetWindows windows;
+    TQInterface* client = AcquireTQInterface(folder.Quenta(), nullptr, FALSE);
+    ASSERT_NE(client, nullptr);
+    Open(client, windows.page);
+    client->CloseJobUI();
+    ReleaseTQInterface(client);
+    SetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_IMEASURE, old);
+    EXPECT_NE(folder.Log().find("\"Printing Preferences\" 0x2000"), std::string::npos) << folder.Log();
+}
+
+TEST_F(TQClientTest, CancelClosesTheUIOnceAndReleaseOnlyEnds) {
+    TQFolder folder(L"full");
+    SheetWindows windows;
+    TQInterface* client = AcquireTQInterface(folder.Quenta(), nullptr, FALSE);
+    ASSERT_NE(client, nullptr);
+    ASSERT_TRUE(Open(client, windows.page));
+    folder.ResetLog();
+    client->CloseJobUI();
+    EXPECT_EQ(CallNames(folder.Log()),
+              (std::vector<std::string>{"UnRegisterNotificationList", "DestroyNotificationList", "Term2", "EndSession"}));
+    EXPECT_EQ(client->GetPrinterPicture(), nullptr);
+    folder.ResetLog();
+    ReleaseTQInterface(client);
+    EXPECT_EQ(CallNames(folder.Log()), (std::vector<std::string>{"Term", "DllEnd"}));
+}
+
+TEST_F(TQClientTest, LibrariesThatCannotServeDoNotLoad) {
+    struct Case {
+        const wchar_t* variant;
+        const char* config;
+        bool loads;
+        int boxes;
+    };
+    const Case cases[] = {
+        {L"full", "", true, 0},
+        {L"novalidate", "", true, 0},
+        {L"nofree", "", false, 0},
+        {L"full", "init=0\n", false, 0},
+        {L"", "", false, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.variant, c.variant + wcslen(c.variant)) + " " + c.config);
+        g_boxes = 0;
+        TQFolder folder(c.variant, c.config);
+        SheetWindows windows;
+        TQInterface* client = AcquireTQInterface(folder.Quenta(), nullptr, FALSE);
+        ASSERT_NE(client, nullptr);
+        EXPECT_EQ(client->IsLoaded() != FALSE, c.loads);
+        EXPECT_EQ(g_boxes, c.boxes);
+        if (c.boxes) {
+            EXPECT_EQ(g_boxText, L"LoadLibraryEx error|tqpath");
+        }
+        // A client that did not load does nothing later.
+        EXPECT_EQ(Open(client, windows.page) != FALSE, c.loads);
+        EXPECT_TRUE(client->ValidateSettings());
+        client->CloseJobUI();
+        ReleaseTQInterface(client);
+        EXPECT_EQ(g_boxes, c.boxes);
+        if (!c.loads && folder.Library()) {
+            EXPECT_EQ(Count(folder.Log(), "BeginSession"), 0u);
+        }
+    }
+}
+
+TEST_F(TQClientTest, ValidationIsTheLibrarysLowByte) {
+    for (auto [config, expected] : {std::pair{"validate=0\n", FALSE}, std::pair{"validate=256\n", FALSE},
+                                    std::pair{"validate=1\n", TRUE}}) {
+        TQFolder folder(L"full", config);
+        SheetWindows windows;
+        TQInterface* client = AcquireTQInterface(folder.Quenta(), nullptr, FALSE);
+        ASSERT_NE(client, nullptr);
+        EXPECT_TRUE(client->ValidateSettings());  // no UI yet
+        Open(client, windows.page);
+        EXPECT_EQ(client->ValidateSettings(), expected) << config;
+        ReleaseTQInterface(client);
+    }
+}
+
+TEST_F(TQClientTest, OneClientPerProcessEvenWhenThreadsRace) {
+    TQFolder folder(L"full");
+    TQInterface* first = AcquireTQInterface(folder.Quenta(), nullptr, FALSE);
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(AcquireTQInterface(folder.Quenta(), nullptr, FALSE), nullptr);
+    ReleaseTQInterface(nullptr);  // a refused acquisition needs no release: this changes nothing
+    EXPECT_EQ(AcquireTQInterface(folder.Quenta(), nullptr, FALSE), nullptr);
+    ReleaseTQInterface(first);
+    {
+        SyncherHold<TQManager> hold(GetTQManagerSyncher());
+        EXPECT_EQ(hold.Get()->GetUseCount(), 0);
+    }
+
+    std::atomic<int> made{0};
+    std::vector<TQInterface*> clients(8, nullptr);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 8; ++i)
+        threads.emplace_back([&, i] {
+            clients[i] = AcquireTQInterface(folder.Quenta(), nullptr, FALSE);
+            if (clients[i]) ++made;
+        });
+    for (auto& thread : threads) thread.join();
+    EXPECT_EQ(made.load(), 1);
+    for (TQInterface* client : clients) ReleaseTQInterface(client);
+    SyncherHold<TQManager> hold(GetTQManagerSyncher());
+    EXPECT_EQ(hold.Get()->GetUseCount(), 0);
+}
+
+TEST_F(TQClientTest, ALibraryThatNeverGetsReadyIsGivenUpAtTheBound) {
+    TQFolder folder(L"full", "ready=never\n");
+    SheetWindows windows;
+    DWORD old = TQInterface::SetReadyTimeout(300);
+    TQInterface* client = AcquireTQInterface(folder.Quenta(), nullptr, FALSE);
+    ASSERT_NE(client, nullptr);
+    EXPECT_FALSE(Open(client, windows.page));
+    TQInterface::SetReadyTimeout(old);
+    std::string log = folder.Log();
+    EXPECT_EQ(Count(log, "Run"), 0u) << log;
+    EXPECT_EQ(Count(log, "SetJobKeyValues"), 0u);
+    EXPECT_GE(Count(log, "IsServerReady"), 3u);
+    EXPECT_EQ(Count(log, "EndSession"), 1u);
+    EXPECT_FALSE(client->HasUI());
+    folder.ResetLog();
+    ReleaseTQInterface(client);
+    EXPECT_EQ(CallNames(folder.Log()), (std::vector<std::string>{"Term", "DllEnd"}));
+}
+
+TEST_F(TQClientTest, ASettingsDataSessionInstallsItsCallbacksAndEndsFirst) {
+    TQFolder folder(L"full", "queue1=QVColorMode=Grayscale;Duplex=DuplexTumble\nqueue2=Duplex=DuplexNoTumble;QVColorMode=CMYK\n");
+    SheetWindows windows;
+    TQSessionInfo session = TwoWaySession(30);
+    TQInterface* client = AcquireTQInterface(folder.Quenta(), &session, TRUE);
+    ASSERT_NE(client, nullptr);
+    ASSERT_TRUE(client->IsSDMReady()) << folder.Log();
+    EXPECT_EQ(client->GetCallbacks()->documentProvider, &BuildDeviceSMDDataCallback);
+    EXPECT_EQ(client->GetCallbacks()->pictureProvider, &GetPrinterPictureSDMCallback);
+    EXPECT_NE(client->GetLibraryDocumentProvider(), nullptr);
+    EXPECT_NE(folder.Log().find("SDMInitialize server \"10.1.2.3\" flags 30 kind 5"), std::string::npos) << folder.Log();
+
+    ASSERT_TRUE(Open(client, windows.page, L"print-queue"));
+    std::string log = folder.Log();
+    EXPECT_NE(log.find("SDMGetQueueAttributes \"print-queue\""), std::string::npos) << log;
+    // *QVUseDefaultSettings is True: the first text's values are sent; the second goes as is.
+    EXPECT_NE(log.find("QVColorMode=Grayscale"), std::string::npos) << log;
+    EXPECT_NE(log.find("TQSetJobReadOnlyKeys Duplex|DuplexNoTumble|QVColorMode|CMYK|"), std::string::npos) << log;
+    EXPECT_NE(log.find("SDMAllocMemory"), std::string::npos);
+    EXPECT_NE(log.find("Document freed by SDMFreeMemory"), std::string::npos);
+    EXPECT_NE(log.find("OwnDeviceDocument userdata"), std::string::npos);
+
+    folder.ResetLog();
+    ReleaseTQInterface(client);
+    EXPECT_EQ(Only(folder.Log(), {"SDMTerminate", "SDMDllEndEx", "Term2", "EndSession", "Term", "DllEnd"}),
+              (std::vector<std::string>{"SDMTerminate", "SDMDllEndEx", "Term2", "EndSession", "Term", "DllEnd"}));
+    EXPECT_EQ(folder.LiveBuffers(), 0);
+    SyncherHold<CSDMInterface> hold(GetSDMSyncher());
+    EXPECT_EQ(hold.Get()->GetUseCount(), 0);
+    EXPECT_EQ(hold.Get()->GetModule(), nullptr);
+}
+
+TEST_F(TQClientTest, AFailedSettingsDataStartFallsBackAndFreesTheLibrary) {
+    DWORD old = TQInterface::SetCompletionTimeout(300);
+    struct Case {
+        const wchar_t* variant;
+        const char* config;
+    };
+    for (const Case& c : {Case{L"full", "complete=50,0\n"}, Case{L"full", "complete=100,5\n"},
+                          Case{L"full", "complete=none\n"}, Case{L"nosdm", ""}}) {
+        SCOPED_TRACE(c.config);
+        TQFolder folder(c.variant, c.config);
+        TQSessionInfo session = TwoWaySession(64);
+        TQInterface* client = AcquireTQInterface(folder.Quenta(), &session, TRUE);
+        ASSERT_NE(client, nullptr);
+        EXPECT_TRUE(client->IsLoaded());
+        EXPECT_FALSE(client->IsSDMReady());
+        EXPECT_EQ(client->GetCallbacks()->documentProvider, &BuildSMDDataCallback);
+        {
+            SyncherHold<CSDMInterface> hold(GetSDMSyncher());
+            EXPECT_EQ(hold.Get()->GetUseCount(), 0);
+            EXPECT_EQ(hold.Get()->GetModule(), nullptr);
+        }
+        ReleaseTQInterface(client);
+        EXPECT_EQ(folder.LiveBuffers(), 0);
+    }
+    TQInterface::SetCompletionTimeout(old);
+}
+
+TEST_F(TQClientTest, TheStoresOfTheStateAreNotTouched) {
+    TQFolder folder(L"full");
+    SheetWindows windows;
+    CUserStore* own = sample->State()->GetWatermarkStore();
+    ASSERT_NE(own, nullptr);
+    size_t before = own->Count();
+    TQInterface* client = AcquireTQInterface(folder.Quenta(), nullptr, FALSE);
+    ASSERT_NE(client, nullptr);
+    Open(client, windows.page);
+    ReleaseTQInterface(client);
+    EXPECT_EQ(sample->State()->GetWatermarkStore(), own);
+    EXPECT_EQ(own->Count(), before);
+}
+
+}  // namespace

@@ -1,0 +1,13 @@
+// The tabs of the property sheets, slot by slot, and the confirm-installables box: where each
+// tab's class plugs in. A slot without its own class makes a plain page with its template.
+#include "uiplugin/PropSheets.h"
+
+const TabMaker kDefaultTabMakers[kTabCount] = {
+    MakePlainDriverTab,  // kTabJobSettings (101)
+    MakePlainDriverTab,  // kTabPostScript (1010)
+    MakePlainDriverTab,  // kTabDocument (1271)
+    MakePlainDriverTab,  // kTabAbout (1280)
+    MakePlainDriverTab,  // kTabInstallable (1127)
+};
+
+const ConfirmInstallablesFn kDefaultConfirmInstallables = nullptr;

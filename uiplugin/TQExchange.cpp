@@ -1,0 +1,544 @@
+// What the job-settings library and the driver exchange: key/value arrays made from and
+// applied to the settings, the page keys under the library's own names, the watermark
+// list and the two pictures.
+#include <algorithm>
+#include <cwchar>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "foundation/StrUtil.h"
+#include "settings/KeyNoteSpecials.h"
+#include "settings/KeySoupSetting.h"
+#include "settings/KeyUtility.h"
+#include "settings/PropertyNames.h"
+#include "storage/OEMBitmapList.h"
+#include "storage/OEMManager.h"
+#include "storage/Store.h"
+#include "uiplugin/TQInterface.h"
+
+namespace {
+
+// Bound on the items of an array the library hands back.
+constexpr uint64_t kMaxLibraryItems = 1u << 16;
+constexpr int kPictureWidth = 260;
+constexpr int kPictureHeight = 160;
+
+wchar_t* NewText(const wchar_t* text, size_t length) {
+    wchar_t* copy = new (std::nothrow) wchar_t[length + 1];
+    if (!copy) return nullptr;
+    wmemcpy(copy, text, length);
+    copy[length] = L'\0';
+    return copy;
+}
+
+// The setting of keyword: in settings, else in source; null when neither holds it.
+CKeySetting* Lookup(CBaseSoup* soup, const KVCache* settings, const KVCache* source, const wchar_t* keyword) {
+    if (!soup) return nullptr;
+    SoupSlotID slot = soup->Find(keyword);
+    if (slot.IsInvalid()) return nullptr;
+    CKeySetting* setting = settings ? settings->Find(slot) : nullptr;
+    if (!setting && source) setting = source->Find(slot);
+    return setting;
+}
+
+// Sets keyword (found in target or source) to text in target; false when no key took it.
+bool SetText(KVCache* target, CBaseSoup* soup, OptionForest* forest, const KVCache* source, const wchar_t* keyword,
+             const wchar_t* text) {
+    CKeySetting* found = Lookup(soup, target, source, keyword);
+    if (!found || !text) return false;
+    CKeySetting* clone = found->Clone();
+    if (!clone) return false;
+    bool done = clone->SetFromText(soup, forest, keyword, text) == 1 && target->Set(clone) == 1;
+    delete clone;
+    return done;
+}
+
+// Clone of the setting of keyword in settings, or null.
+CKeySetting* CloneOf(CBaseSoup* soup, const KVCache* settings, const std::wstring& keyword) {
+    SoupSlotID slot = soup->Find(keyword.c_str());
+    CKeySetting* found = slot.IsValid() ? settings->Find(slot) : nullptr;
+    return found ? found->Clone() : nullptr;
+}
+
+double WatermarkNumber(const wchar_t* text) { return wcstod(text, nullptr); }
+
+// A 24-bit picture of width x height filled with the button face, selected into a memory
+// DC of the screen.
+class Picture {
+public:
+    Picture(int width, int height) {
+        HDC screen = ::GetDC(nullptr);
+        m_dc = CreateCompatibleDC(screen);
+        BITMAPINFO info = {};
+        info.bmiHeader.biSize = sizeof(info.bmiHeader);
+        info.bmiHeader.biWidth = width;
+        info.bmiHeader.biHeight = height;
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 24;
+        info.bmiHeader.biCompression = BI_RGB;
+        void* bits = nullptr;
+        m_bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+        ReleaseDC(nullptr, screen);
+        if (m_dc && m_bitmap) {
+            m_old = SelectObject(m_dc, m_bitmap);
+            RECT all = {0, 0, width, height};
+            FillRect(m_dc, &all, reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1)));
+        }
+    }
+    ~Picture() {
+        if (m_dc && m_old) SelectObject(m_dc, m_old);
+        if (m_dc) DeleteDC(m_dc);
+        if (m_bitmap) DeleteObject(m_bitmap);
+    }
+    Picture(const Picture&) = delete;
+    Picture& operator=(const Picture&) = delete;
+
+    bool IsValid() const { return m_dc && m_bitmap; }
+    HDC GetDC() const { return m_dc; }
+    HBITMAP Detach() {
+        if (m_dc && m_old) SelectObject(m_dc, m_old);
+        m_old = nullptr;
+        HBITMAP bitmap = m_bitmap;
+        m_bitmap = nullptr;
+        return bitmap;
+    }
+
+private:
+    HDC m_dc = nullptr;
+    HBITMAP m_bitmap = nullptr;
+    HGDIOBJ m_old = nullptr;
+};
+
+// The OEM module of a PPD for the life of a scope.
+class OEMHold {
+public:
+    explicit OEMHold(const wchar_t* ppdPath) : m_path(ppdPath && *ppdPath ? MakeOEMModulePath(ppdPath) : nullptr) {
+        m_oem = m_path ? AcquireOEMInterface(nullptr, m_path) : nullptr;
+    }
+    ~OEMHold() {
+        if (m_oem) ReleaseOEMInterface(nullptr, m_path, m_oem);
+        delete[] m_path;
+    }
+    OEMHold(const OEMHold&) = delete;
+    OEMHold& operator=(const OEMHold&) = delete;
+    COEMInterface* Get() const { return m_oem; }
+
+private:
+    wchar_t* m_path;
+    COEMInterface* m_oem = nullptr;
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------
+// Arrays.
+
+TQKeyValueArray* AllocKeyValueArray(size_t count) {
+    if (count > (SIZE_MAX - sizeof(TQKeyValueArray)) / sizeof(TQKeyValueItem)) return nullptr;
+    size_t bytes = sizeof(TQKeyValueArray) + count * sizeof(TQKeyValueItem);
+    void* block = ::operator new(bytes, std::nothrow);
+    if (!block) return nullptr;
+    memset(block, 0, bytes);
+    TQKeyValueArray* array = static_cast<TQKeyValueArray*>(block);
+    array->count = count;
+    array->items = TQArrayItems(array);
+    return array;
+}
+
+void FreeKeyValueArray(TQKeyValueArray* array, bool wipe) {
+    if (!array) return;
+    TQKeyValueItem* items = TQArrayItems(array);
+    for (uint64_t i = 0; i < array->count; ++i) {
+        for (wchar_t* text : {items[i].keyword, items[i].value}) {
+            if (text && wipe) WipeMemory(text, wcslen(text) * sizeof(wchar_t));
+            delete[] text;
+        }
+    }
+    ::operator delete(array);
+}
+
+void JoinCommaList(wchar_t* text) {
+    for (wchar_t* p = text; p && *p; ++p)
+        if (*p == L',') *p = L'.';
+}
+
+bool IsTrustedKeyValueArray(const TQKeyValueArray* array) {
+    if (!array || array->count > kMaxLibraryItems) return false;
+    return array->count == 0 || array->items != nullptr;
+}
+
+TQKeyValueArray* TQInterface::SplitKeyValueTexts(const wchar_t* list, size_t length) {
+    if (!list) return nullptr;
+    // Pairs as (keyword, keyword length, value, value length); a text without its NUL
+    // inside the list ends it.
+    struct Pair {
+        const wchar_t* keyword;
+        size_t keywordLength;
+        const wchar_t* value;
+        size_t valueLength;
+    };
+    std::vector<Pair> pairs;
+    size_t at = 0;
+    while (at < length) {
+        const wchar_t* keyword = list + at;
+        size_t keywordLength = wcsnlen(keyword, length - at);
+        if (keywordLength == 0 || at + keywordLength >= length) break;
+        size_t valueAt = at + keywordLength + 1;
+        if (valueAt >= length) break;
+        const wchar_t* value = list + valueAt;
+        size_t valueLength = wcsnlen(value, length - valueAt);
+        if (valueAt + valueLength >= length) break;
+        size_t skip = keyword[0] == L'*' ? 1 : 0;
+        if (skip && (keyword[1] == L'~' || keyword[1] == L'*')) skip = 2;
+        if (skip < keywordLength) pairs.push_back({keyword + skip, keywordLength - skip, value, valueLength});
+        at = valueAt + valueLength + 1;
+    }
+    TQKeyValueArray* array = AllocKeyValueArray(pairs.size());
+    if (!array) return nullptr;
+    TQKeyValueItem* items = TQArrayItems(array);
+    for (size_t i = 0; i < pairs.size(); ++i) {
+        items[i].keyword = NewText(pairs[i].keyword, pairs[i].keywordLength);
+        items[i].value = NewText(pairs[i].value, pairs[i].valueLength);
+        if (!items[i].keyword || !items[i].value) {
+            FreeKeyValueArray(array);
+            return nullptr;
+        }
+    }
+    return array;
+}
+
+std::wstring TQInterface::ValueText(CBaseSoup* soup, const CKeySetting* setting) {
+    if (!soup || !setting) return std::wstring();
+    unsigned count = setting->GetText(soup, nullptr, 0);
+    if (count == 0) return std::wstring();
+    std::vector<wchar_t> text(count + 2, L'\0');
+    if (setting->GetText(soup, text.data(), count) == 0) return std::wstring();
+    const wchar_t* value = text.data() + wcslen(text.data()) + 1;
+    return value;
+}
+
+TQKeyValueArray* TQInterface::CollectKeyValues(CBaseSoup* soup, const KVCache* settings, const KVCache* installed,
+                                               OptionForest* forest, BOOL first, BOOL second) {
+    std::wstring texts;
+    if (soup && settings && installed && forest) {
+        SoupSlotID flags = SoupPropertySlot(soup, 5078, true);
+        SoupSlotID dynamic = soup->FindOrAdd(L"Dynamic");
+        CKeyOptionUtility options;
+        options.Init(forest, soup);
+        std::vector<wchar_t> buffer(256);
+        // Appends a setting's exported text; its value (empty when none) into *value.
+        auto exported = [&](const CKeySetting* setting, std::wstring* value) -> bool {
+            unsigned count = setting->GetText(soup, nullptr, 0);
+            if (count == 0) return false;
+            if (buffer.size() < count + 2) buffer.resize(count + 2);
+            std::fill(buffer.begin(), buffer.begin() + count + 2, L'\0');
+            if (setting->GetText(soup, buffer.data(), count) == 0) return false;
+            *value = buffer.data() + wcslen(buffer.data()) + 1;
+            return true;
+        };
+        auto append = [&](unsigned count) {
+            // The pairs up to the closing empty keyword.
+            size_t length = 0;
+            while (length < count && buffer[length] != L'\0') {
+                length += wcslen(buffer.data() + length) + 1;
+                length += wcslen(buffer.data() + length) + 1;
+            }
+            texts.append(buffer.data(), std::min<size_t>(length, count));
+        };
+        for (auto it = settings->Begin(); it != settings->End(); ++it) {
+            const CKeySetting* setting = settings->GetAt(it);
+            const wchar_t* keyword = setting ? soup->GetString(setting->GetKeyId()) : nullptr;
+            if (!keyword || (keyword[0] == L'*' && keyword[1] == L'~')) continue;
+            std::wstring value;
+            bool taken = false;
+            if (first && keyword[0] == L'*') {
+                std::wstring companion = std::wstring(L"*~") + (keyword + 1);
+                SoupSlotID slot = soup->Find(companion.c_str());
+                const CKeySetting* other = slot.IsValid() ? settings->Find(slot) : nullptr;
+                if (other && exported(other, &value) && !value.empty()) {
+                    append(other->GetText(soup, nullptr, 0));
+                    taken = true;
+                }
+            }
+            if (taken) continue;
+            if (!exported(setting, &value)) continue;
+            unsigned count = setting->GetText(soup, nullptr, 0);
+            if (first && second && flags.IsValid() && dynamic.IsValid() &&
+                options.IsValueListed(flags, setting->GetKeyId(), dynamic)) {
+                const CKeySetting* fallback = installed->Find(setting->GetKeyId());
+                if (fallback && ValueText(soup, fallback) == value) continue;
+            }
+            append(count);
+        }
+    }
+    texts.push_back(L'\0');
+    return SplitKeyValueTexts(texts.c_str(), texts.size());
+}
+
+TQKeyValueArray* TQInterface::StoreToKeyValues(const CBaseStore* store) {
+    if (!store) return AllocKeyValueArray(0);
+    std::vector<std::pair<const wchar_t*, const wchar_t*>> entries;
+    for (auto it = store->Begin(); it != store->End(); ++it) {
+        const wchar_t* name = store->GetKey(it);
+        const wchar_t* text = store->GetValue(it);
+        if (name && *name && text && *text) entries.emplace_back(name, text);
+    }
+    TQKeyValueArray* array = AllocKeyValueArray(entries.size());
+    if (!array) return nullptr;
+    TQKeyValueItem* items = TQArrayItems(array);
+    for (size_t i = 0; i < entries.size(); ++i) {
+        items[i].keyword = StrDup(entries[i].first);
+        items[i].value = StrDup(entries[i].second);
+        if (!items[i].keyword || !items[i].value) {
+            FreeKeyValueArray(array);
+            return nullptr;
+        }
+    }
+    return array;
+}
+
+BOOL TQInterface::ApplyKeyValues(const TQKeyValueArray* values, CBaseSoup* soup, OptionForest* forest,
+                                 KVCache* target, const KVCache* settings) {
+    if (!IsTrustedKeyValueArray(values) || !soup || !target || !settings) return FALSE;
+    SoupSlotID mixedSlot = soup->Find(L"*QVMixedMedia");
+    SoupSlotID pageSlot = soup->Find(L"*PageSize");
+    CKeySetting* mixed = nullptr;
+    if (mixedSlot.IsValid() && settings->Find(mixedSlot)) {
+        mixed = settings->Find(mixedSlot)->Clone();
+        if (auto* media = dynamic_cast<CKeyMMediaSetting*>(mixed)) media->ClearCells();
+    }
+    const TQKeyValueItem* items = TQArrayItems(const_cast<TQKeyValueArray*>(values));
+    for (uint64_t i = 0; i < values->count; ++i) {
+        const wchar_t* keyword = items[i].keyword;
+        const wchar_t* value = items[i].value;
+        if (!keyword || !value || !*keyword) continue;  // the library's arrays are not trusted
+        std::wstring plainName = keyword;
+        SoupSlotID plainSlot = soup->Find(keyword);
+        if (plainSlot.IsInvalid() || !settings->Find(plainSlot)) plainName = std::wstring(L"*") + keyword;
+        CKeySetting* plain = CloneOf(soup, settings, plainName);
+        CKeySetting* star = CloneOf(soup, settings, std::wstring(L"**") + keyword);
+        CKeySetting* tilde = CloneOf(soup, settings, std::wstring(L"*~") + keyword);
+        CKeySetting* chosen = nullptr;
+        if (plain && plain->SetFromText(soup, forest, plainName.c_str(), value) == 1) chosen = plain;
+        else if (star && star->SetFromText(soup, forest, keyword, value) == 1) chosen = star;
+        if (chosen) {
+            if (tilde && tilde->SetFromText(soup, forest, keyword, L"") == 1) target->Set(tilde);
+            else if (tilde) target->Set(settings->Find(tilde->GetKeyId()));
+            target->Set(chosen);
+        } else if (tilde && tilde->SetFromText(soup, forest, keyword, value) == 1) {
+            target->Set(tilde);
+        } else if (plain && plain->GetKeyId() == pageSlot) {
+            // The custom size is no option of the page-size list: set its value directly.
+            if (plain->SetFromText(soup, forest, plainName.c_str(), L"CustomPageSize") != 1)
+                plain->SetValueId(soup->FindOrAdd(L"CustomPageSize"));
+            target->Set(plain);
+        } else if (mixed) {
+            mixed->SetFromText(soup, forest, keyword, value);
+        }
+        delete plain;
+        delete star;
+        delete tilde;
+    }
+    if (mixed) target->Set(mixed);
+    delete mixed;
+    return TRUE;
+}
+
+BOOL TQInterface::ApplyWatermarks(const TQKeyValueArray* watermarks, CBaseStore* store) {
+    if (!IsTrustedKeyValueArray(watermarks) || !store) return FALSE;
+    store->Clear();
+    const TQKeyValueItem* items = TQArrayItems(const_cast<TQKeyValueArray*>(watermarks));
+    for (uint64_t i = 0; i < watermarks->count; ++i)
+        if (items[i].keyword && items[i].value) store->SetString(items[i].keyword, items[i].value);
+    store->SetString(L"WMInitialized", L"");
+    return TRUE;
+}
+
+// ---------------------------------------------------------------------------------------
+// Page keys.
+
+BOOL TQInterface::ExportPageKeys(KVCache* settings, CBaseSoup* soup, OptionForest* forest, const KVCache* source) {
+    if (!settings || !soup) return FALSE;
+    if (ValueText(soup, Lookup(soup, settings, source, L"*PageSize")) == L"CustomPageSize") {
+        std::wstring size = ValueText(soup, Lookup(soup, settings, source, L"*%CustomPageSize"));
+        std::wstring library = ValueText(soup, Lookup(soup, settings, source, L"**CustomPageSize"));
+        const std::wstring& from = (!library.empty() && library != L"False") ? library : size;
+        if (wchar_t* text = FormatCustomPrintSize(from.c_str(), nullptr, true, true)) {
+            SetText(settings, soup, forest, source, L"**CustomPageSize", text);
+            delete[] text;
+        }
+    } else {
+        SetText(settings, soup, forest, source, L"**CustomPageSize", L"False");
+    }
+    if (const CKeySetting* orientation = Lookup(soup, settings, source, L"*!dmOrientation"))
+        SetText(settings, soup, forest, source, L"*QVDrvOrientation", ValueText(soup, orientation).c_str());
+    for (const wchar_t* keyword : {L"*QVDrvMirror", L"*QVDrvNegative"})
+        if (const CKeySetting* setting = Lookup(soup, settings, source, keyword)) settings->Set(setting);
+    return TRUE;
+}
+
+BOOL TQInterface::ImportPageKeys(KVCache* settings, CBaseSoup* soup, OptionForest* forest, const KVCache* source) {
+    if (!settings || !soup) return FALSE;
+    if (ValueText(soup, Lookup(soup, settings, source, L"*PageSize")) != L"CustomPageSize") {
+        SetText(settings, soup, forest, source, L"**CustomPageSize", L"False");
+    } else {
+        std::wstring library = ValueText(soup, Lookup(soup, settings, source, L"**CustomPageSize"));
+        std::wstring size = ValueText(soup, Lookup(soup, settings, source, L"*%CustomPageSize"));
+        if (!library.empty() && !size.empty()) {
+            JoinCommaList(library.data());
+            JoinCommaList(size.data());
+            wchar_t* driverForm = FormatCustomPrintSize(library.c_str(), size.c_str(), false, false);
+            wchar_t* libraryForm = FormatCustomPrintSize(library.c_str(), size.c_str(), true, true);
+            JoinCommaList(driverForm);
+            JoinCommaList(libraryForm);
+            if (driverForm) SetText(settings, soup, forest, source, L"*%CustomPageSize", driverForm);
+            if (libraryForm) SetText(settings, soup, forest, source, L"**CustomPageSize", libraryForm);
+            delete[] driverForm;
+            delete[] libraryForm;
+        }
+    }
+    std::wstring orientation = ValueText(soup, Lookup(soup, settings, source, L"*QVDrvOrientation"));
+    if (!orientation.empty()) SetText(settings, soup, forest, source, L"*!dmOrientation", orientation.c_str());
+    const wchar_t* pairs[][2] = {{L"*QVDrvMirror", L"*%Mirroring"}, {L"*QVDrvNegative", L"*%Negative"}};
+    for (auto& pair : pairs) {
+        if (!Lookup(soup, settings, source, pair[0])) continue;
+        bool on = ValueText(soup, Lookup(soup, settings, source, pair[0])) == L"True";
+        SetText(settings, soup, forest, source, pair[1], on ? L"True" : L"False");
+    }
+    return TRUE;
+}
+
+void TQInterface::PrepareJobKeys(CBaseSoup* soup, KVCache* settings) const {
+    if (!soup || !settings) return;
+    if (ValueText(soup, Lookup(soup, settings, nullptr, L"*TQUserAuthSave")) == L"False") {
+        SetText(settings, soup, m_forest, m_installed, L"*QVUserAuthPwd", L"");
+        SetText(settings, soup, m_forest, m_installed, L"*QVUserAuthName", L"");
+    }
+    SetText(settings, soup, m_forest, m_installed, L"*QVShowJobMonitor", JobMonitorExists() ? L"True" : L"False");
+}
+
+// ---------------------------------------------------------------------------------------
+// Watermarks.
+
+CBaseStore* TQInterface::MakeWatermarkStore(HANDLE printer) {
+    CBaseStore* store = new (std::nothrow) CAdminStore(printer, L"Watermark", REG_SZ);
+    if (store) store->Load();
+    return store;
+}
+
+BOOL TQInterface::AddCurrentWatermark(CBaseSoup* soup, const KVCache* settings, CBaseStore* store) {
+    if (!soup || !settings || !store) return FALSE;
+    SoupSlotID slot = SoupPropertySlot(soup, 5008, true);
+    std::wstring text = ValueText(soup, slot.IsValid() ? settings->Find(slot) : nullptr);
+    if (text.empty() || store->FindByValue(text.c_str(), nullptr) != store->End()) return FALSE;
+    // The first number from count + 2 that no entry uses yet.
+    size_t number = store->Count() + 2;
+    while (store->Find(std::to_wstring(number).c_str())) ++number;
+    return store->SetString(std::to_wstring(number).c_str(), text.c_str()) ? TRUE : FALSE;
+}
+
+BOOL TQInterface::SelectWatermark(CBaseSoup* soup, KVCache* settings, const TQKeyValueArray* watermarks) {
+    if (!soup || !settings || !IsTrustedKeyValueArray(watermarks)) return FALSE;
+    SoupSlotID textSlot = SoupPropertySlot(soup, 5008, true);
+    SoupSlotID indexSlot = SoupPropertySlot(soup, 5007, true);
+    std::wstring text = ValueText(soup, textSlot.IsValid() ? settings->Find(textSlot) : nullptr);
+    CKeySetting* index = indexSlot.IsValid() ? settings->Find(indexSlot) : nullptr;
+    if (text.empty() || !index) return FALSE;
+    long wanted = static_cast<long>(wcstod(ValueText(soup, index).c_str(), nullptr)) - 1;
+    const TQKeyValueItem* items = TQArrayItems(const_cast<TQKeyValueArray*>(watermarks));
+    uint64_t position = 0;
+    for (uint64_t i = 0; i < watermarks->count; ++i) {
+        if (items[i].value && text == items[i].value) position = i + 1;
+        if (items[i].keyword && *items[i].keyword && static_cast<long>(WatermarkNumber(items[i].keyword)) == wanted) {
+            position = i + 1;
+            break;
+        }
+    }
+    CKeySetting* clone = index->Clone();
+    if (!clone) return FALSE;
+    BOOL done = clone->SetFromText(soup, nullptr, nullptr, std::to_wstring(position).c_str()) == 1 && settings->Set(clone);
+    delete clone;
+    return done;
+}
+
+BOOL TQInterface::ApplyWatermarkSelection(CBaseSoup* soup, KVCache* settings, const KVCache* source,
+                                          const TQKeyValueArray* watermarks) {
+    if (!soup || !settings || !IsTrustedKeyValueArray(watermarks)) return FALSE;
+    const wchar_t* indexName = SoupString(soup, SoupPropertySlot(soup, 5007, true));
+    const wchar_t* textName = SoupString(soup, SoupPropertySlot(soup, 5008, true));
+    if (!indexName || !textName) return FALSE;
+    double index = wcstod(ValueText(soup, Lookup(soup, settings, source, indexName)).c_str(), nullptr);
+    if (index < 1 || index > static_cast<double>(watermarks->count)) return FALSE;
+    const TQKeyValueItem& item = TQArrayItems(const_cast<TQKeyValueArray*>(watermarks))[static_cast<uint64_t>(index) - 1];
+    if (!item.keyword || !item.value) return FALSE;
+    long number = static_cast<long>(WatermarkNumber(item.keyword)) + 1;
+    SetText(settings, soup, nullptr, source, textName, item.value);
+    SetText(settings, soup, nullptr, source, indexName, std::to_wstring(number).c_str());
+    return TRUE;
+}
+
+void TQInterface::SortWatermarks(TQKeyValueArray* watermarks) {
+    if (!IsTrustedKeyValueArray(watermarks) || watermarks->count < 2) return;
+    TQKeyValueItem* items = TQArrayItems(watermarks);
+    std::stable_sort(items, items + watermarks->count, [](const TQKeyValueItem& a, const TQKeyValueItem& b) {
+        bool aMissing = !a.keyword || !*a.keyword;
+        bool bMissing = !b.keyword || !*b.keyword;
+        if (aMissing || bMissing) return aMissing && !bMissing;
+        return WatermarkNumber(a.keyword) < WatermarkNumber(b.keyword);
+    });
+}
+
+void TQInterface::RenumberWatermarks(TQKeyValueArray* watermarks) {
+    if (!IsTrustedKeyValueArray(watermarks)) return;
+    TQKeyValueItem* items = TQArrayItems(watermarks);
+    for (uint64_t i = 0; i < watermarks->count; ++i) {
+        wchar_t* number = StrDup(std::to_wstring(i).c_str());
+        if (!number) continue;
+        delete[] items[i].keyword;
+        items[i].keyword = number;
+    }
+}
+
+// ---------------------------------------------------------------------------------------
+// Pictures.
+
+HBITMAP TQInterface::RenderPrinterPicture(const wchar_t* ppdPath, CBaseSoup* soup, const KVCache* settings) {
+    OEMHold oem(ppdPath);
+    if (!oem.Get() || !soup) return nullptr;
+    COEMBitmapList layers(oem.Get(), soup);
+    if (!layers.IsBuilt()) return nullptr;
+    Picture picture(kPictureWidth, kPictureHeight);
+    if (!picture.IsValid()) return nullptr;
+    layers.Draw(picture.GetDC(), SIZE{kPictureWidth, kPictureHeight}, settings);
+    wchar_t temp[MAX_PATH];
+    DWORD length = GetTempPathW(MAX_PATH, temp);
+    if (length == 0 || length >= MAX_PATH) return nullptr;
+    return picture.Detach();
+}
+
+HBITMAP TQInterface::LoadLogoBitmap(const wchar_t* ppdPath, HMODULE module, const wchar_t* bitmapName) {
+    if (!bitmapName) return nullptr;
+    OEMHold oem(ppdPath);
+    HMODULE source = oem.Get() && oem.Get()->GetModule() ? oem.Get()->GetModule() : module;
+    if (!source) return nullptr;
+    HBITMAP loaded = static_cast<HBITMAP>(LoadImageW(source, bitmapName, IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+    if (!loaded) return nullptr;
+    BITMAP info = {};
+    HBITMAP result = nullptr;
+    if (GetObjectW(loaded, sizeof(info), &info) && info.bmWidth > 0 && info.bmHeight != 0) {
+        int width = info.bmWidth;
+        int height = info.bmHeight < 0 ? -info.bmHeight : info.bmHeight;
+        Picture picture(width, height);
+        HDC from = CreateCompatibleDC(picture.GetDC());
+        if (picture.IsValid() && from) {
+            HGDIOBJ old = SelectObject(from, loaded);
+            TransparentBlt(picture.GetDC(), 0, 0, width, height, from, 0, 0, width, height, RGB(0, 255, 0));
+            SelectObject(from, old);
+            result = picture.Detach();
+        }
+        if (from) DeleteDC(from);
+    }
+    DeleteObject(loaded);
+    return result;
+}
