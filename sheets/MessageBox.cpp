@@ -1,9 +1,13 @@
 // The confirm-installables box.
 #include "sheets/MessageBox.h"
 
+#include <new>
+
 #include "foundation/StrUtil.h"
+#include "sheets/BaseDriverTab.h"
 #include "storage/DriverUserKey.h"
 #include "storage/Validation.h"
+#include "uiplugin/PropSheets.h"
 
 const wchar_t kConfirmBuiltInText[] =
     L"Please check that the installable options of %s match the printer. You can change them on the "
@@ -17,6 +21,26 @@ constexpr wchar_t kBuiltInTitle[] = L"Installable Options";
 }  // namespace
 
 CMessageBox::CMessageBox(const ConfirmBoxSources& sources, HWND parent) : m_sources(sources), m_parent(parent) {}
+
+CMessageBox::CMessageBox(CBaseDriverTab* owner, HWND parent, HMODULE) : m_parent(parent)
+{
+    PropSheetsInfo* sheet = owner ? owner->GetOwner() : nullptr;
+    if (!sheet) return;
+    m_sources.language = owner->GetModule(kModuleLanguage);
+    m_sources.languageId = sheet->GetLanguageId();
+    m_sources.codePage = sheet->GetCodePage();
+    if (const wchar_t* dataFile = sheet->GetDataFile()) m_sources.dataFile = dataFile;
+    if (const wchar_t* driver = sheet->GetDriverName()) m_sources.driverName = driver;
+}
+
+void ShowConfirmInstallables(CBaseDriverTab* owner, HWND parent, HMODULE module)
+{
+    try {
+        CMessageBox box(owner, parent, module);
+        box.DoModal();
+    } catch (...) {
+    }
+}
 
 INT_PTR CMessageBox::DoModal()
 {

@@ -35,6 +35,8 @@ extern const wchar_t kConfirmBuiltInText[];
 class CMessageBox {
 public:
     CMessageBox(const ConfirmBoxSources& sources, HWND parent);
+    // The owning tab's language module, the sheet's language, data file and driver name.
+    CMessageBox(CBaseDriverTab* owner, HWND parent, HMODULE module);
     virtual ~CMessageBox() = default;
     CMessageBox(const CMessageBox&) = delete;
     CMessageBox& operator=(const CMessageBox&) = delete;
@@ -56,3 +58,6 @@ private:
     ConfirmBoxSources m_sources;
     HWND m_parent;
 };
+
+// Shows the box for the sheet of the owning tab (the sheet entry's confirm-installables call).
+void ShowConfirmInstallables(CBaseDriverTab* owner, HWND parent, HMODULE module);

@@ -6,7 +6,9 @@
 
 #include <windows.h>
 
+#include <initializer_list>
 #include <string>
+#include <vector>
 
 #include "TabSheetUtil.h"
 #include "TabTestPPD.h"
@@ -29,21 +31,27 @@ CDrvStateUI* StateOfPage(HWND page)
     return tab && tab->GetOwner() ? tab->GetOwner()->GetDrvState() : nullptr;
 }
 
-std::wstring Variant(const wchar_t* name, const std::string& extra, const char* drop = nullptr)
+// The sample with every line that holds one of drops removed, then extra appended.
+std::wstring Variant(const wchar_t* name, const std::string& extra, std::initializer_list<const char*> drops = {})
 {
-    std::wstring path = tabtest::WriteSampleVariant(tabtest::ScratchDir(L"docps"), name, extra);
-    if (drop) {
-        // Removes every line that holds drop.
-        std::string text = tabtest::ReadFileBytes(path), kept;
-        for (size_t start = 0; start < text.size();) {
-            size_t end = text.find('\n', start);
-            end = end == std::string::npos ? text.size() : end + 1;
-            std::string line = text.substr(start, end - start);
-            if (line.find(drop) == std::string::npos) kept += line;
-            start = end;
-        }
-        tabtest::WriteFileBytes(path, kept);
+    std::wstring path = tabtest::WriteSampleVariant(tabtest::ScratchDir(L"docps"), name, "");
+    std::string text = tabtest::ReadFileBytes(path), kept;
+    for (size_t start = 0; start < text.size();) {
+        size_t end = text.find('\n', start);
+        end = end == std::string::npos ? text.size() : end + 1;
+        std::string line = text.substr(start, end - start);
+        bool drop = false;
+        for (const char* d : drops) drop |= line.find(d) != std::string::npos;
+        if (!drop) kept += line;
+        start = end;
     }
+    for (size_t start = 0; start < extra.size();) {
+        size_t end = extra.find('\n', start);
+        if (end == std::string::npos) end = extra.size();
+        kept += extra.substr(start, end - start) + "\r\n";
+        start = end + 1;
+    }
+    tabtest::WriteFileBytes(path, kept);
     return path;
 }
 
@@ -104,15 +112,14 @@ TEST(DocPreviewTest, PictureIdsFollowTheFourChoices)
 
 TEST_F(DocPsTabTest, CustomSizeNotAvailableFalseOrientationAndConstraintMarks)
 {
+    // Legal and A3 are marked by the extension text's *QVPrintSize lines with *InputSlot Tray1
+    // (read as *PageSize); the added line marks Letter and nothing else.
     std::wstring ppd = Variant(L"docvar.ppd",
                                "*%PS_%Mirroring NotAvailable/Not Available: \"\"\n"
+                               "*%PS_Default%Mirroring: NotAvailable\n"
                                "*%DM_!dmOrientation False/Off: \"\"\n"
-                               "*UIConstraints: *PageSize A3 *InputSlot Tray1\n",
-                               "*%PS_Default%Mirroring");
-    ASSERT_TRUE(tabtest::WriteFileBytes(ppd, [&] {
-        std::string text = tabtest::ReadFileBytes(ppd);
-        return text + "*%PS_Default%Mirroring: NotAvailable\r\n";
-    }()));
+                               "*UIConstraints: *PageSize Letter *InputSlot Tray1\n",
+                               {"*%PS_Default%Mirroring"});
     tolvatest::TestPrinter printer(TabPrinterSetup(ppd));
     ASSERT_TRUE(printer.Ok()) << printer.Error();
     sheettest::SheetSide side(printer.Handle(), true);
@@ -143,7 +150,7 @@ TEST_F(DocPsTabTest, CustomSizeNotAvailableFalseOrientationAndConstraintMarks)
     EXPECT_EQ(orientations, (std::vector<std::wstring>{L"Portrait", L"Landscape"}));
     EXPECT_FALSE(mirrorShown);
     EXPECT_TRUE(negativeShown);
-    EXPECT_EQ(marked, (std::vector<std::wstring>{L"A3"}));
+    EXPECT_EQ(marked, (std::vector<std::wstring>{L"Letter", L"Legal", L"A3"}));
     EXPECT_EQ(customNote, L"595 842");
     EXPECT_EQ(mirroring, L"NotAvailable");
 }
@@ -155,24 +162,25 @@ TEST_F(DocPsTabTest, ManyChangesLeaveNoReplacedPictureAlive)
     sheettest::SheetSide side(printer.Handle(), true);
     SetCoreOptions(side);
     coredriver::SheetRun run;
-    DWORD before = 0, after = 0;
+    std::vector<HGDIOBJ> shown;
+    HGDIOBJ last = nullptr;
     run.script = [&](HWND sheet) {
         HWND page = ShowPage(sheet, L"Document");
         if (!page) return;
-        Click(page, kMirror);
-        Idle(page);
-        Click(page, kMirror);
-        Idle(page);
-        before = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
         for (int i = 0; i < 200; ++i) {
-            Click(page, kMirror);
+            Click(page, i % 2 ? kNegative : kMirror);
             Idle(page);
+            shown.push_back(reinterpret_cast<HGDIOBJ>(SendDlgItemMessageW(page, kPreview, STM_GETIMAGE, IMAGE_BITMAP, 0)));
         }
-        after = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
+        last = shown.back();
     };
     ASSERT_TRUE(RunSheet(side, run)) << run.error;
-    EXPECT_GT(before, 0u);
-    EXPECT_LT(after, before + 5) << "GDI objects before " << before << ", after " << after;
+    ASSERT_EQ(shown.size(), 200u);
+    int alive = 0;
+    for (HGDIOBJ picture : shown)
+        if (picture && picture != last && GetObjectType(picture) != 0) ++alive;
+    EXPECT_EQ(alive, 0) << "pictures replaced but not deleted";
+    EXPECT_NE(last, nullptr);
 }
 
 TEST_F(DocPsTabTest, PostScriptChoicesReachTheCoreDriverAfterOk)
@@ -218,7 +226,7 @@ TEST_F(DocPsTabTest, RestoreDefaultsPutsBackExactlyThePageSettings)
     };
     int n = 0;
     for (const Case& c : cases) {
-        std::wstring ppd = Variant(n++ ? L"restoreF.ppd" : L"restoreT.ppd", c.ppdDefault, "*%PS_Default%PSErrorHandler");
+        std::wstring ppd = Variant(n++ ? L"restoreF.ppd" : L"restoreT.ppd", c.ppdDefault, {"*%PS_Default%PSErrorHandler"});
         tolvatest::TestPrinter printer(TabPrinterSetup(ppd));
         ASSERT_TRUE(printer.Ok()) << printer.Error();
         sheettest::SheetSide side(printer.Handle(), true);
@@ -260,7 +268,7 @@ TEST_F(DocPsTabTest, RestoreDefaultsPutsBackExactlyThePageSettings)
 
 TEST_F(DocPsTabTest, WithoutTheErrorHandlerKeyTheBoxLoadsTicked)
 {
-    tolvatest::TestPrinter printer(TabPrinterSetup(Variant(L"nohandler.ppd", "", "PSErrorHandler")));
+    tolvatest::TestPrinter printer(TabPrinterSetup(Variant(L"nohandler.ppd", "", {"PSErrorHandler"})));
     ASSERT_TRUE(printer.Ok()) << printer.Error();
     sheettest::SheetSide side(printer.Handle(), true);
     SetCoreOptions(side);
