@@ -2,6 +2,7 @@
 // tab's class plugs in. A slot without its own class makes a plain page with its template.
 #include "uiplugin/PropSheets.h"
 
+#include "sheets/AboutDriverTab.h"
 #include "sheets/DocDriverTab.h"
 #include "sheets/MessageBox.h"
 #include "sheets/PSDriverTab.h"
@@ -10,7 +11,7 @@ const TabMaker kDefaultTabMakers[kTabCount] = {
     MakePlainDriverTab,  // kTabJobSettings (101)
     CPSDriverTab::Make,   // kTabPostScript (1010)
     CDocDriverTab::Make,  // kTabDocument (1271)
-    MakePlainDriverTab,  // kTabAbout (1280)
+    CAboutDriverTab::Make,  // kTabAbout (1280)
     MakePlainDriverTab,  // kTabInstallable (1127)
 };
 
