@@ -14,7 +14,7 @@
 #include "uiplugin/TimerSleep.h"
 
 // The interface's client allocation routines: the C heap.
-extern "C" void* __RPC_USER MIDL_user_allocate(SIZE_T size) { return malloc(size); }
+extern "C" void* __RPC_USER MIDL_user_allocate(size_t size) { return malloc(size); }
 extern "C" void __RPC_USER MIDL_user_free(void* buffer) { free(buffer); }
 
 namespace {

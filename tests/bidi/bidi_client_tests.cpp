@@ -1,0 +1,620 @@
+// The two-way road end to end: Quenta's client (linked directly) starts the real Brimsa from
+// <stem>.SRV, which loads the scripted stand-in library as <stem>.KQM; the shared block,
+// the RPC guard and the reply reader are tested on their own. Every test ends the servers it
+// started, by process id.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "BiDiService.h"
+#include "BiDiTestUtil.h"
+#include "settings/KVCache.h"
+#include "storage/CfgSettings.h"
+#include "storage/CfgSettingsManager.h"
+#include "uiplugin/BiDiClient.h"
+#include "uiplugin/BiDiShare.h"
+#include "uiplugin/RpcGuard.h"
+
+using namespace bidi_test;
+
+namespace {
+
+constexpr wchar_t kAddress[] = L"10.0.0.7";
+
+// Ends this test's servers when the test ends, whatever happened.
+class BiDiTest : public ::testing::Test {
+protected:
+    void SetUp() override { SetEnvironmentVariableW(L"TOLVA_TEST_BIDI_IDLE_MS", L"2000"); }
+    void TearDown() override {
+        for (const BiDiPrinter& printer : m_printers) printer.EndServers();
+        SetEnvironmentVariableW(L"TOLVA_TEST_BIDI_IDLE_MS", nullptr);
+    }
+    const BiDiPrinter& Printer(const std::wstring& stem, const std::string& script, bool withServer = true,
+                               bool otherWidth = false) {
+        m_printers.push_back(MakePrinter(stem, script, withServer ? BrimsaPath(otherWidth) : std::wstring(),
+                                         StandInPath(otherWidth, false)));
+        return m_printers.back();
+    }
+    std::unique_ptr<CBiDiClient> Client(const BiDiPrinter& printer, const wchar_t* address = kAddress) {
+        return std::make_unique<CBiDiClient>(printer.srv().c_str(), printer.ppd().c_str(), address, nullptr);
+    }
+    std::vector<BiDiPrinter> m_printers;
+};
+
+// The reply as "key=value" lines.
+std::string ReplyLines(const wchar_t* text, long count) {
+    std::string out;
+    long at = 0;
+    while (text && at < count && text[at]) {
+        std::wstring key = text + at;
+        at += static_cast<long>(key.size()) + 1;
+        std::wstring value = text + at;
+        at += static_cast<long>(value.size()) + 2;
+        out += std::string(key.begin(), key.end()) + "=" + std::string(value.begin(), value.end()) + "\n";
+    }
+    return out;
+}
+
+// Index of the first log line holding needle after position from, npos when none.
+size_t Find(const std::string& log, const std::string& needle, size_t from = 0) { return log.find(needle, from); }
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------
+// Shared block.
+
+TEST(BiDiShareBlock, OneBlockPerStemAcrossFolders) {
+    const std::wstring a = MakeTestFolder(L"shareA"), b = MakeTestFolder(L"shareB");
+    CBiDiShare first(kBiDiShareGuid, (a + L"\\ShareStem.PPD").c_str());
+    CBiDiShare second(kBiDiShareGuid, (b + L"\\ShareStem.KQM").c_str());
+    ASSERT_NE(first.GetName(), nullptr);
+    EXPECT_STREQ(first.GetName(), L"ShareStem:{01581BEB-3E9F-4a55-9C8B-E3EF66344B5E}");
+    EXPECT_STREQ(second.GetName(), first.GetName());
+    EXPECT_TRUE(first.IsCreator());
+    EXPECT_FALSE(second.IsCreator());
+    EXPECT_EQ(first.GetClientCount(), 0u);
+    EXPECT_EQ(first.GetServerCount(), 0u);
+    EXPECT_NE(first.GetLastActivity(), 0u);
+    const DWORD created = first.GetLastActivity();
+    EXPECT_EQ(second.GetLastActivity(), created);
+
+    BiDiShareMutex mutex;
+    AutoLock hold(&mutex);
+    EXPECT_EQ(first.AddClient(), 1u);
+    Sleep(20);
+    EXPECT_EQ(second.AddClient(), 2u);
+    Sleep(50);
+    const DWORD before = GetTickCount();
+    EXPECT_EQ(first.RemoveClient(), 1u);
+    const DWORD last = first.GetLastActivity();
+    EXPECT_NE(last, created);
+    EXPECT_LE(last - before, GetTickCount() - before);  // stamped by the last call
+    EXPECT_EQ(second.GetClientCount(), 1u);
+    EXPECT_EQ(first.AddServer(), 1u);
+    EXPECT_EQ(second.RemoveServer(), 0u);
+    EXPECT_EQ(second.RemoveServer(), 0u);  // never below 0
+    EXPECT_EQ(first.GetLastActivity(), last);  // servers leave the tick alone
+    EXPECT_EQ(first.RemoveClient(), 0u);
+    EXPECT_EQ(first.RemoveClient(), 0u);  // never below 0
+}
+
+TEST(BiDiShareBlock, WithoutPathNoName) {
+    CBiDiShare share(kBiDiShareGuid, nullptr);
+    EXPECT_EQ(share.GetName(), nullptr);
+    CBiDiShare none(nullptr, L"C:\\x\\y.PPD");
+    EXPECT_FALSE(none.IsMapped());
+    EXPECT_EQ(none.AddClient(), 0u);
+    EXPECT_EQ(none.GetServerCount(), 0u);
+}
+
+// ---------------------------------------------------------------------------------------
+// RPC guard.
+
+namespace {
+void Raise(void* code) { RaiseException(*static_cast<DWORD*>(code), 0, 0, nullptr); }
+void Nothing(void* flag) { *static_cast<int*>(flag) = 1; }
+void Nested(void* code) {
+    unsigned long inner = 0;
+    if (RpcGuardedCall(&Raise, code, &inner)) return;
+    Raise(code);  // raised again after the inner guard handled it: the outer one sees it too
+}
+void Fault(void*) { *static_cast<volatile int*>(nullptr) = 1; }
+}  // namespace
+
+TEST(BiDiRpcGuard, HandlesRpcFailuresAndReportsTheCode) {
+    int flag = 0;
+    unsigned long code = 99;
+    EXPECT_EQ(RpcGuardedCall(&Nothing, &flag, &code), 1);
+    EXPECT_EQ(flag, 1);
+    EXPECT_EQ(code, 0u);
+    for (DWORD raised : {1722ul, 1726ul, 1775ul, 1783ul, 0xC0000000ul | 0x6F7}) {
+        EXPECT_EQ(RpcGuardedCall(&Raise, &raised, &code), 0) << raised;
+        EXPECT_EQ(code, raised);
+        EXPECT_EQ(RpcGuardedCall(&Nested, &raised, &code), 0) << raised;
+        EXPECT_EQ(code, raised);
+    }
+    EXPECT_EQ(RpcGuardedCall(nullptr, nullptr, &code), 0);
+    for (DWORD passing : {0xC0000005ul, 0xC00000FDul, 0xC000001Dul, 0x80000003ul})
+        EXPECT_TRUE(RpcGuardPassesThrough(passing)) << passing;
+}
+
+// An access violation is not the guard's: the process still dies of it (child process).
+TEST(BiDiRpcGuard, AccessViolationStillKills) {
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    const long code = RunAndWait(self, L"x --bidi-child-fault", 30000);
+    EXPECT_EQ(static_cast<DWORD>(code), 0xC0000005u);
+}
+
+// ---------------------------------------------------------------------------------------
+// Reply reader.
+
+TEST(BiDiReply, ReadOnlyWithinCount) {
+    const std::wstring folder = MakeTestFolder(L"reply");
+    const std::wstring ppd = folder + L"\\Reply.PPD";
+    ASSERT_TRUE(CopyInto(SamplePPDPath(), ppd));
+    CfgSettingsHold hold(ppd.c_str());
+    CfgSettings* settings = hold.Get();
+    ASSERT_NE(settings, nullptr);
+    OptionForest* forest = settings->GetKeyForest();
+    ASSERT_NE(forest, nullptr);
+    CBaseSoup* soup = settings->GetStringSoup();
+
+    const wchar_t good[] = L"*TolvaTray3\0True\0\0*NoSuchKey\0x\0\0*TolvaFinisher\0Bogus\0\0";
+    KVCache cache;
+    EXPECT_EQ(ParseBiDiReply(settings, forest, &cache, good, static_cast<long>(sizeof(good) / sizeof(wchar_t))), 1);
+    const CKeySetting* tray = cache.Find(soup->Find(L"*TolvaTray3"));
+    ASSERT_NE(tray, nullptr);
+    EXPECT_STREQ(soup->GetString(tray->GetValueId()), L"True");
+    EXPECT_EQ(cache.GetCount(), 1u);
+
+    struct {
+        const wchar_t* text;
+        long count;
+        int applied;
+    } bad[] = {
+        {L"*TolvaTray3\0True\0\0", 0, 0},       // no characters
+        {L"*TolvaTray3\0True\0\0", -5, 0},      // negative count
+        {L"*TolvaTray3\0True", 16, 0},           // no final NUL within count
+        {L"*TolvaTray3\0True\0\0", 12, 0},      // the value lies beyond count
+        {L"*TolvaTray3\0True\0\0", 17, 1},      // cut after the value: read, then stop
+        {nullptr, 10, 0},
+    };
+    for (const auto& c : bad) {
+        KVCache out;
+        EXPECT_EQ(ParseBiDiReply(settings, forest, &out, c.text, c.count), c.applied) << c.count;
+    }
+}
+
+// ---------------------------------------------------------------------------------------
+// Starting the server.
+
+TEST_F(BiDiTest, ServerStartedWithTwoQuotedArguments) {
+    const BiDiPrinter& printer = Printer(L"Recorded", "", false);
+    ASSERT_TRUE(CopyInto(std::wstring(TOLVA_BIN_DIR_W) + L"\\bidi_recorder.exe", printer.srv()));
+    { auto client = Client(printer); }  // no server answers: the attempt fails
+    std::string line;
+    for (int i = 0; i < 100 && line.empty(); ++i, Sleep(50)) line = ReadTextFile(printer.Path(L".args"));
+    const std::wstring srvW = printer.srv(), kqmW = printer.kqm();
+    const std::string srv(srvW.begin(), srvW.end()), kqm(kqmW.begin(), kqmW.end());
+    EXPECT_EQ(line, "\"" + srv + "\" \"" + kqm + "\"");
+}
+
+TEST_F(BiDiTest, NothingStartsWithAServerCounted) {
+    const BiDiPrinter& printer = Printer(L"Counted", "", false);
+    ASSERT_TRUE(CopyInto(std::wstring(TOLVA_BIN_DIR_W) + L"\\bidi_recorder.exe", printer.srv()));
+    CBiDiShare share(kBiDiShareGuid, printer.ppd().c_str());
+    {
+        BiDiShareMutex mutex;
+        AutoLock hold(&mutex);
+        share.AddServer();
+    }
+    {
+        auto client = Client(printer);
+        EXPECT_EQ(client->GetText(BiDiFeatures), nullptr);
+    }
+    EXPECT_EQ(ReadTextFile(printer.Path(L".args")), "");
+}
+
+// ---------------------------------------------------------------------------------------
+// Replies.
+
+TEST_F(BiDiTest, FeaturesReply) {
+    const BiDiPrinter& printer = Printer(L"Features", kSampleScript);
+    auto client = Client(printer);
+    long count = 0;
+    std::unique_ptr<wchar_t[]> text(client->GetText(BiDiFeatures, &count));
+    ASSERT_NE(text, nullptr);
+    EXPECT_EQ(count, 89);
+    const std::string lines = ReplyLines(text.get(), count);
+    for (const char* expected : {"*TolvaDuplexUnit=False\n", "*InstalledMemory=4GB\n", "*TolvaTray3=True\n",
+                                 "*TolvaFinisher=Stapler\n"})
+        EXPECT_NE(lines.find(expected), std::string::npos) << expected << " in\n" << lines;
+    EXPECT_EQ(client->IsConnected(), 1);
+    EXPECT_EQ(client->IsConnectedTo(L"10.0.0.7"), 1);
+    EXPECT_EQ(client->IsConnectedTo(L"10.0.0.8"), 0);
+    const std::string log = printer.ReadLog();
+    size_t at = Find(log, "enter QVServerInitialize");
+    for (const char* step : {"enter QVServerConnect", "enter QVServerGetFeaturesList", "enter QVServerFreeFeaturesList",
+                             "enter QVServerGetInstallablesList", "enter QVServerFreeInstallablesList"}) {
+        ASSERT_NE(at, std::string::npos) << log;
+        at = Find(log, step, at);
+    }
+    EXPECT_NE(at, std::string::npos) << log;
+    EXPECT_EQ(CountLines(log, "enter QVServerConnect"), 1);
+}
+
+TEST_F(BiDiTest, EmailAndMultipleDefaults) {
+    const BiDiPrinter& printer = Printer(L"Email", "email 1\ndefault LDAP_enable=YES\n");
+    auto client = Client(printer);
+    long count = 0;
+    std::unique_ptr<wchar_t[]> email(client->GetText(BiDiEmailNotify, &count));
+    ASSERT_NE(email, nullptr);
+    EXPECT_EQ(ReplyLines(email.get(), count), "*BIDI_EmailReady=Yes\n");
+    std::unique_ptr<wchar_t[]> defaults(client->GetText(BiDiMultipleDefaults, &count));
+    ASSERT_NE(defaults, nullptr);
+    const std::string lines = ReplyLines(defaults.get(), count);
+    // No LDAP server reported: the data file's default stays.
+    EXPECT_NE(lines.find("*LDAP_server=\n"), std::string::npos) << lines;
+}
+
+TEST_F(BiDiTest, FailedConnectAnswersNothingWithOneConnect) {
+    const BiDiPrinter& printer = Printer(L"NoConnect", std::string(kSampleScript) + "QVServerConnect fail\n");
+    auto client = Client(printer);
+    EXPECT_EQ(client->GetText(BiDiFeatures), nullptr);
+    EXPECT_EQ(client->GetText(BiDiFeatures), nullptr);
+    EXPECT_EQ(client->IsConnected(), 0);
+    EXPECT_EQ(CountLines(printer.ReadLog(), "enter QVServerConnect"), 1);
+}
+
+TEST_F(BiDiTest, PartlyDoneMaskFetchesTheRest) {
+    const BiDiPrinter& printer = Printer(L"Partly", std::string(kSampleScript) + "email 1\n");
+    auto client = Client(printer);
+    long count = 0;
+    std::unique_ptr<wchar_t[]> features(client->GetText(BiDiFeatures, &count));
+    ASSERT_NE(features, nullptr);
+    EXPECT_EQ(count, 89);
+    std::unique_ptr<wchar_t[]> all(client->GetText(15, &count));
+    ASSERT_NE(all, nullptr);
+    EXPECT_NE(ReplyLines(all.get(), count).find("*BIDI_EmailReady=Yes"), std::string::npos);
+    EXPECT_NE(ReplyLines(all.get(), count).find("*TolvaTray3=True"), std::string::npos);
+    EXPECT_EQ(CountLines(printer.ReadLog(), "enter QVServerGetFeaturesList"), 1);
+}
+
+TEST_F(BiDiTest, QueuedRequestArrives) {
+    const BiDiPrinter& printer = Printer(L"Queued", kSampleScript);
+    auto client = Client(printer);
+    client->Request(BiDiFeatures);  // while connecting: queued, sent once connected
+    client->WaitForConnectAttempt();
+    ASSERT_TRUE(client->HasConnection());
+    std::string log;
+    for (int i = 0; i < 100 && CountLines(log, "leave QVServerFreeInstallablesList") == 0; ++i, Sleep(50))
+        log = printer.ReadLog();
+    EXPECT_EQ(CountLines(log, "leave QVServerFreeInstallablesList"), 1) << log;
+}
+
+TEST_F(BiDiTest, NoServerNoRequestNoText) {
+    const BiDiPrinter& printer = Printer(L"NoServer", kSampleScript, false);
+    auto client = Client(printer);
+    client->WaitForConnectAttempt();
+    EXPECT_FALSE(client->HasConnection());
+    client->Request(BiDiFeatures);
+    EXPECT_EQ(client->GetText(BiDiFeatures), nullptr);
+    EXPECT_EQ(client->IsConnected(), 0);
+}
+
+// ---------------------------------------------------------------------------------------
+// Discover and the PPD fetch (procedures Quenta does not call, through the stub).
+
+namespace {
+struct Session {
+    void* binding = nullptr;
+    void* context = nullptr;
+    explicit Session(const BiDiPrinter& printer) {
+        CBiDiShare share(kBiDiShareGuid, printer.ppd().c_str());
+        if (BindBiDiEndpoint(share.GetName(), &binding) && WaitForBiDiServer(binding, 5000))
+            context = CallBiDiOpen(binding, printer.ppd().c_str(), kAddress, nullptr);
+    }
+    ~Session() {
+        if (context) RpcGuardedCall([](void* p) { BiDiClose(static_cast<BiDiContextHandle*>(p)); }, &context, nullptr);
+        if (binding) RpcBindingFree(&binding);
+    }
+};
+}  // namespace
+
+TEST_F(BiDiTest, DiscoverAndGetPPD) {
+    const std::wstring source = MakeTestFolder(L"ppdsource") + L"\\Source.PPD";
+    ASSERT_TRUE(CopyInto(SamplePPDPath(), source));
+    const BiDiPrinter& printer = Printer(L"Discover", "discover A1 B1\ndiscover A2 B2\nQVServerDiscover ok 300\nppd " +
+                                                          std::string(source.begin(), source.end()) + "\n");
+    // Brimsa starts when a client registers.
+    auto client = Client(printer);
+    client->WaitForConnectAttempt();
+    Session session(printer);
+    ASSERT_NE(session.context, nullptr);
+    EXPECT_EQ(BiDiStartDiscover(session.context, L"f1", L"f2", 5), 1);
+    EXPECT_EQ(BiDiStartDiscover(session.context, L"f1", L"f2", 5), 1);
+    EXPECT_EQ(BiDiStartDiscover(session.context, L"f1", L"other", 5), 0);
+    long count = 0;
+    wchar_t* text = nullptr;
+    ASSERT_EQ(BiDiDiscover(session.context, L"f1", L"f2", 5, &count, &text), 1);
+    ASSERT_EQ(count, 13);
+    EXPECT_EQ(std::wstring(text, 13), std::wstring(L"B1\0A1\0B2\0A2\0\0", 13));
+    MIDL_user_free(text);
+    EXPECT_EQ(CountLines(printer.ReadLog(), "enter QVServerDiscover"), 1);
+
+    const std::wstring destination = printer.folder + L"\\Fetched.PPD";
+    EXPECT_EQ(BiDiGetPPD(session.context, destination.c_str()), 1);
+    EXPECT_EQ(BiDiGetPPD(session.context, destination.c_str()), 1);
+    EXPECT_EQ(GetFileAttributesW(destination.c_str()) != INVALID_FILE_ATTRIBUTES, true);
+    EXPECT_EQ(CountLines(printer.ReadLog(), "enter QVServerGetPPD"), 1);
+    for (const std::wstring& bad : {printer.folder + L"\\Fetched.TXT", printer.folder + L"\\..\\Fetched.PPD",
+                                    std::wstring(L"\\\\server\\share\\F.PPD"), printer.folder + L"\\F.PPD:s.PPD"})
+        EXPECT_EQ(BiDiGetPPD(session.context, bad.c_str()), 0);
+}
+
+TEST_F(BiDiTest, EmptyDiscover) {
+    const BiDiPrinter& printer = Printer(L"Empty", "");
+    auto client = Client(printer);
+    client->WaitForConnectAttempt();
+    Session session(printer);
+    ASSERT_NE(session.context, nullptr);
+    long count = 0;
+    wchar_t* text = nullptr;
+    ASSERT_EQ(BiDiDiscover(session.context, L"", L"", 1, &count, &text), 1);
+    EXPECT_EQ(count, 1);
+    EXPECT_EQ(text[0], L'\0');
+    MIDL_user_free(text);
+}
+
+// ---------------------------------------------------------------------------------------
+// Failures.
+
+TEST_F(BiDiTest, ServerDyingMidCallLeavesTheHostRunning) {
+    const BiDiPrinter& printer = Printer(L"Dying", std::string(kSampleScript) + "QVServerGetFeaturesList die 200\n");
+    auto client = Client(printer);
+    EXPECT_EQ(client->GetText(BiDiFeatures), nullptr);
+    EXPECT_EQ(client->GetText(BiDiFeatures), nullptr);
+    EXPECT_EQ(client->IsConnected(), 0);
+    EXPECT_EQ(CountLines(printer.ReadLog(), "die QVServerGetFeaturesList"), 1);
+}
+
+TEST_F(BiDiTest, ServerKilledMidCallLeavesTheHostRunning) {
+    const BiDiPrinter& printer = Printer(L"Killed", std::string(kSampleScript) + "QVServerGetFeaturesList ok 3000\n");
+    auto client = Client(printer);
+    client->WaitForConnectAttempt();
+    ASSERT_TRUE(client->HasConnection());
+    std::thread killer([&] {
+        Sleep(700);
+        printer.EndServers();
+    });
+    EXPECT_EQ(client->GetText(BiDiFeatures), nullptr);
+    killer.join();
+    EXPECT_EQ(client->GetText(BiDiFeatures), nullptr);
+}
+
+TEST_F(BiDiTest, SecondCloseIsAbsorbed) {
+    const BiDiPrinter& printer = Printer(L"Close", "");
+    auto client = Client(printer);
+    client->WaitForConnectAttempt();
+    Session session(printer);
+    ASSERT_NE(session.context, nullptr);
+    auto close = [](void* p) { BiDiClose(static_cast<BiDiContextHandle*>(p)); };
+    unsigned long code = 0;
+    EXPECT_EQ(RpcGuardedCall(close, &session.context, &code), 1);
+    EXPECT_EQ(session.context, nullptr);
+    // Windows passes the null handle on; Wine refuses it with 1783. Either way the host lives.
+    const int second = RpcGuardedCall(close, &session.context, &code);
+    EXPECT_TRUE(second == 1 || code == 1783u) << code;
+}
+
+TEST_F(BiDiTest, ClientOfTheOtherWidth) {
+    if (GetFileAttributesW(BrimsaPath(true).c_str()) == INVALID_FILE_ATTRIBUTES ||
+        GetFileAttributesW(StandInPath(true).c_str()) == INVALID_FILE_ATTRIBUTES)
+        GTEST_SKIP() << "other width not built";
+    const BiDiPrinter& printer = Printer(L"OtherWidth", kSampleScript, true, true);
+    auto client = Client(printer);
+    long count = 0;
+    std::unique_ptr<wchar_t[]> text(client->GetText(BiDiFeatures, &count));
+    ASSERT_NE(text, nullptr);
+    EXPECT_EQ(count, 89);
+}
+
+TEST_F(BiDiTest, OtherWidthServerKilledMidCall) {
+    if (GetFileAttributesW(BrimsaPath(true).c_str()) == INVALID_FILE_ATTRIBUTES ||
+        GetFileAttributesW(StandInPath(true).c_str()) == INVALID_FILE_ATTRIBUTES)
+        GTEST_SKIP() << "other width not built";
+    const BiDiPrinter& printer =
+        Printer(L"OtherDying", std::string(kSampleScript) + "QVServerGetFeaturesList die 200\n", true, true);
+    auto client = Client(printer);
+    EXPECT_EQ(client->GetText(BiDiFeatures), nullptr);
+    EXPECT_EQ(client->GetText(BiDiFeatures), nullptr);
+}
+
+// ---------------------------------------------------------------------------------------
+// Start and stop.
+
+TEST_F(BiDiTest, BrimsaEndsAtOnceWhenItCannotServe) {
+    const BiDiPrinter& printer = Printer(L"Refused", kSampleScript);
+    const std::wstring brimsa = printer.srv();
+    const std::wstring quoted = L"\"" + brimsa + L"\" \"" + printer.kqm() + L"\"";
+    EXPECT_EQ(RunAndWait(brimsa, L"\"" + brimsa + L"\"", 20000), 0);  // no argument
+    {
+        CBiDiShare share(kBiDiShareGuid, printer.ppd().c_str());
+        BiDiShareMutex mutex;
+        {
+            AutoLock hold(&mutex);
+            share.AddServer();
+        }
+        EXPECT_EQ(RunAndWait(brimsa, quoted, 20000), 0);  // another server counted
+        EXPECT_EQ(share.GetServerCount(), 1u);
+        AutoLock hold(&mutex);
+        share.RemoveServer();
+    }
+    EXPECT_EQ(CountLines(printer.ReadLog(), "load"), 0);
+    ASSERT_TRUE(CopyInto(StandInPath(false, true), printer.kqm()));  // no QVServerGetPPD
+    EXPECT_EQ(RunAndWait(brimsa, quoted, 20000), 0);
+    EXPECT_EQ(CountLines(printer.ReadLog(), "enter"), 0);
+    if (GetFileAttributesW(StandInPath(true).c_str()) != INVALID_FILE_ATTRIBUTES) {
+        ASSERT_TRUE(CopyInto(StandInPath(true), printer.kqm()));  // the other width: not loadable
+        EXPECT_EQ(RunAndWait(brimsa, quoted, 20000), 0);
+    }
+    CBiDiShare share(kBiDiShareGuid, printer.ppd().c_str());
+    EXPECT_EQ(share.GetServerCount(), 0u);
+}
+
+TEST_F(BiDiTest, EightThreadsOneServer) {
+    const BiDiPrinter& printer = Printer(L"Threads", std::string(kSampleScript) + "QVServerGetFeaturesList ok 300\n");
+    std::vector<long> counts(8, 0);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 8; ++i)
+        threads.emplace_back([&, i] {
+            auto client = Client(printer);
+            std::unique_ptr<wchar_t[]> text(client->GetText(BiDiFeatures, &counts[i]));
+        });
+    for (std::thread& thread : threads) thread.join();
+    for (int i = 0; i < 8; ++i) EXPECT_EQ(counts[i], 89) << i;
+    const std::string log = printer.ReadLog();
+    EXPECT_EQ(CountLines(log, " load"), 1) << log;
+    EXPECT_EQ(CountLines(log, "enter QVServerInitialize"), 1);
+    // Feature calls of different connections overlap: some call enters before another leaves.
+    int open = 0, most = 0;
+    size_t at = 0;
+    while ((at = log.find("QVServerGetFeaturesList", at)) != std::string::npos) {
+        const bool enter = log.compare(at - 6, 6, "enter ") == 0;
+        open += enter ? 1 : -1;
+        if (open > most) most = open;
+        ++at;
+    }
+    EXPECT_GT(most, 1) << log;
+}
+
+TEST_F(BiDiTest, EightProcessesOneServer) {
+    const BiDiPrinter& printer = Printer(L"Processes", std::string(kSampleScript) + "QVServerGetFeaturesList ok 300\n");
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::vector<HANDLE> children;
+    for (int i = 0; i < 8; ++i) {
+        std::wstring line = L"x --bidi-child-client \"" + printer.srv() + L"\" \"" + printer.ppd() + L"\"";
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof(startup);
+        PROCESS_INFORMATION info = {};
+        ASSERT_TRUE(CreateProcessW(self, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info));
+        CloseHandle(info.hThread);
+        children.push_back(info.hProcess);
+    }
+    for (HANDLE child : children) {
+        EXPECT_EQ(WaitForSingleObject(child, 60000), WAIT_OBJECT_0);
+        DWORD code = 0;
+        GetExitCodeProcess(child, &code);
+        EXPECT_EQ(code, 89u);
+        CloseHandle(child);
+    }
+    EXPECT_EQ(CountLines(printer.ReadLog(), " load"), 1);
+}
+
+TEST_F(BiDiTest, IdleServerEndsAfterTheLastClient) {
+    const BiDiPrinter& printer = Printer(L"Idle", kSampleScript);
+    {
+        auto client = Client(printer);
+        ASSERT_NE(std::unique_ptr<wchar_t[]>(client->GetText(BiDiFeatures)), nullptr);
+        // A live client keeps it beyond the idle time.
+        Sleep(3000);
+        EXPECT_EQ(FindProcesses(printer.stem + L".SRV").size(), 1u);
+    }
+    const DWORD last = GetTickCount();
+    Sleep(1500);
+    EXPECT_EQ(FindProcesses(printer.stem + L".SRV").size(), 1u) << "ended before the idle time";
+    EXPECT_TRUE(WaitNoProcess(printer.stem + L".SRV", 15000));
+    const DWORD ended = GetTickCount() - last;
+    ::testing::Test::RecordProperty("idle_end_ms", static_cast<int>(ended));
+    printf("server ended %lu ms after the last client (setting 2000)\n", ended);
+    CBiDiShare share(kBiDiShareGuid, printer.ppd().c_str());
+    EXPECT_EQ(share.GetServerCount(), 0u);
+    EXPECT_EQ(share.GetClientCount(), 0u);
+}
+
+TEST_F(BiDiTest, KilledClientDoesNotKeepTheServer) {
+    const BiDiPrinter& printer = Printer(L"KilledClient", kSampleScript);
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring line = L"x --bidi-child-client \"" + printer.srv() + L"\" \"" + printer.ppd() + L"\" hold";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info = {};
+    ASSERT_TRUE(CreateProcessW(self, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info));
+    CloseHandle(info.hThread);
+    // The child holds its connection once it has its answer.
+    std::string log;
+    for (int i = 0; i < 200 && CountLines(log, "leave QVServerFreeInstallablesList") == 0; ++i, Sleep(50))
+        log = printer.ReadLog();
+    ASSERT_EQ(CountLines(log, "leave QVServerFreeInstallablesList"), 1);
+    TerminateProcess(info.hProcess, 9);
+    WaitForSingleObject(info.hProcess, 5000);
+    CloseHandle(info.hProcess);
+    CBiDiShare share(kBiDiShareGuid, printer.ppd().c_str());
+    EXPECT_EQ(share.GetClientCount(), 1u);  // the dead client stays counted
+    EXPECT_TRUE(WaitNoProcess(printer.stem + L".SRV", 15000));
+}
+
+TEST_F(BiDiTest, ClientArrivingDuringTheStopGetsAServer) {
+    SetEnvironmentVariableW(L"TOLVA_TEST_BIDI_IDLE_MS", L"200");
+    const BiDiPrinter& printer = Printer(L"Restart", kSampleScript);
+    for (int round = 0; round < 12; ++round) {
+        auto client = Client(printer);
+        long count = 0;
+        std::unique_ptr<wchar_t[]> text(client->GetText(BiDiFeatures, &count));
+        EXPECT_EQ(count, 89) << "round " << round;
+        client.reset();
+        Sleep(120 + 20 * (round % 6));
+    }
+    EXPECT_GT(CountLines(printer.ReadLog(), " load"), 1);  // servers came and went
+}
+
+TEST_F(BiDiTest, ProductIdleTime) {
+    if (!getenv("TOLVA_BIDI_IDLE_TEST")) GTEST_SKIP() << "long run: the idle label runs it";
+    SetEnvironmentVariableW(L"TOLVA_TEST_BIDI_IDLE_MS", nullptr);
+    const BiDiPrinter& printer = Printer(L"ProductIdle", kSampleScript);
+    { auto client = Client(printer); ASSERT_NE(std::unique_ptr<wchar_t[]>(client->GetText(BiDiFeatures)), nullptr); }
+    const DWORD last = GetTickCount();
+    Sleep(58000);
+    EXPECT_EQ(FindProcesses(printer.stem + L".SRV").size(), 1u);
+    EXPECT_TRUE(WaitNoProcess(printer.stem + L".SRV", 30000));
+    const DWORD ended = GetTickCount() - last;
+    printf("server ended %lu ms after the last client (product setting)\n", ended);
+    EXPECT_GE(ended, 60000u);
+    EXPECT_LE(ended, 80000u);
+}
+
+// ---------------------------------------------------------------------------------------
+// Child modes of this program, then the tests.
+
+namespace {
+LONG WINAPI EndWithExceptionCode(EXCEPTION_POINTERS* info) {
+    TerminateProcess(GetCurrentProcess(), info->ExceptionRecord->ExceptionCode);
+    return EXCEPTION_EXECUTE_HANDLER;
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc >= 2 && std::string(argv[1]) == "--bidi-child-fault") {
+        SetErrorMode(SEM_NOGPFAULTERRORBOX | SEM_FAILCRITICALERRORS);
+        SetUnhandledExceptionFilter(&EndWithExceptionCode);
+        unsigned long code = 0;
+        RpcGuardedCall(&Fault, nullptr, &code);
+        return 0;  // the guard handled it: wrong
+    }
+    if (argc >= 4 && std::string(argv[1]) == "--bidi-child-client") {
+        std::wstring srv(argv[2], argv[2] + strlen(argv[2])), ppd(argv[3], argv[3] + strlen(argv[3]));
+        CBiDiClient client(srv.c_str(), ppd.c_str(), kAddress, nullptr);
+        long count = 0;
+        delete[] client.GetText(BiDiFeatures, &count);
+        if (argc >= 5) Sleep(INFINITE);  // held until killed
+        return static_cast<int>(count);
+    }
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,85 @@
+// Brimsa's pure rules, linked directly: the idle decision (also across the tick wrap), the
+// destinations the PPD fetch accepts, and the binding of the print-server library.
+#include <gtest/gtest.h>
+
+#include "BiDiTestUtil.h"
+#include "bidiserver/BiDiServer.h"
+
+namespace {
+
+struct IdleCase {
+    DWORD now, last;
+    bool expired;
+};
+
+TEST(BiDiWatchdog, IdleTable) {
+    const IdleCase cases[] = {
+        {60000, 1, false},             // 59999 ms: keeps serving
+        {60001, 1, true},              // 60000 ms: stops
+        {100000, 1000, true},
+        {29999, 0xFFFFFFFFu - 29999u, false},  // across the wrap: 59999 ms
+        {30000, 0xFFFFFFFFu - 29999u, true},   // across the wrap: 60000 ms
+        {5, 5, false},
+    };
+    for (const IdleCase& c : cases)
+        EXPECT_EQ(BiDiIdleExpired(c.now, c.last, 60000), c.expired) << "now " << c.now << " last " << c.last;
+}
+
+TEST(BiDiWatchdog, IdleSettingForTests) {
+    struct {
+        const wchar_t* value;
+        DWORD idle, check;
+    } cases[] = {
+        {nullptr, 60000, 15000}, {L"2000", 2000, 500}, {L"200", 200, 50},  {L"60000", 60000, 15000},
+        {L"199", 60000, 15000},  {L"60001", 60000, 15000}, {L"2000x", 60000, 15000}, {L"", 60000, 15000},
+    };
+    for (const auto& c : cases) {
+        SetEnvironmentVariableW(L"TOLVA_TEST_BIDI_IDLE_MS", c.value);
+        const BiDiIdlePolicy policy = GetBiDiIdlePolicy();
+        EXPECT_EQ(policy.idleMilliseconds, c.idle) << (c.value ? c.value : L"(unset)");
+        EXPECT_EQ(policy.checkMilliseconds, c.check) << (c.value ? c.value : L"(unset)");
+    }
+    SetEnvironmentVariableW(L"TOLVA_TEST_BIDI_IDLE_MS", nullptr);
+}
+
+TEST(BiDiGetPPD, AcceptedDestinations) {
+    struct {
+        const wchar_t* path;
+        bool accepted;
+    } cases[] = {
+        {L"C:\\drivers\\Printer.PPD", true},
+        {L"z:\\a\\b.ppd", true},
+        {L"C:\\drivers\\x..y.PPD", true},
+        {L"C:\\drivers\\Printer.TXT", false},
+        {L"C:\\drivers\\..\\Printer.PPD", false},
+        {L"C:\\..\\Printer.PPD", false},
+        {L"\\\\?\\C:\\drivers\\Printer.PPD", false},
+        {L"\\\\server\\share\\Printer.PPD", false},
+        {L"C:\\drivers\\Printer.PPD:stream.PPD", false},
+        {L"drivers\\Printer.PPD", false},
+        {L"C:Printer.PPD", false},
+        {L"", false},
+        {nullptr, false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(IsAcceptablePPDPath(c.path), c.accepted) << (c.path ? c.path : L"(null)");
+}
+
+TEST(BiDiServerBinding, SixteenEntryPointsOrNothing) {
+    HMODULE full = LoadLibraryW(bidi_test::StandInPath(false, false).c_str());
+    HMODULE noPPD = LoadLibraryW(bidi_test::StandInPath(false, true).c_str());
+    ASSERT_NE(full, nullptr);
+    ASSERT_NE(noPPD, nullptr);
+    ServerInterfaceTable* table = CBiDiServer::BindServerInterface(full);
+    ASSERT_NE(table, nullptr);
+    EXPECT_EQ(reinterpret_cast<void*>(table->GetPPD), reinterpret_cast<void*>(GetProcAddress(full, "QVServerGetPPD")));
+    EXPECT_EQ(reinterpret_cast<void*>(table->Initialize),
+              reinterpret_cast<void*>(GetProcAddress(full, "QVServerInitialize")));
+    delete table;
+    EXPECT_EQ(CBiDiServer::BindServerInterface(noPPD), nullptr);
+    EXPECT_EQ(CBiDiServer::BindServerInterface(nullptr), nullptr);
+    FreeLibrary(full);
+    FreeLibrary(noPPD);
+}
+
+}  // namespace
