@@ -6,6 +6,7 @@
 #include "settings/KeyUtility.h"
 #include "sheets/DataExchange.h"
 #include "sheets/SubclassLayer.h"
+#include "sheets/TabOfPage.h"
 #include "storage/DrvState.h"
 #include "uiplugin/PropSheets.h"
 
@@ -123,7 +124,7 @@ INT_PTR CPSDriverTab::OnInitDialog(HWND hwnd, WPARAM wParam, LPARAM lParam)
 
 int CPSDriverTab::RestoreDefaults(HWND page, WPARAM, LPARAM)
 {
-    auto* tab = static_cast<CBaseDriverTab*>(GetSubclassData(page, &CBaseDriverTab::PageProc));
+    CBaseDriverTab* tab = DriverTabOfPage(page);
     CDrvState* state = tab ? tab->GetDrvState() : nullptr;
     SubclassLayer* layer = DialogLayerOf(page);
     if (!state || !layer || !tab->GetSettings()) return 1;

@@ -4,6 +4,7 @@
 
 #include "sheets/AboutDriverTab.h"
 #include "sheets/DocDriverTab.h"
+#include "sheets/InsOptDriverTab.h"
 #include "sheets/MessageBox.h"
 #include "sheets/PSDriverTab.h"
 
@@ -12,7 +13,7 @@ const TabMaker kDefaultTabMakers[kTabCount] = {
     CPSDriverTab::Make,   // kTabPostScript (1010)
     CDocDriverTab::Make,  // kTabDocument (1271)
     CAboutDriverTab::Make,  // kTabAbout (1280)
-    MakePlainDriverTab,  // kTabInstallable (1127)
+    CInsOptDriverTab::Make,  // kTabInstallable (1127)
 };
 
 const ConfirmInstallablesFn kDefaultConfirmInstallables = ShowConfirmInstallables;

@@ -11,6 +11,7 @@
 
 #include "TabSheetUtil.h"
 #include "TabTestPPD.h"
+#include "sheets/TabOfPage.h"
 #include "foundation/StrUtil.h"
 #include "settings/KeyUtility.h"
 #include "sheets/AboutDriverTab.h"
@@ -58,8 +59,7 @@ const BiDiClientCalls kController = {MakeClient, DestroyClient, Connected, Conne
 
 CAboutDriverTab* AboutTabOf(HWND page)
 {
-    return dynamic_cast<CAboutDriverTab*>(
-        static_cast<CBaseDriverTab*>(GetSubclassData(page, &CBaseDriverTab::PageProc)));
+    return dynamic_cast<CAboutDriverTab*>(DriverTabOfPage(page));
 }
 
 // The colour of the page at the middle of its bottom edge, where no control is (the picture is

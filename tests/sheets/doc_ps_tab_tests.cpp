@@ -12,6 +12,7 @@
 
 #include "TabSheetUtil.h"
 #include "TabTestPPD.h"
+#include "sheets/TabOfPage.h"
 #include "settings/KeyUtility.h"
 #include "sheets/BaseDriverTab.h"
 #include "sheets/DocDriverTab.h"
@@ -27,7 +28,7 @@ constexpr int kErrorHandler = 1046, kOutputFormat = 1037, kLevel = 1064, kDownlo
 
 CDrvStateUI* StateOfPage(HWND page)
 {
-    auto* tab = static_cast<CBaseDriverTab*>(GetSubclassData(page, &CBaseDriverTab::PageProc));
+    CBaseDriverTab* tab = DriverTabOfPage(page);
     return tab && tab->GetOwner() ? tab->GetOwner()->GetDrvState() : nullptr;
 }
 

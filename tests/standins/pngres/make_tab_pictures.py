@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Writes the solid-colour pictures of the tabs resource module (tabs/<id>.png) and tabs/colours.h.
 
-Ids 101-118 are the tabs' small pictures, 3640 and 3641 the about page's backgrounds; each has
+Ids 101 and 102 are the installable-options page's list marks, 103-118 the document page's previews, 3640 and 3641 the about page's backgrounds; each has
 its own colour so a screenshot shows which one was drawn."""
 import colorsys, os, struct, zlib
 
@@ -24,7 +24,7 @@ def main():
         big = i >= 3640
         r, g, b = colorsys.hsv_to_rgb(n / len(ids), 0.35 if big else 0.8, 0.95 if big else 0.8)
         rgb = (int(r * 255), int(g * 255), int(b * 255))
-        png(os.path.join(HERE, f'{i}.png'), *((420, 380) if big else (64, 48)), rgb)
+        png(os.path.join(HERE, f'{i}.png'), *((420, 380) if big else (24, 16) if i < 103 else (64, 48)), rgb)
         rows.append((i, rgb))
     with open(os.path.join(HERE, 'colours.h'), 'w') as f:
         f.write('// Colours of the solid pictures of the tabs resource module (generated with the pictures).\n'
