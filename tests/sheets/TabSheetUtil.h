@@ -12,6 +12,7 @@
 
 #include "SheetTestUtil.h"
 #include "sheets/SubclassLayer.h"
+#include "sheets/TabOfPage.h"
 #include "tests/standins/pngres/tabs/colours.h"
 #include "uiplugin/DrvStateUI.h"
 #include "uiplugin/PropSheets.h"
@@ -162,6 +163,13 @@ inline std::wstring StateOption(CDrvStateUI* state, const wchar_t* keyword)
 {
     const wchar_t* text = state ? state->GetOptionText(state->GetCurrentSettings(), keyword) : nullptr;
     return text ? text : L"";
+}
+
+// The sheet's driver state behind a page (null for a window that is no tab's page).
+inline CDrvStateUI* StateOfPage(HWND page)
+{
+    CBaseDriverTab* tab = DriverTabOfPage(page);
+    return tab && tab->GetOwner() ? tab->GetOwner()->GetDrvState() : nullptr;
 }
 
 }  // namespace tabsheet

@@ -26,12 +26,6 @@ constexpr int kPageSize = 1388, kOrientation = 1389, kMirror = 1412, kNegative =
 constexpr int kErrorHandler = 1046, kOutputFormat = 1037, kLevel = 1064, kDownload = 1091, kTrueType = 1109,
               kRestore = 1055;
 
-CDrvStateUI* StateOfPage(HWND page)
-{
-    CBaseDriverTab* tab = DriverTabOfPage(page);
-    return tab && tab->GetOwner() ? tab->GetOwner()->GetDrvState() : nullptr;
-}
-
 // The sample with every line that holds one of drops removed, then extra appended.
 std::wstring Variant(const wchar_t* name, const std::string& extra, std::initializer_list<const char*> drops = {})
 {

@@ -53,12 +53,6 @@ bool DoubleClick(HWND page, int id, const wchar_t* text)
     return false;
 }
 
-CDrvStateUI* StateOfPage(HWND page)
-{
-    CBaseDriverTab* tab = DriverTabOfPage(page);
-    return tab && tab->GetOwner() ? tab->GetOwner()->GetDrvState() : nullptr;
-}
-
 class InsOptTabTest : public ::testing::Test {
 protected:
     void SetUp() override { SetValidationMessageBox([](HWND, const wchar_t*, const wchar_t*, UINT) { return IDOK; }); }
