@@ -234,6 +234,20 @@ LRESULT SetMemberValue(GroupRecord* group, WPARAM index, LPARAM value) {
     return 1;
 }
 
+// What radio buttons and image buttons answer alike: a member value that is not 0 disables the
+// member, and a click selects the clicked member; the rest goes down the chain.
+LRESULT SelectableMemberMessage(SubclassLayer* layer, HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case SKM_SETMARK:
+        return SetMemberValue(ButtonGroup(hwnd), wParam, lParam);
+    case SKM_REFLECTED_COMMAND:
+        if (HIWORD(wParam) == BN_CLICKED) SendMessageW(hwnd, SKM_SELECTSELF, 0, 0);
+        return 0;
+    default:
+        return CallPreviousWindowProc(layer, hwnd, message, wParam, lParam);
+    }
+}
+
 // ---------------------------------------------------------------------------------
 // Combo items.
 
@@ -246,7 +260,8 @@ struct ComboItem {
 };
 
 struct ComboData {
-    HWND combo;
+    HWND window;
+    int lineHeight;  // an item's height without separator, once measured
 };
 
 struct ItemColours {
@@ -314,8 +329,30 @@ void FreeItemsBelow(SubclassLayer* layer) {
 
 void DestroyComboData(void* data) {
     ComboData* combo = static_cast<ComboData*>(data);
-    FreeComboBoxItems(combo->combo);
+    FreeComboBoxItems(combo->window);
     std::free(combo);
+}
+
+// The list drops down to the item count times the first item's height, so the first item carries
+// the separators' extra height, spread over the other items (rounded up). When that list would not
+// fit on the screen the extra is dropped and the list scrolls instead.
+void SpreadSeparatorHeight(SubclassLayer* layer) {
+    const ComboData* combo = static_cast<const ComboData*>(layer->data);
+    const LRESULT count = ItemCount(layer);
+    if (!combo || combo->lineHeight <= 0 || count <= 0) return;
+    int separators = 0;
+    for (LRESULT i = 1; i < count; ++i) {
+        const ComboItem* item = ItemAt(layer, static_cast<WPARAM>(i));
+        separators += item && item->separator;
+    }
+    const ComboItem* first = ItemAt(layer, 0);
+    int height = combo->lineHeight + (first && first->separator ? kSeparatorHeight : 0);
+    const int others = static_cast<int>(count) - 1;
+    if (others > 0 && separators > 0) {
+        const int extra = (separators * kSeparatorHeight + others - 1) / others;
+        if ((height + extra) * count <= GetSystemMetrics(SM_CYSCREEN)) height += extra;
+    }
+    CallBelow(layer, CB_SETITEMHEIGHT, 0, height);
 }
 
 LRESULT SelectItemByValue(SubclassLayer* layer, LPARAM value) {
@@ -377,6 +414,7 @@ void DrawComboItem(const DRAWITEMSTRUCT* draw) {
 }
 
 LRESULT MeasureComboItem(HWND hwnd, SubclassLayer* layer, MEASUREITEMSTRUCT* measure) {
+    ComboData* combo = static_cast<ComboData*>(layer->data);
     if (!measure) return 0;
     HDC dc = GetDC(hwnd);
     if (!dc) return 0;
@@ -387,6 +425,7 @@ LRESULT MeasureComboItem(HWND hwnd, SubclassLayer* layer, MEASUREITEMSTRUCT* mea
     if (oldFont) SelectObject(dc, oldFont);
     ReleaseDC(hwnd, dc);
     const int height = metrics.tmHeight + metrics.tmExternalLeading;
+    if (combo) combo->lineHeight = height;
     measure->itemHeight = static_cast<UINT>(height);
     if (measure->itemID != static_cast<UINT>(-1)) {
         ComboItem* item = reinterpret_cast<ComboItem*>(measure->itemData);
@@ -430,7 +469,7 @@ bool IsAddressCharacter(WPARAM ch) {
 // Image buttons and statics.
 
 struct ImageButtonData {
-    HWND button;
+    HWND window;
     SkinImage slots[3];
 };
 
@@ -441,7 +480,7 @@ void DestroyImageButtonData(void* data) {
 }
 
 struct StaticImageData {
-    HWND control;
+    HWND window;
     SkinImage image;
 };
 
@@ -449,7 +488,7 @@ void DestroyStaticImageData(void* data) {
     StaticImageData* image = static_cast<StaticImageData*>(data);
     if (image->image.bitmap) {
         // the static must not keep painting a bitmap about to be deleted
-        if (SubclassLayer* layer = FindSubclassLayer(image->control, StaticImageLayerProc))
+        if (SubclassLayer* layer = FindSubclassLayer(image->window, StaticImageLayerProc))
             CallBelow(layer, STM_SETIMAGE, IMAGE_BITMAP, 0);
     }
     DeleteOwnedImage(&image->image);
@@ -482,6 +521,35 @@ void DrawImageButton(const DRAWITEMSTRUCT* draw, const ImageButtonData* images, 
         RECT focus = draw->rcItem;
         DrawFocusRect(draw->hDC, &focus);
     }
+}
+
+// ---------------------------------------------------------------------------------
+// Layers with a data record.
+
+// A zeroed record whose first field is its window.
+template <typename Record>
+void* NewWindowRecord(HWND window) {
+    Record* record = static_cast<Record*>(std::calloc(1, sizeof(Record)));
+    if (record) record->window = window;
+    return record;
+}
+
+void* NewEditData(HWND window) {
+    EditData* data = new (std::nothrow) EditData;
+    if (data) CommitText(window, data);
+    return data;
+}
+
+// The control's layer of that procedure with its data record (made by make on a layer that has
+// none, freed by destroy with the layer); null when either cannot be made.
+SubclassLayer* LayerWithData(HWND control, WNDPROC procedure, void* (*make)(HWND), SubclassDataDestroyer destroy) {
+    SubclassLayer* layer = AddSubclassLayer(control, procedure, GWLP_WNDPROC);
+    if (!layer || layer->data) return layer;
+    void* data = make(control);
+    if (!data) return nullptr;
+    layer->data = data;
+    layer->destroyData = destroy;
+    return layer;
 }
 
 // ---------------------------------------------------------------------------------
@@ -544,59 +612,25 @@ void RemoveControlSkin(HWND control) {
 }
 
 BOOL SkinComboBox(HWND control) {
-    SubclassLayer* layer = AddSubclassLayer(control, ComboBoxLayerProc, GWLP_WNDPROC);
-    if (!layer) return FALSE;
-    if (!layer->data) {
-        // made at once: the removal must reach the box's items even if no message came
-        ComboData* data = static_cast<ComboData*>(std::calloc(1, sizeof(ComboData)));
-        if (!data) return FALSE;
-        data->combo = control;
-        layer->data = data;
-        layer->destroyData = DestroyComboData;
-    }
-    return TRUE;
+    // the record is made at once: the removal must reach the box's items even if no message came
+    return LayerWithData(control, ComboBoxLayerProc, NewWindowRecord<ComboData>, DestroyComboData) != nullptr;
 }
 
 BOOL SkinEdit(HWND control) {
-    SubclassLayer* layer = AddSubclassLayer(control, EditLayerProc, GWLP_WNDPROC);
-    if (!layer) return FALSE;
-    if (!layer->data) {
-        EditData* data = new (std::nothrow) EditData;
-        if (!data) return FALSE;
-        CommitText(control, data);
-        layer->data = data;
-        layer->destroyData = DestroyEditData;
-    }
-    return TRUE;
+    return LayerWithData(control, EditLayerProc, NewEditData, DestroyEditData) != nullptr;
 }
 
 BOOL SkinRadioButton(HWND control) { return InstallButtonSkin(control, RadioButtonLayerProc); }
 BOOL SkinCheckBox(HWND control) { return InstallButtonSkin(control, CheckBoxLayerProc); }
 
 BOOL SkinPushButton(HWND control) {
-    if (!InstallButtonSkin(control, ImageButtonLayerProc)) return FALSE;
-    SubclassLayer* layer = FindSubclassLayer(control, ImageButtonLayerProc);
-    if (!layer->data) {
-        ImageButtonData* data = static_cast<ImageButtonData*>(std::calloc(1, sizeof(ImageButtonData)));
-        if (!data) return FALSE;
-        data->button = control;
-        layer->data = data;
-        layer->destroyData = DestroyImageButtonData;
-    }
-    return TRUE;
+    return InstallButtonSkin(control, ImageButtonLayerProc) &&
+           LayerWithData(control, ImageButtonLayerProc, NewWindowRecord<ImageButtonData>, DestroyImageButtonData);
 }
 
 BOOL SkinStatic(HWND control) {
-    SubclassLayer* layer = AddSubclassLayer(control, StaticImageLayerProc, GWLP_WNDPROC);
-    if (!layer) return FALSE;
-    if (!layer->data) {
-        StaticImageData* data = static_cast<StaticImageData*>(std::calloc(1, sizeof(StaticImageData)));
-        if (!data) return FALSE;
-        data->control = control;
-        layer->data = data;
-        layer->destroyData = DestroyStaticImageData;
-    }
-    return TRUE;
+    return LayerWithData(control, StaticImageLayerProc, NewWindowRecord<StaticImageData>, DestroyStaticImageData) !=
+           nullptr;
 }
 
 void FreeComboBoxItems(HWND combo) { FreeItemsBelow(FindSubclassLayer(combo, ComboBoxLayerProc)); }
@@ -728,13 +762,8 @@ LRESULT CALLBACK RadioButtonLayerProc(HWND hwnd, UINT message, WPARAM wParam, LP
         }
         return CallPreviousWindowProc(layer, hwnd, message, wParam, lParam);
     }
-    case SKM_SETMARK:
-        return SetMemberValue(ButtonGroup(hwnd), wParam, lParam);
-    case SKM_REFLECTED_COMMAND:
-        if (HIWORD(wParam) == BN_CLICKED) SendMessageW(hwnd, SKM_SELECTSELF, 0, 0);
-        return 0;
     default:
-        return CallPreviousWindowProc(layer, hwnd, message, wParam, lParam);
+        return SelectableMemberMessage(layer, hwnd, message, wParam, lParam);
     }
 }
 
@@ -764,13 +793,8 @@ LRESULT CALLBACK ImageButtonLayerProc(HWND hwnd, UINT message, WPARAM wParam, LP
         InvalidateRect(group->members[wParam].window, nullptr, TRUE);
         return CallPreviousWindowProc(layer, hwnd, message, wParam, lParam);
     }
-    case SKM_SETMARK:
-        return SetMemberValue(ButtonGroup(hwnd), wParam, lParam);
-    case SKM_REFLECTED_COMMAND:
-        if (HIWORD(wParam) == BN_CLICKED) SendMessageW(hwnd, SKM_SELECTSELF, 0, 0);
-        return 0;
     default:
-        return CallPreviousWindowProc(layer, hwnd, message, wParam, lParam);
+        return SelectableMemberMessage(layer, hwnd, message, wParam, lParam);
     }
 }
 
@@ -843,12 +867,15 @@ LRESULT CALLBACK ComboBoxLayerProc(HWND hwnd, UINT message, WPARAM wParam, LPARA
         const LRESULT count = ItemCount(layer);
         if (wParam < static_cast<WPARAM>(count)) {
             ComboItem* item = ItemAt(layer, wParam);
-            if (item && !item->separator) {
+            if (item && !item->separator && wParam != 0) {
                 item->separator = 1;
                 const LRESULT height = CallBelow(layer, CB_GETITEMHEIGHT, wParam, 0);
                 if (height != CB_ERR) CallBelow(layer, CB_SETITEMHEIGHT, wParam, height + kSeparatorHeight);
+            } else if (item && wParam == 0) {
+                item->separator = 1;  // the first item's height is set below
             }
         }
+        SpreadSeparatorHeight(layer);
         return count > 0;
     }
     case SKM_SELECTBYVALUE:

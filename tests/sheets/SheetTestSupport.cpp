@@ -79,12 +79,7 @@ HWND CreateDialogFrom(HWND host, const void* dialogTemplate) {
     return dialog;
 }
 
-std::vector<uint32_t> ReadPixels(HDC dc, const RECT& area) {
-    const int width = area.right - area.left;
-    const int height = area.bottom - area.top;
-    std::vector<uint32_t> pixels;
-    if (width <= 0 || height <= 0) return pixels;
-    HDC copyDc = CreateCompatibleDC(dc);
+HBITMAP CreateTopDownDib(int width, int height, void** bits) {
     BITMAPINFO info{};
     info.bmiHeader.biSize = sizeof(info.bmiHeader);
     info.bmiHeader.biWidth = width;
@@ -92,8 +87,17 @@ std::vector<uint32_t> ReadPixels(HDC dc, const RECT& area) {
     info.bmiHeader.biPlanes = 1;
     info.bmiHeader.biBitCount = 32;
     info.bmiHeader.biCompression = BI_RGB;
+    return CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, bits, nullptr, 0);
+}
+
+std::vector<uint32_t> ReadPixels(HDC dc, const RECT& area) {
+    const int width = area.right - area.left;
+    const int height = area.bottom - area.top;
+    std::vector<uint32_t> pixels;
+    if (width <= 0 || height <= 0) return pixels;
+    HDC copyDc = CreateCompatibleDC(dc);
     void* bits = nullptr;
-    HBITMAP copy = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HBITMAP copy = CreateTopDownDib(width, height, &bits);
     if (copyDc && copy) {
         HGDIOBJ old = SelectObject(copyDc, copy);
         BitBlt(copyDc, 0, 0, width, height, dc, area.left, area.top, SRCCOPY);

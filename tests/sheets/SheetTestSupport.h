@@ -30,6 +30,9 @@ const void* TemplateResource(int id, DWORD* size);
 // A modeless dialog from an in-memory template, child of the host; the procedure answers FALSE.
 HWND CreateDialogFrom(HWND host, const void* dialogTemplate);
 
+// A 32-bit top-down DIB section; bits receives its pixels.
+HBITMAP CreateTopDownDib(int width, int height, void** bits);
+
 // The pixels of a rectangle of a DC, as 0x00RRGGBB values row by row from the top.
 std::vector<uint32_t> ReadPixels(HDC dc, const RECT& area);
 

@@ -266,6 +266,12 @@ TEST_F(ControlSkinTest, ComboItemsCarryTextItemDataAndValue) {
     EXPECT_EQ(Send(combo, SKM_ENDGROUP, 1), TRUE);  // once only
     EXPECT_EQ(Send(combo, CB_GETITEMHEIGHT, 1), line + 3);
     EXPECT_EQ(Send(combo, CB_GETITEMHEIGHT, 2), line);
+    // the dropped list (count x first item's height) still holds every item with its separator
+    Send(combo, SKM_ENDGROUP, 3);
+    LRESULT total = 0;
+    for (int i = 0; i < 5; ++i) total += Send(combo, CB_GETITEMHEIGHT, i);
+    EXPECT_GE(5 * Send(combo, CB_GETITEMHEIGHT, 0), total);
+    EXPECT_EQ(Send(combo, CB_GETITEMHEIGHT, 0), line + 2) << "6 extra pixels over 4 other items";
 
     // the page's removal of the skin frees the item records (the box never sees WM_DESTROY with it)
     RemoveControlSkin(Item(combo));

@@ -14,15 +14,8 @@ namespace {
 
 // A 32-bit image whose pixel (x, y) holds 0x00XXYY01 (x and y in the red and green bytes).
 HBITMAP PositionImage(int width, int height) {
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(info.bmiHeader);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
     void* bits = nullptr;
-    HBITMAP image = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HBITMAP image = sheettest::CreateTopDownDib(width, height, &bits);
     uint32_t* pixels = static_cast<uint32_t*>(bits);
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x) pixels[y * width + x] = (uint32_t(x) << 16) | (uint32_t(y) << 8) | 1u;
