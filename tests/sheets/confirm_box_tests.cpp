@@ -25,20 +25,20 @@ struct Seen {
     std::wstring text;
 };
 
+BOOL CALLBACK FindBoxWindow(HWND hwnd, LPARAM out)
+{
+    if (GetDlgItem(hwnd, kConfirmTextControl) && GetDlgItem(hwnd, kConfirmCheckControl)) {
+        *reinterpret_cast<HWND*>(out) = hwnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
 // Finds the box among the top-level windows of a thread.
 HWND FindBox(DWORD thread)
 {
     HWND found = nullptr;
-    EnumThreadWindows(
-        thread,
-        [](HWND hwnd, LPARAM out) -> BOOL {
-            if (GetDlgItem(hwnd, kConfirmTextControl) && GetDlgItem(hwnd, kConfirmCheckControl)) {
-                *reinterpret_cast<HWND*>(out) = hwnd;
-                return FALSE;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&found));
+    EnumThreadWindows(thread, FindBoxWindow, reinterpret_cast<LPARAM>(&found));
     return found;
 }
 
