@@ -11,6 +11,7 @@
 #include "settings/KeyUtility.h"
 #include "sheets/BaseDriverTab.h"
 #include "storage/CfgSettingsManager.h"
+#include "storage/DriverUserKey.h"
 #include "storage/PortResolver.h"
 #include "storage/PrinterData.h"
 #include "uiplugin/DrvStateUI.h"
@@ -179,7 +180,7 @@ void AddPagesAndLoad(PropSheetsInfo* context, PROPSHEETUI_INFO* info, int mask)
 
 void DecideAttention(PropSheetsInfo* context)
 {
-    std::wstring keyPath = AttentionKeyPath(context->GetDataFile());
+    std::wstring keyPath = DriverUserKeyPath(context->GetDataFile());
     if (keyPath.empty()) return;
     DWORD show = 0;
     DWORD confirmed = static_cast<DWORD>(-1);
@@ -231,15 +232,6 @@ PluginMessageBoxFn SetPluginMessageBox(PluginMessageBoxFn fn) noexcept
     PluginMessageBoxFn previous = g_messageBox;
     g_messageBox = fn;
     return previous;
-}
-
-std::wstring AttentionKeyPath(const wchar_t* dataFile)
-{
-    if (!dataFile || !*dataFile) return std::wstring();
-    const wchar_t* name = dataFile;
-    for (const wchar_t* p = dataFile; *p; ++p)
-        if (*p == L'\\' || *p == L'/' || *p == L':') name = p + 1;
-    return std::wstring(L"Software\\VYR\\Quillet\\Driver\\") + std::wstring(name, wcsnlen(name, 8));
 }
 
 HRESULT DocumentPropertySheetsHandler(PPROPSHEETUI_INFO info, LPARAM lParam, IPrintCoreUI2* core) noexcept

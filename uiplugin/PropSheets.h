@@ -36,9 +36,6 @@ CBaseDriverTab* MakePlainDriverTab(PropSheetsInfo* owner, PROPSHEETUI_INFO* info
 extern const TabMaker kDefaultTabMakers[kTabCount];
 extern const ConfirmInstallablesFn kDefaultConfirmInstallables;
 
-// The registry key of the attention decision: HKCU "Software\VYR\Quillet\Driver\" with the
-// first 8 characters of the data file's file name. Empty without a data file.
-std::wstring AttentionKeyPath(const wchar_t* dataFile);
 // The built-in texts of the message shown when another sheet holds the job-settings library.
 extern const wchar_t kBusyText[];
 extern const wchar_t kBusyCaption[];

@@ -15,6 +15,7 @@
 #include "settings/KeyUtility.h"
 #include "sheets/BaseDriverTab.h"
 #include "storage/CfgSettingsManager.h"
+#include "storage/DriverUserKey.h"
 #include "tests/sheets/SheetTestUtil.h"
 #include "uiplugin/DrvStateUI.h"
 #include "uiplugin/PropSheets.h"
@@ -245,16 +246,31 @@ TEST_F(PropSheetsTest, AnotherSheetHoldingTheLibraryGivesAMessageAndNoPage)
 
 TEST_F(PropSheetsTest, AttentionKeyIsNamedAfterTheFirstEightCharactersOfTheDataFile)
 {
-    EXPECT_EQ(AttentionKeyPath(L"C:\\drivers\\PRINTERXYZ.PPD"), L"Software\\VYR\\Quillet\\Driver\\PRINTERX");
-    EXPECT_EQ(AttentionKeyPath(L"C:\\drivers\\ABC.PPD"), L"Software\\VYR\\Quillet\\Driver\\ABC.PPD");
-    EXPECT_EQ(AttentionKeyPath(nullptr), L"");
+    EXPECT_EQ(DriverUserKeyPath(L"C:\\drivers\\PRINTERXYZ.PPD"), L"Software\\VYR\\Quillet\\Driver\\PRINTERX");
+    EXPECT_EQ(DriverUserKeyPath(L"C:\\drivers\\ABC.PPD"), L"Software\\VYR\\Quillet\\Driver\\ABC.PPD");
+    EXPECT_EQ(DriverUserKeyPath(nullptr), L"");
+}
+
+// A copy of the sample PPD under a name of this process's own: the user key is named after the
+// data file's first 8 characters, and other tests' sheets on "tolva-sample.ppd" answer there.
+static std::wstring OwnSampleCopy(const wchar_t* prefix)
+{
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    std::wstring path = std::wstring(temp) + prefix + std::to_wstring(GetCurrentProcessId() % 100000) + L".ppd";
+    CopyFileW(SamplePpd().c_str(), path.c_str(), FALSE);
+    return path;
 }
 
 TEST_F(PropSheetsTest, AttentionIsShownOnlyWithAConnectedClientAndOnlyUntilAnswered)
 {
-    tolvatest::TestPrinter printer(SheetPrinterSetup({}));
+    const std::wstring plainPpd = OwnSampleCopy(L"at");
+    const std::wstring networkedPpd = OwnSampleCopy(L"an");
+    tolvatest::TestPrinterSetup plainSetup = SheetPrinterSetup({});
+    plainSetup.dataFile = plainPpd;
+    tolvatest::TestPrinter printer(plainSetup);
     ASSERT_TRUE(printer.Ok()) << printer.Error();
-    std::wstring keyPath = AttentionKeyPath(printer.DataFile().c_str());
+    std::wstring keyPath = DriverUserKeyPath(printer.DataFile().c_str());
     RegDeleteKeyW(HKEY_CURRENT_USER, keyPath.c_str());
     auto attention = [&]() {
         GPRegUtil key(HKEY_CURRENT_USER, keyPath.c_str());
@@ -272,9 +288,11 @@ TEST_F(PropSheetsTest, AttentionIsShownOnlyWithAConnectedClientAndOnlyUntilAnswe
     // The two-way keys hold "True" once an address is known: a port naming the controller.
     SheetPrinterOptions options;
     options.port = L"IP_10.1.2.3";
-    tolvatest::TestPrinter networked(SheetPrinterSetup(options));
+    tolvatest::TestPrinterSetup networkedSetup = SheetPrinterSetup(options);
+    networkedSetup.dataFile = networkedPpd;
+    tolvatest::TestPrinter networked(networkedSetup);
     ASSERT_TRUE(networked.Ok()) << networked.Error();
-    keyPath = AttentionKeyPath(networked.DataFile().c_str());
+    keyPath = DriverUserKeyPath(networked.DataFile().c_str());
     RegDeleteKeyW(HKEY_CURRENT_USER, keyPath.c_str());
     for (int round = 0; round < 2; ++round) {
         SheetSide side(networked.Handle(), true);
@@ -290,6 +308,8 @@ TEST_F(PropSheetsTest, AttentionIsShownOnlyWithAConnectedClientAndOnlyUntilAnswe
     }
     EXPECT_EQ(g_confirmCalls, 1) << "not asked again once answered";
     RegDeleteKeyW(HKEY_CURRENT_USER, keyPath.c_str());
+    DeleteFileW(plainPpd.c_str());
+    DeleteFileW(networkedPpd.c_str());
 }
 
 TEST_F(PropSheetsTest, PortAddressBecomesTheControllerAddressWithTheTwoWayDefaults)

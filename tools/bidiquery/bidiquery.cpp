@@ -56,7 +56,7 @@ int wmain(int argc, wchar_t** argv) {
         printer = bidi_test::MakePrinter(L"BiDiQuery", scriptText, bidi_test::BrimsaPath(), bidi_test::StandInPath());
     }
     if (!bidi_test::CopyInto(ppd, printer.ppd())) {
-        fwprintf(stderr, L"cannot copy %ls\n", ppd.c_str());
+        fputs("cannot copy the PPD\n", stderr);
         return 1;
     }
     const double start = BenchSeconds();
