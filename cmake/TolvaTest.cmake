@@ -5,6 +5,10 @@ set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
 add_subdirectory(${TOLVA_GTEST_SRC} ${CMAKE_BINARY_DIR}/_deps/googletest EXCLUDE_FROM_ALL SYSTEM)
 
+# Folder of the test language module (tests/standins/lan builds it), known before any test folder
+# is configured: the folders are added in name order, and tests/sheets comes before tests/standins.
+set(TOLVA_LAN_DIR "${CMAKE_BINARY_DIR}/tests/ppd")
+
 # Windows form of a Unix path as Wine sees it (drive Z: maps /), with backslashes doubled for a C literal.
 function(tolva_windows_path out unix_path)
   get_filename_component(_abs "${unix_path}" ABSOLUTE)

@@ -12,29 +12,17 @@
 #include "storage/PrnRegUtil.h"
 #include "storage/Store.h"
 #include "tests/support/PrinterDataSeam.h"
+#include "tests/support/StoredValues.h"
 #include "tests/support/TestPrinter.h"
 
 using tolvatest::FixturePath;
+using tolvatest::MachineDword;
+using tolvatest::MachineString;
+using tolvatest::Text;
 using tolvatest::TestPrinter;
 using tolvatest::TestPrinterSetup;
 
 namespace {
-
-std::wstring Text(HANDLE printer, const wchar_t* name) {
-    WText text(PrnGetText(printer, name));
-    return text ? text.get() : L"<missing>";
-}
-
-std::wstring MachineString(const std::wstring& path, const wchar_t* name) {
-    GPRegUtil key(HKEY_LOCAL_MACHINE, path.c_str());
-    WText text(key.GetString(name, nullptr));
-    return text ? text.get() : L"<missing>";
-}
-
-DWORD MachineDword(const std::wstring& path, const wchar_t* name) {
-    GPRegUtil key(HKEY_LOCAL_MACHINE, path.c_str());
-    return key.GetDWord(name, 12345);
-}
 
 bool MachineKeyExists(const std::wstring& path) {
     HKEY key = nullptr;
