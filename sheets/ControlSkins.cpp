@@ -194,7 +194,7 @@ bool PaintTransparent(SubclassLayer* layer, HWND hwnd, const GroupRecord* group)
         CallBelow(layer, WM_PAINT, 0, 0);
         BitBlt(paintedDc, 0, 0, width, height, dc, 0, 0, SRCCOPY);
         BitBlt(dc, 0, 0, width, height, backgroundDc, 0, 0, SRCCOPY);
-        TransparentBlt(dc, 0, 0, width, height, paintedDc, 0, 0, width, height, group->transparentColour);
+        GdiTransparentBlt(dc, 0, 0, width, height, paintedDc, 0, 0, width, height, group->transparentColour);
         SelectObject(backgroundDc, oldBackground);
         SelectObject(paintedDc, oldPainted);
         done = true;
@@ -511,7 +511,7 @@ void DrawImageButton(const DRAWITEMSTRUCT* draw, const ImageButtonData* images, 
         if (source && width > 0 && height > 0) {
             HGDIOBJ old = SelectObject(source, image);
             BLENDFUNCTION blend{AC_SRC_OVER, 0, 255, 0};
-            AlphaBlend(draw->hDC, area.left + (areaWidth - width) / 2, area.top + (areaHeight - height) / 2, width,
+            GdiAlphaBlend(draw->hDC, area.left + (areaWidth - width) / 2, area.top + (areaHeight - height) / 2, width,
                        height, source, (info.bmWidth - width) / 2, (info.bmHeight - height) / 2, width, height, blend);
             SelectObject(source, old);
         }

@@ -12,7 +12,20 @@
 namespace {
 
 TabPictureLookup g_pictureLookup = nullptr;
-LinkShellExecuteFn g_shellExecute = ShellExecuteW;
+LinkShellExecuteFn g_shellExecute = nullptr;  // null: the shell's own, bound at the first click
+
+// The shell's ShellExecuteW, bound by name when a link is first opened: importing shell32 would
+// load it (and what it pulls in) into every process that loads the plug-in.
+HINSTANCE WINAPI ShellExecuteByName(HWND hwnd, LPCWSTR verb, LPCWSTR file, LPCWSTR parameters, LPCWSTR folder,
+                                    INT show) {
+    static LinkShellExecuteFn bound = [] {
+        HMODULE shell = LoadLibraryExW(L"shell32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+        return shell ? reinterpret_cast<LinkShellExecuteFn>(
+                           reinterpret_cast<void (*)()>(GetProcAddress(shell, "ShellExecuteW")))
+                     : nullptr;
+    }();
+    return bound ? bound(hwnd, verb, file, parameters, folder, show) : nullptr;
+}
 
 constexpr COLORREF kLinkColour = 0xC80000;          // blue (0x00BBGGRR)
 constexpr COLORREF kDisabledLinkColour = 0xC8C8C8;  // grey
@@ -53,8 +66,8 @@ TabPictureLookup SetTabPictureLookup(TabPictureLookup lookup) {
 
 LinkShellExecuteFn SetLinkShellExecute(LinkShellExecuteFn fn) {
     LinkShellExecuteFn previous = g_shellExecute;
-    g_shellExecute = fn ? fn : ShellExecuteW;
-    return previous;
+    g_shellExecute = fn;
+    return previous ? previous : ShellExecuteByName;
 }
 
 bool IsOpenableLinkAddress(const wchar_t* address) {
@@ -328,7 +341,7 @@ LRESULT CLinkWnd::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
     case WM_LBUTTONUP:
         if (m_address && m_enabled) {
             // a data file may come from the controller: open web addresses only, never a program
-            if (IsOpenableLinkAddress(m_address)) g_shellExecute(hwnd, L"open", m_address, nullptr, nullptr, SW_SHOWNORMAL);
+            if (IsOpenableLinkAddress(m_address)) (g_shellExecute ? g_shellExecute : ShellExecuteByName)(hwnd, L"open", m_address, nullptr, nullptr, SW_SHOWNORMAL);
             return 0;
         }
         break;

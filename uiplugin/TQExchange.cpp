@@ -518,7 +518,7 @@ HBITMAP TQInterface::LoadLogoBitmap(const wchar_t* ppdPath, HMODULE module, cons
         HDC from = picture ? CreateCompatibleDC(picture->GetDC()) : nullptr;
         if (from) {
             HGDIOBJ old = SelectObject(from, loaded);
-            TransparentBlt(picture->GetDC(), 0, 0, width, height, from, 0, 0, width, height, RGB(0, 255, 0));
+            GdiTransparentBlt(picture->GetDC(), 0, 0, width, height, from, 0, 0, width, height, RGB(0, 255, 0));
             SelectObject(from, old);
             result = picture->DetachBitmap();
         }

@@ -20,6 +20,26 @@ using namespace tqtest;
 
 namespace {
 
+// The user's measurement system for a scope (the run flag follows it), put back however the
+// scope ends: a metric locale left behind would change every later run's flag.
+class MeasureLocale {
+public:
+    explicit MeasureLocale(const wchar_t* measure) {
+        GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_IMEASURE, m_old, 4);
+        m_set = SetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_IMEASURE, measure) != FALSE;
+    }
+    ~MeasureLocale() {
+        if (m_old[0]) SetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_IMEASURE, m_old);
+    }
+    MeasureLocale(const MeasureLocale&) = delete;
+    MeasureLocale& operator=(const MeasureLocale&) = delete;
+    bool Set() const { return m_set; }
+
+private:
+    wchar_t m_old[4] = {};
+    bool m_set = false;
+};
+
 int g_boxes = 0;
 std::wstring g_boxText;
 int WINAPI RecordBox(HWND, const wchar_t* text, const wchar_t* caption, UINT) {
@@ -113,6 +133,8 @@ TEST_F(TQClientTest, LibraryAndMonitorPathsFollowTheModule) {
 }
 
 TEST_F(TQClientTest, FirstOpenRefreshAndReleaseCallTheLibraryInOrder) {
+    MeasureLocale us(L"1");
+    ASSERT_TRUE(us.Set());
     TQFolder folder(L"full", "ready=2\n");
     SheetWindows windows;
     TQInterface* client = AcquireTQInterface(folder.Quenta(), nullptr, FALSE);
@@ -155,9 +177,8 @@ TEST_F(TQClientTest, FirstOpenRefreshAndReleaseCallTheLibraryInOrder) {
 }
 
 TEST_F(TQClientTest, MetricLocaleGivesTheMetricRunFlag) {
-    wchar_t old[4] = {};
-    GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_IMEASURE, old, 4);
-    ASSERT_TRUE(SetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_IMEASURE, L"0"));
+    MeasureLocale metric(L"0");
+    ASSERT_TRUE(metric.Set());
     TQFolder folder(L"full");
     SheetWindows windows;
     TQInterface* client = AcquireTQInterface(folder.Quenta(), nullptr, FALSE);
@@ -165,7 +186,6 @@ TEST_F(TQClientTest, MetricLocaleGivesTheMetricRunFlag) {
     Open(client, windows.page);
     client->CloseJobUI();
     ReleaseTQInterface(client);
-    SetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_IMEASURE, old);
     EXPECT_NE(folder.Log().find("\"Printing Preferences\" 0x2000"), std::string::npos) << folder.Log();
 }
 
