@@ -5,7 +5,6 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <string>
@@ -298,21 +297,24 @@ TEST_F(TQExchangeTest, TheInitialisedMarkerIsWrittenLast) {
 
 TEST_F(TQExchangeTest, ThePrinterPictureNeedsNoTemporaryFolder) {
     // A temporary folder whose path does not fit MAX_PATH.
-    char* oldTmp = nullptr;
-    char* oldTemp = nullptr;
-    size_t length = 0;
-    _dupenv_s(&oldTmp, &length, "TMP");
-    _dupenv_s(&oldTemp, &length, "TEMP");
+    struct Saved {
+        const wchar_t* name;
+        bool present;
+        std::wstring value;
+    } saved[] = {{L"TMP", false, {}}, {L"TEMP", false, {}}};
     const std::wstring longFolder = L"C:\\" + std::wstring(300, L'd');
-    SetEnvironmentVariableW(L"TMP", longFolder.c_str());
-    SetEnvironmentVariableW(L"TEMP", longFolder.c_str());
+    for (Saved& variable : saved) {
+        std::wstring value(32768, L'\0');
+        const DWORD length = GetEnvironmentVariableW(variable.name, value.data(), 32768);
+        variable.present = length > 0 && length < 32768;
+        if (variable.present) variable.value = value.c_str();
+        SetEnvironmentVariableW(variable.name, longFolder.c_str());
+    }
     wchar_t probe[MAX_PATH];
     const DWORD tempLength = GetTempPathW(MAX_PATH, probe);
     HBITMAP picture = TQInterface::RenderPrinterPicture(state->GetPPDPath(), soup, &current);
-    SetEnvironmentVariableA("TMP", oldTmp);
-    SetEnvironmentVariableA("TEMP", oldTemp);
-    free(oldTmp);
-    free(oldTemp);
+    for (const Saved& variable : saved)
+        SetEnvironmentVariableW(variable.name, variable.present ? variable.value.c_str() : nullptr);
     EXPECT_TRUE(tempLength == 0 || tempLength >= MAX_PATH) << "the temporary folder cannot be read";
     ASSERT_NE(picture, nullptr);
     BITMAP info = {};

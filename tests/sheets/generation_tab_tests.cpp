@@ -43,18 +43,11 @@ bool MoveTimeOn(const std::wstring& path)
     return ok;
 }
 
-// The sample with a feature of its own before every other statement: the strings after it get
-// other slots in the new compiled settings.
-std::string ShiftedSample(const std::wstring& installed)
+// What the data file becomes while the sheet is open: another PPD altogether (no page sizes,
+// another nickname), whose compiled strings have other slots.
+std::string ReplacementPPD()
 {
-    std::string text = tabtest::ReadFileBytes(installed);
-    size_t first = text.find('\n');
-    if (first == std::string::npos) return text;
-    return text.substr(0, first + 1) +
-           "*OpenUI *TabShiftFirst/Shift: PickOne\r\n*DefaultTabShiftFirst: ShiftOne\r\n"
-           "*TabShiftFirst ShiftOne/Shift One: \"\"\r\n*TabShiftFirst ShiftTwo/Shift Two: \"\"\r\n"
-           "*CloseUI: *TabShiftFirst\r\n" +
-           text.substr(first + 1);
+    return tabtest::ReadFileBytes(std::wstring(TOLVA_SHARED_DIR_W) + L"\\fixtures\\tolva-minimal.ppd");
 }
 
 // Another thread takes the PPD's settings; false when it could not (a wait that never ends
@@ -98,6 +91,7 @@ int BoxThatNeedsThePPD(HWND, const wchar_t* text, const wchar_t*, UINT)
 struct Seen {
     bool pageFound = false;
     bool generationsDiffer = false;  // the PPD's current settings number "A3" otherwise
+    std::string why;
     std::vector<std::wstring> sizes, orientations;
     std::wstring sizeAfter;
     std::vector<Box> boxes;
@@ -134,12 +128,18 @@ protected:
         run.script = [&](HWND sheet) {
             if (change) {
                 CDrvStateUI* state = StateOfPage(coredriver::CurrentPage(sheet));
-                if (!state || !tabtest::WriteFileBytes(printer.DataFile(), ShiftedSample(printer.DataFile())) ||
+                if (!state || !tabtest::WriteFileBytes(printer.DataFile(), ReplacementPPD()) ||
                     !MoveTimeOn(printer.DataFile()))
                     return;
                 CfgSettingsHold now(printer.DataFile().c_str());
                 seen.generationsDiffer = now.Get() && now.Get() != state->GetGeneration() &&
                                          now.Get()->GetStringSoup()->Find(L"A3") != state->GetSoup()->Find(L"A3");
+                seen.why = std::string(now.Get() ? "held" : "none") +
+                           (now.Get() == state->GetGeneration() ? " same generation" : " new generation") +
+                           " A3 " + std::to_string(state->GetSoup()->Find(L"A3").GetIndex()) + " -> " +
+                           std::to_string(now.Get() && now.Get()->GetStringSoup()
+                                              ? now.Get()->GetStringSoup()->Find(L"A3").GetIndex()
+                                              : -2);
             }
             HWND page = ShowPage(sheet, L"Document");
             if (!(seen.pageFound = page != nullptr)) return;
@@ -166,7 +166,7 @@ TEST_F(GenerationTabTest, APPDChangedUnderAnOpenSheetShowsAndSavesAsBefore)
     ASSERT_TRUE(plain.pageFound);
     const Seen changed = RunDocumentPage(true);
     ASSERT_TRUE(changed.pageFound);
-    ASSERT_TRUE(changed.generationsDiffer) << "the rewritten PPD must number its strings otherwise";
+    ASSERT_TRUE(changed.generationsDiffer) << "the rewritten PPD must number its strings otherwise: " << changed.why;
 
     EXPECT_EQ(plain.sizes, (std::vector<std::wstring>{L"Custom Size", L"Letter", L"Legal", L"A4", L"A5", L"A3"}));
     EXPECT_EQ(changed.sizes, plain.sizes);
