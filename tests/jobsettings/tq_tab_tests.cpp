@@ -206,6 +206,7 @@ TEST_F(TQTabTest, ThePageShowsTheLibraryOrSaysItIsMissingAndGivesTheDefaultLogo)
             page = coredriver::CurrentPage(sheet);
             missingShown = IsWindowVisible(GetDlgItem(page, 1397)) != FALSE;
             libraryWindow = FindWindowExW(page, nullptr, L"TQ2StandInWindow", nullptr) != nullptr;
+            coredriver::SettleSheet(sheet);
             coredriver::SaveWindowPng(sheet, std::wstring(TOLVA_BINARY_DIR_W) + (c.ready ? L"\\tq_tab_ready.png" : L"\\tq_tab_never_ready.png"),
                                       nullptr, nullptr);
         };
