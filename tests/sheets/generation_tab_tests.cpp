@@ -15,33 +15,13 @@
 #include "storage/CfgSettingsManager.h"
 #include "storage/DrvState.h"
 #include "storage/Validation.h"
+#include "tests/storage/CfgTestUtil.h"
 
 using namespace tabsheet;
 
 namespace {
 
 constexpr int kPageSize = 1388, kOrientation = 1389;
-
-// Moves the file's write time on, so that the settings manager sees a changed PPD.
-bool MoveTimeOn(const std::wstring& path)
-{
-    HANDLE file = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES | GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    FILETIME written;
-    bool ok = GetFileTime(file, nullptr, nullptr, &written);
-    if (ok) {
-        ULARGE_INTEGER t;
-        t.LowPart = written.dwLowDateTime;
-        t.HighPart = written.dwHighDateTime;
-        t.QuadPart += 300ull * 10000000ull;
-        written.dwLowDateTime = t.LowPart;
-        written.dwHighDateTime = t.HighPart;
-        ok = SetFileTime(file, nullptr, nullptr, &written) != FALSE;
-    }
-    CloseHandle(file);
-    return ok;
-}
 
 // What the data file becomes while the sheet is open: another PPD altogether (no page sizes,
 // another nickname), whose compiled strings have other slots.
@@ -129,7 +109,7 @@ protected:
             if (change) {
                 CDrvStateUI* state = StateOfPage(coredriver::CurrentPage(sheet));
                 if (!state || !tabtest::WriteFileBytes(printer.DataFile(), ReplacementPPD()) ||
-                    !MoveTimeOn(printer.DataFile()))
+                    !cfgtest::Touch(printer.DataFile(), 300))
                     return;
                 CfgSettingsHold now(printer.DataFile().c_str());
                 seen.generationsDiffer = now.Get() && now.Get() != state->GetGeneration() &&
