@@ -21,6 +21,7 @@
 #include "sheets/TextWindows.h"
 #include "sheets/SubclassLayer.h"
 #include "storage/CfgSettingsManager.h"
+#include "storage/DrvState.h"
 #include "storage/OEMManager.h"
 #include "storage/Validation.h"
 #include "uiplugin/ActivationContext.h"
@@ -286,7 +287,7 @@ INT_PTR CBaseDriverTab::OnNotify(HWND hwnd, WPARAM, NMHDR* header)
 INT_PTR CBaseDriverTab::OnApply(HWND hwnd)
 {
     if (!m_owner || !m_owner->GetComPropSheetFn() || !m_owner->GetDataFile()) return 0;
-    CfgSettingsHold settings(m_owner->GetDataFile());
+    StateSettingsHold settings(GetDrvState(), m_owner->GetDataFile());
     if (!settings.Get()) return 0;
     if (!ApplyToPrinter(settings.Get())) {
         // Nothing was written: the sheet stays open on this page.
@@ -394,14 +395,16 @@ BOOL CBaseDriverTab::SaveSettings(HWND hwnd)
 {
     BOOL result = 1;
     if (!m_owner || !m_owner->GetDataFile() || !m_settings) return result;
-    CfgSettingsHold settings(m_owner->GetDataFile());
     CDrvState* state = GetDrvState();
+    StateSettingsHold settings(state, m_owner->GetDataFile());
     CBaseSoup* soup = settings.Get() ? settings.Get()->GetStringSoup() : nullptr;
     KVCache* current = state ? state->GetCurrentSettings() : nullptr;
     if (!soup || !current) return result;
     try {
         ConstraintForest* constraints = SelectConstraints(settings.Get(), state);
         CValidationUtility validation(state, settings.Get()->GetKeyForest(), constraints, GetModule(kModuleLanguage));
+        // Another thread that needs this PPD must not wait for the user to answer the box.
+        validation.ReleaseHoldDuringMessages(settings.GetPath(), settings.Held());
         KVCache changes;
         result = m_settings->Store(this, &changes, constraints);
         validation.ResolveChanges(&changes, hwnd);
@@ -454,7 +457,7 @@ wchar_t* CBaseDriverTab::GetOptionDisplayName(int keyProperty, int optionPropert
     SoupSlotID key = SoupPropertySlot(soup, keyProperty);
     SoupSlotID option = SoupPropertySlot(soup, optionProperty);
     if (key.IsInvalid() || option.IsInvalid()) return nullptr;
-    CfgSettingsHold settings(m_owner->GetDataFile());
+    StateSettingsHold settings(state, m_owner->GetDataFile());
     if (!settings.Get()) return nullptr;
     COptionUtil options(soup, settings.Get()->GetKeyForest());
     const wchar_t* name = options.IsValid() ? options.GetOptionDisplayName(key, option) : nullptr;
@@ -486,7 +489,7 @@ void CBaseDriverTab::FillOptionComboBox(HWND dialog, int controlId, int keyPrope
     CBaseSoup* soup = state->GetSoup();
     SoupSlotID key = SoupPropertySlot(soup, keyProperty);
     if (key.IsInvalid()) return;
-    CfgSettingsHold settings(m_owner->GetDataFile());
+    StateSettingsHold settings(state, m_owner->GetDataFile());
     if (!settings.Get()) return;
     COptionUtil options(soup, settings.Get()->GetKeyForest());
     std::list<COptData>* list = options.IsValid() ? options.GetOptionList(key) : nullptr;
@@ -540,7 +543,7 @@ void CBaseDriverTab::MarkConstrainedItems(HWND dialog, int controlId, int keyPro
     CDrvState* state = GetDrvState();
     if (!combo || !state || !m_owner->GetDataFile()) return;
     SoupSlotID key = SoupPropertySlot(state->GetSoup(), keyProperty);
-    CfgSettingsHold settings(m_owner->GetDataFile());
+    StateSettingsHold settings(state, m_owner->GetDataFile());
     if (key.IsInvalid() || !settings.Get()) return;
     CConstraintResolver resolver(state->GetCurrentSettings(), SelectConstraints(settings.Get(), state),
                                  settings.Get()->GetKeyForest());

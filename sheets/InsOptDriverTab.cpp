@@ -395,7 +395,7 @@ void CInsOptDriverTab::RefreshLists(HWND page)
     m_pairs.clear();
     m_absent.clear();
     if (!state || !dataFile) return;
-    CfgSettingsHold settings(dataFile);
+    StateSettingsHold settings(state, dataFile);
     if (!settings.Get()) return;
     CBaseSoup* soup = state->GetSoup();
     KVCache installables;
@@ -548,7 +548,7 @@ void CInsOptDriverTab::RestoreInstallableDefaults(HWND page)
     if (!state || !dataFile) return;
     KVCache defaults;
     {
-        CfgSettingsHold settings(dataFile);
+        StateSettingsHold settings(state, dataFile);
         if (!settings.Get()) return;
         settings.Get()->LoadSectionSettings(1, &defaults, nullptr, nullptr);
     }

@@ -143,7 +143,7 @@ BOOL CTQDriverTab::InitJobUI(HWND page) {
         ShowWindow(GetDlgItem(page, kNoJobUIControl), SW_SHOW);
         return FALSE;
     }
-    CfgSettingsHold settings(owner->GetDataFile());
+    StateSettingsHold settings(state, owner->GetDataFile());
     BOOL setUp = FALSE;
     wchar_t* address = nullptr;
     TQSessionInfo* session = nullptr;
@@ -217,7 +217,7 @@ BOOL CTQDriverTab::FetchJobSettings() {
     PropSheetsInfo* owner = GetOwner();
     CDrvStateUI* state = owner ? owner->GetDrvState() : nullptr;
     if (!owner || !state || !owner->GetDataFile()) return result;
-    CfgSettingsHold settings(owner->GetDataFile());
+    StateSettingsHold settings(state, owner->GetDataFile());
     CUserStore* store = state->GetWatermarkStore();
     TQInterface* tq = owner->GetTQInterface(nullptr, nullptr, 0);
     if (!settings.Get() || !store || !tq || !tq->IsLoaded()) return result;

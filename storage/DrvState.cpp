@@ -17,6 +17,7 @@
 #include "settings/KeyUtility.h"
 #include "settings/NumberText.h"
 #include "storage/CfgSettings.h"
+#include "storage/CfgSettingsManager.h"
 #include "storage/Devmode.h"
 #include "storage/PrinterData.h"
 #include "storage/Store.h"
@@ -125,6 +126,15 @@ bool CDrvState::Initialise(CfgSettings* settings) {
     settings->AddUser();
     m_generation = settings;
     return true;
+}
+
+StateSettingsHold::StateSettingsHold(const CDrvState* state, const wchar_t* ppdPath)
+    : m_path(ppdPath), m_held(AcquireCfgSettings(ppdPath)) {
+    if (m_held) m_generation = state && state->GetGeneration() ? state->GetGeneration() : m_held;
+}
+
+StateSettingsHold::~StateSettingsHold() {
+    if (m_held) ReleaseCfgSettings(m_path, m_held);
 }
 
 void CDrvState::Reset() {

@@ -70,6 +70,31 @@ private:
     CfgSettings* m_generation = nullptr;
 };
 
+// Scope hold of a PPD's settings for work on a driver state: takes the PPD's lock as
+// CfgSettingsHold does, but answers the generation the state was made from, whose slot ids are
+// the state's (a PPD changed since then gives the lock's holder a newer generation). A state
+// without a generation gets the held one.
+class StateSettingsHold {
+public:
+    StateSettingsHold(const CDrvState* state, const wchar_t* ppdPath);
+    ~StateSettingsHold();
+    StateSettingsHold(const StateSettingsHold&) = delete;
+    StateSettingsHold& operator=(const StateSettingsHold&) = delete;
+
+    // The state's generation; null when the lock could not be had.
+    CfgSettings* Get() const { return m_generation; }
+    // The lock's own pointer, for a validation that gives the hold back while a message box is
+    // open and takes it again after (CValidationUtility::ReleaseHoldDuringMessages); the state
+    // keeps its generation alive meanwhile.
+    CfgSettings** Held() { return &m_held; }
+    const wchar_t* GetPath() const { return m_path; }
+
+private:
+    const wchar_t* m_path;
+    CfgSettings* m_held;
+    CfgSettings* m_generation = nullptr;
+};
+
 class CBaseDrvState : public CDrvState {
 public:
     explicit CBaseDrvState(CfgSettings* settings);

@@ -43,8 +43,10 @@ DevmodeSet CDrvStateUI::MakeSet(POEMUIPSPARAM param)
     return set;
 }
 
-BOOL CDrvStateUI::Load(CfgSettings* settings, POEMUIPSPARAM param, POEMUIOBJ uiObject)
+BOOL CDrvStateUI::Load(CfgSettings* given, POEMUIPSPARAM param, POEMUIOBJ uiObject)
 {
+    // The state's own generation: the caller may hold a newer one whose slot ids differ.
+    CfgSettings* settings = Own(given);
     if (!m_core || !param || !uiObject || !settings) return FALSE;
     try {
         DevmodeSet set = MakeSet(param);
@@ -64,8 +66,9 @@ BOOL CDrvStateUI::Load(CfgSettings* settings, POEMUIPSPARAM param, POEMUIOBJ uiO
     }
 }
 
-BOOL CDrvStateUI::LoadCoreDriverOptions(CfgSettings* settings, POEMUIOBJ uiObject, KVCache* target)
+BOOL CDrvStateUI::LoadCoreDriverOptions(CfgSettings* given, POEMUIOBJ uiObject, KVCache* target)
 {
+    CfgSettings* settings = Own(given);
     if (!m_core || !uiObject || !target || !settings || !GetSoup()) return FALSE;
     DWORD needed = 0;
     if (m_core->GetOptions(uiObject, 0, nullptr, 0, nullptr, 0, &needed) != E_OUTOFMEMORY) return FALSE;
@@ -121,8 +124,9 @@ BOOL CDrvStateUI::SetCoreDriverOptions(CfgSettings*, POEMUIOBJ uiObject, KVCache
     return m_core->SetOptions(uiObject, SETOPTIONS_FLAG_KEEP_CONFLICT, list.get(), size, &result) == S_OK;
 }
 
-BOOL CDrvStateUI::Save(CfgSettings* settings, POEMUIPSPARAM param, POEMUIOBJ uiObject)
+BOOL CDrvStateUI::Save(CfgSettings* given, POEMUIPSPARAM param, POEMUIOBJ uiObject)
 {
+    CfgSettings* settings = Own(given);
     if (!m_core || !settings || !settings->GetDefaultSettings() || !param || !uiObject) return FALSE;
     try {
         DevmodeSet set = MakeSet(param);

@@ -2,6 +2,7 @@
 // applied to the settings, the page keys under the library's own names, the watermark
 // list and the two pictures.
 #include <algorithm>
+#include <atomic>
 #include <map>
 #include <memory>
 #include <string_view>
@@ -113,13 +114,24 @@ TQKeyValueArray* AllocKeyValueArray(size_t count) {
     return array;
 }
 
+namespace {
+void DeleteText(wchar_t* text) { delete[] text; }
+std::atomic<KeyValueTextFreeFn> g_freeText{&DeleteText};
+}  // namespace
+
+KeyValueTextFreeFn SetKeyValueTextFreeSeam(KeyValueTextFreeFn fn) noexcept {
+    return g_freeText.exchange(fn ? fn : &DeleteText);
+}
+
 void FreeKeyValueArray(TQKeyValueArray* array, bool wipe) {
     if (!array) return;
     TQKeyValueItem* items = TQArrayItems(array);
+    const KeyValueTextFreeFn freeText = g_freeText.load();
     for (uint64_t i = 0; i < array->count; ++i) {
         for (wchar_t* text : {items[i].keyword, items[i].value}) {
-            if (text && wipe) WipeMemory(text, wcslen(text) * sizeof(wchar_t));
-            delete[] text;
+            if (!text) continue;
+            if (wipe) WipeMemory(text, wcslen(text) * sizeof(wchar_t));
+            freeText(text);
         }
     }
     ::operator delete(array);
@@ -496,9 +508,7 @@ HBITMAP TQInterface::RenderPrinterPicture(const wchar_t* ppdPath, CBaseSoup* sou
     auto picture = ButtonFacePicture(kPictureWidth, kPictureHeight);
     if (!picture) return nullptr;
     layers.Draw(picture->GetDC(), SIZE{kPictureWidth, kPictureHeight}, settings);
-    wchar_t temp[MAX_PATH];
-    DWORD length = GetTempPathW(MAX_PATH, temp);
-    if (length == 0 || length >= MAX_PATH) return nullptr;
+    // The library gets the bitmap itself: no file is written, so the temporary folder does not matter.
     return picture->DetachBitmap();
 }
 

@@ -178,6 +178,11 @@ BOOL TQAPI NotificationCallback(void* client, DWORD flag, void* unused);
 // Frees an array made by Quenta: both texts of every item, then the block. With wipe, the
 // texts are overwritten first (arrays that hold a user name or password).
 void FreeKeyValueArray(TQKeyValueArray* array, bool wipe = false);
+// The routine that gives each text of such an array back (delete[] by default); a test puts
+// its own in place to see the bytes as they are freed. Null restores the default; returns the
+// previous one.
+using KeyValueTextFreeFn = void (*)(wchar_t* text);
+KeyValueTextFreeFn SetKeyValueTextFreeSeam(KeyValueTextFreeFn fn) noexcept;
 // New key/value array of count items (texts null); null when out of memory.
 TQKeyValueArray* AllocKeyValueArray(size_t count);
 // Replaces every "," of text by "." in place (decimal commas become decimal points).

@@ -146,6 +146,70 @@ private:
     std::unique_ptr<CBaseDrvState> m_state;
 };
 
+// A driver state over a variant of the sample PPD written into %TEMP%: insert goes right
+// before the line that starts with before (appended when empty), CR LF after each line. The
+// installable options of the variant (key section 1) are kept too.
+class VariantState {
+public:
+    VariantState(const std::string& insert, const std::string& before = std::string()) {
+        static int counter = 0;
+        wchar_t temp[MAX_PATH];
+        GetTempPathW(MAX_PATH, temp);
+        m_dir = std::wstring(temp) + L"tqvariant-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                std::to_wstring(++counter);
+        CreateDirectoryW(m_dir.c_str(), nullptr);
+        m_ppd = m_dir + L"\\VARIANT.PPD";
+        std::string text = ReadBytes(tolvatest::FixturePath(L"tolva-sample.ppd"));
+        std::string lines;
+        for (size_t at = 0; at < insert.size();) {
+            size_t end = insert.find('\n', at);
+            if (end == std::string::npos) end = insert.size();
+            lines += insert.substr(at, end - at) + "\r\n";
+            at = end + 1;
+        }
+        size_t where = before.empty() ? std::string::npos : text.find("\n" + before);
+        text = where == std::string::npos ? text + lines : text.substr(0, where + 1) + lines + text.substr(where + 1);
+        HANDLE file = CreateFileW(m_ppd.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        DWORD written = 0;
+        WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+        CloseHandle(file);
+        CfgSettingsHold hold(m_ppd.c_str());
+        if (!hold.Get()) return;
+        m_state = std::make_unique<CBaseDrvState>(hold.Get());
+        if (!m_state->IsValid()) return;
+        m_state->GetCurrentSettings()->SetAll(m_state->GetDefaultSettings());
+        hold.Get()->LoadSectionSettings(1, &m_installed, nullptr, nullptr);
+    }
+    ~VariantState() {
+        m_state.reset();
+        DeleteFileW(m_ppd.c_str());
+        DeleteFileW((m_dir + L"\\VARIANT.PBJ").c_str());
+        RemoveDirectoryW(m_dir.c_str());
+    }
+    VariantState(const VariantState&) = delete;
+    VariantState& operator=(const VariantState&) = delete;
+
+    bool Ok() const { return m_state && m_state->IsValid(); }
+    CBaseDrvState* State() const { return m_state.get(); }
+    KVCache* Installed() { return &m_installed; }
+    const std::wstring& PPD() const { return m_ppd; }
+
+private:
+    static std::string ReadBytes(const std::wstring& path) {
+        std::string bytes;
+        HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (file == INVALID_HANDLE_VALUE) return bytes;
+        char buffer[65536];
+        DWORD got = 0;
+        while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got) bytes.append(buffer, got);
+        CloseHandle(file);
+        return bytes;
+    }
+    std::wstring m_dir, m_ppd;
+    std::unique_ptr<CBaseDrvState> m_state;
+    KVCache m_installed;
+};
+
 // A test suite over one sample printer, made once for the suite.
 class SamplePrinterSuite : public ::testing::Test {
 protected:

@@ -95,8 +95,8 @@ protected:
     void TearDown() override { TQInterface::SetMessageBoxSeam(nullptr); }
 
     // OpenJobUI as the job-settings tab calls it, on the sample printer's state.
-    BOOL Open(TQInterface* client, HWND page, const wchar_t* queue = L"queue1") {
-        CBaseDrvState* state = sample->State();
+    BOOL Open(TQInterface* client, HWND page, const wchar_t* queue = L"queue1", CBaseDrvState* state = nullptr) {
+        if (!state) state = sample->State();
         KVCache extra;
         return client->OpenJobUI(page, state->GetPPDPath(), state->GetSoup(), state->GetCurrentSettings(),
                                  state->GetDefaultSettings(), state->GetKeyForest(), state->GetWatermarkStore(), queue,
@@ -334,6 +334,76 @@ TEST_F(TQClientTest, ASettingsDataSessionInstallsItsCallbacksAndEndsFirst) {
     SyncherHold<CSDMInterface> hold(GetSDMSyncher());
     EXPECT_EQ(hold.Get()->GetUseCount(), 0);
     EXPECT_EQ(hold.Get()->GetModule(), nullptr);
+}
+
+// The value of an option key in a state's current settings.
+void SetCurrent(CBaseDrvState* state, const wchar_t* keyword, const wchar_t* value) {
+    CBaseSoup* soup = state->GetSoup();
+    CKeySetting* found = state->GetDefaultSettings()->Find(soup->Find(keyword));
+    ASSERT_NE(found, nullptr);
+    CKeySetting* clone = found->Clone();
+    EXPECT_EQ(clone->SetFromText(soup, state->GetKeyForest(), keyword, value), 1);
+    state->GetCurrentSettings()->Set(clone);
+    delete clone;
+}
+
+TEST_F(TQClientTest, TheQueueTextsFollowTheUseDefaultSwitchAndTheMixedMediaFlag) {
+    // The sample with the flag that says the queue's own mixed media is in use.
+    VariantState variant("*OpenUI *QVMMInUse/Mixed Media In Use: Boolean\n*DefaultQVMMInUse: False\n"
+                         "*QVMMInUse True/Yes: \"\"\n*QVMMInUse False/No: \"\"\n*CloseUI: *QVMMInUse");
+    ASSERT_TRUE(variant.Ok());
+    struct Case {
+        const wchar_t* useDefault;
+        const char* inUse;     // *QVMMInUse in the second text
+        const char* duplex;    // the pair sent
+        const char* media;     // the mixed-media pair sent; null: neither text's
+    };
+    const Case cases[] = {
+        {L"True", "True", "Duplex=DuplexTumble", "RangeNum0=1-3"},    // the first text, all of it
+        {L"False", "False", "Duplex=DuplexNoTumble", nullptr},        // the second, less its mixed media
+        {L"False", "True", "Duplex=DuplexNoTumble", "RangeNum0=1-3"},  // the second, mixed media of the first
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string("use default ") + (c.useDefault[0] == L'T' ? "True" : "False") + ", in use " + c.inUse);
+        const std::string second = std::string("Duplex=DuplexNoTumble;QVMMInUse=") + c.inUse + ";RangeNum0=4-5";
+        TQFolder folder(L"full", "ready=2\nqueue1=Duplex=DuplexTumble;RangeNum0=1-3\nqueue2=" + second + "\n");
+        SetCurrent(variant.State(), L"*QVUseDefaultSettings", c.useDefault);
+        SheetWindows windows;
+        TQSessionInfo session = TwoWaySession(30);
+        TQInterface* client = AcquireTQInterface(folder.Quenta(), &session, TRUE);
+        ASSERT_NE(client, nullptr);
+        ASSERT_TRUE(client->IsSDMReady()) << folder.Log();
+        ASSERT_TRUE(Open(client, windows.page, L"print-queue", variant.State()));
+        const std::string log = folder.Log();
+        // Construction and the first opening, in the library's order.
+        EXPECT_EQ(Only(log, {"Init", "SDMInitialize", "BeginSession", "Init2", "IsServerReady", "SDMGetQueueAttributes",
+                             "SetJobKeyValues", "TQSetJobReadOnlyKeys", "SetWatermarks", "Run", "CreateNotificationList",
+                             "RegisterNotificationList"}),
+                  (std::vector<std::string>{"Init", "SDMInitialize", "BeginSession", "Init2", "IsServerReady",
+                                            "IsServerReady", "IsServerReady", "SDMGetQueueAttributes", "SetJobKeyValues",
+                                            "TQSetJobReadOnlyKeys", "SetWatermarks", "Run", "CreateNotificationList",
+                                            "RegisterNotificationList"}))
+            << log;
+        EXPECT_NE(log.find("Run session 6 0 \"Printing Preferences\""), std::string::npos) << log;
+        const size_t sent = log.find("SetJobKeyValues ");
+        ASSERT_NE(sent, std::string::npos) << log;
+        const std::string line = log.substr(sent, log.find('\n', sent) - sent);  // "SetJobKeyValues N K=V;K=V"
+        const std::string values = ";" + line.substr(line.find(' ', 16) + 1) + ";";
+        EXPECT_NE(values.find(std::string(";") + c.duplex + ";"), std::string::npos) << values;
+        if (c.media) {
+            EXPECT_NE(values.find(std::string(";") + c.media + ";"), std::string::npos) << values;
+        } else {
+            EXPECT_EQ(values.find("RangeNum0=1-3"), std::string::npos) << values;
+        }
+        EXPECT_EQ(values.find("RangeNum0=4-5"), std::string::npos) << "the second text's mixed media is never taken";
+        // The second text goes to the library as the read-only keys, whatever was applied.
+        EXPECT_NE(log.find(std::string("TQSetJobReadOnlyKeys Duplex|DuplexNoTumble|QVMMInUse|") + c.inUse +
+                           "|RangeNum0|4-5|"),
+                  std::string::npos)
+            << log;
+        ReleaseTQInterface(client);
+        EXPECT_EQ(folder.LiveBuffers(), 0);
+    }
 }
 
 TEST_F(TQClientTest, AFailedSettingsDataStartFallsBackAndFreesTheLibrary) {

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <cstdio>
+#include <cstring>
 #include <map>
 #include <string>
 #include <vector>
@@ -245,16 +247,81 @@ TEST_F(TQExchangeTest, TheCurrentWatermarkTakesTheFirstFreeNumber) {
     }
 }
 
+// The texts as the free routine saw them, in the order it was handed them.
+std::vector<std::wstring> g_freedTexts;
+void RecordFreedText(wchar_t* text) {
+    // The wipe keeps the length: read the original number of characters, terminator or not.
+    static const size_t kLengths[] = {13, 7};
+    const size_t length = kLengths[g_freedTexts.size() % 2];
+    g_freedTexts.emplace_back(text, length);
+    delete[] text;
+}
+
 TEST_F(TQExchangeTest, SecretsAreWipedBeforeTheirArrayIsFreed) {
-    // The array's texts are wiped in place: read them through a copy of the pointers.
-    TQKeyValueArray* array = MakeArray({{L"QVUserAuthPwd", L"hunter2"}});
-    wchar_t* value = TQArrayItems(array)[0].value;
-    // Free with wipe: the block is given back, so only check that it runs on the same texts.
-    EXPECT_EQ(std::wstring(value), L"hunter2");
-    FreeKeyValueArray(array, true);
+    for (bool wipe : {true, false}) {
+        SCOPED_TRACE(wipe ? "wiped" : "kept");
+        g_freedTexts.clear();
+        TQKeyValueArray* array = MakeArray({{L"QVUserAuthPwd", L"hunter2"}});
+        KeyValueTextFreeFn previous = SetKeyValueTextFreeSeam(&RecordFreedText);
+        FreeKeyValueArray(array, wipe);
+        SetKeyValueTextFreeSeam(previous);
+        ASSERT_EQ(g_freedTexts.size(), 2u);
+        if (wipe) {
+            EXPECT_EQ(g_freedTexts[0], std::wstring(13, L'\0'));
+            EXPECT_EQ(g_freedTexts[1], std::wstring(7, L'\0'));
+        } else {
+            EXPECT_EQ(g_freedTexts[0], L"QVUserAuthPwd");
+            EXPECT_EQ(g_freedTexts[1], L"hunter2");
+        }
+    }
     wchar_t comma[] = L"1,5 2,25";
     JoinCommaList(comma);
     EXPECT_EQ(std::wstring(comma), L"1.5 2.25");
+}
+
+TEST_F(TQExchangeTest, TheInitialisedMarkerIsWrittenLast) {
+    // The library's list may carry an item of the marker's name: the marker, written after
+    // every item, is what the store keeps.
+    TQKeyValueArray* list = MakeArray({{L"0", L"Draft"}, {L"WMInitialized", L"from the library"}, {L"1", L"Copy"}});
+    CUserStore store(HKEY_CURRENT_USER, L"Software\\TolvaTest\\NoSuchWatermarks", REG_SZ);
+    ASSERT_TRUE(TQInterface::ApplyWatermarks(list, &store));
+    FreeKeyValueArray(list);
+    ASSERT_NE(store.Find(L"WMInitialized"), nullptr);
+    EXPECT_EQ(store.Find(L"WMInitialized")->Text(), L"");
+    EXPECT_EQ(store.Count(), 3u);
+    // And it never travels to the library: the list made from the store has the two texts.
+    TQKeyValueArray* back = TQInterface::StoreToKeyValues(&store);
+    EXPECT_EQ(ToList(back), (std::vector<std::pair<std::wstring, std::wstring>>{{L"0", L"Draft"}, {L"1", L"Copy"}}));
+    FreeKeyValueArray(back);
+}
+
+TEST_F(TQExchangeTest, ThePrinterPictureNeedsNoTemporaryFolder) {
+    // A temporary folder whose path does not fit MAX_PATH.
+    struct Saved {
+        const wchar_t* name;
+        bool present;
+        std::wstring value;
+    } saved[] = {{L"TMP", false, {}}, {L"TEMP", false, {}}};
+    const std::wstring longFolder = L"C:\\" + std::wstring(300, L'd');
+    for (Saved& variable : saved) {
+        std::wstring value(32768, L'\0');
+        const DWORD length = GetEnvironmentVariableW(variable.name, value.data(), 32768);
+        variable.present = length > 0 && length < 32768;
+        if (variable.present) variable.value = value.c_str();
+        SetEnvironmentVariableW(variable.name, longFolder.c_str());
+    }
+    wchar_t probe[MAX_PATH];
+    const DWORD tempLength = GetTempPathW(MAX_PATH, probe);
+    HBITMAP picture = TQInterface::RenderPrinterPicture(state->GetPPDPath(), soup, &current);
+    for (const Saved& variable : saved)
+        SetEnvironmentVariableW(variable.name, variable.present ? variable.value.c_str() : nullptr);
+    EXPECT_TRUE(tempLength == 0 || tempLength >= MAX_PATH) << "the temporary folder cannot be read";
+    ASSERT_NE(picture, nullptr);
+    BITMAP info = {};
+    ASSERT_TRUE(GetObjectW(picture, sizeof(info), &info));
+    EXPECT_EQ(info.bmWidth, 260);
+    EXPECT_EQ(info.bmHeight, 160);
+    DeleteObject(picture);
 }
 
 TEST_F(TQExchangeTest, TheLogoKeepsTheButtonFaceWhereItIsGreen) {
@@ -342,7 +409,7 @@ TEST_F(TQDocumentTest, NoInstalledOptionsWriteNoBlock) {
 
 TEST_F(TQDocumentTest, ManyOptionsAndMarkupInThePathStillParse) {
     TQFolder folder(L"full");
-    // Every setting of the sample, repeated under names of its own until 300 pairs exist.
+    // Every setting of the sample as an installed option.
     KVCache installed = *state->GetDefaultSettings();
     TQInterface* client = OpenClient(folder, &installed, L"C:\\R&D's \"drivers\" <x>\\SAMPLE.PPD", nullptr);
     ASSERT_NE(client, nullptr);
@@ -358,28 +425,37 @@ TEST_F(TQDocumentTest, ManyOptionsAndMarkupInThePathStillParse) {
 
 TEST_F(TQDocumentTest, TheDeviceDocumentGetsOurConfigurationAndOptions) {
     struct Case {
-        const char* device;
+        const char* device;  // the library's own document; "none": it gives no provider
         uint32_t flags;
+        bool fullServer;     // the server field filled to its end, without a terminator
+        DWORD answer;
         std::wstring expected;
     };
     const std::wstring block = L"    <InstallableOptions>\n          <InstalledOptions key=\"Duplex\" value=\"None\"/>\n"
                                L"    </InstallableOptions>\n";
+    const std::wstring fullServer(sizeof(TQSessionInfo::server), L'x');
     const Case cases[] = {
-        {"<D><Configuration locale=\"xx\"/><I><InstallableOptions><Old/></InstallableOptions></I></D>", 30,
+        {"<D><Configuration locale=\"xx\"/><I><InstallableOptions><Old/></InstallableOptions></I></D>", 30, false, 0,
          L"<D><Configuration locale=\"en\" encoding=\"UTF8\" ppdLocation0=\"C:\\drv\\SAMPLE.PPD\"  pddLocation0=\"\" "
          L"server=\"10.1.2.3\" dataFlags=\"30\" ControlScope=\"Driver\"  /><I>" + block + L"</I></D>"},
-        {"<D><Configuration/></D>", 64,
+        {"<D><Configuration/></D>", 64, true, 0,
          L"<D><Configuration locale=\"en\" encoding=\"UTF8\" ppdLocation0=\"C:\\drv\\SAMPLE.PPD\"  pddLocation0=\"\" "
-         L"server=\"10.1.2.3\" dataFlags=\"64\" ControlScope=\"Driver\"  /></D>"},
-        {"<D><InstallableOptions><Old/></InstallableOptions></D>", 64, L"<D>" + block + L"</D>"},
+         L"server=\"" + fullServer + L"\" dataFlags=\"64\" ControlScope=\"Driver\"  /></D>"},
+        {"<D><InstallableOptions><Old/></InstallableOptions></D>", 64, false, 0, L"<D>" + block + L"</D>"},
+        {"none", 64, false, TQ_FAILED, L""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.device);
         TQFolder folder(L"full", std::string("device=") + c.device + "\n");
         TQSessionInfo session;
         InitTQSessionInfo(&session);
-        memset(session.server, 'x', sizeof(session.server));  // a full field: read within it
-        strcpy(session.server, "10.1.2.3");
+        if (c.fullServer) {
+            memset(session.server, 'x', sizeof(session.server));
+            // What follows the field must not be read as part of it.
+            strcpy(session.password, "secret");
+        } else {
+            strcpy(session.server, "10.1.2.3");
+        }
         strcpy(session.language, "en");
         session.dataFlags = c.flags;
         KVCache installed;
@@ -391,11 +467,53 @@ TEST_F(TQDocumentTest, TheDeviceDocumentGetsOurConfigurationAndOptions) {
         auto last = reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(folder.Library(), "TestLastDocument")));
         std::string got = last();
         EXPECT_EQ(std::wstring(got.begin(), got.end()), c.expected) << folder.Log();
+        EXPECT_NE(folder.Log().find("Document " + std::to_string(c.answer) + " " + std::to_string(c.expected.size())),
+                  std::string::npos)
+            << folder.Log();
+        if (c.answer != 0) {
+            EXPECT_EQ(Count(folder.Log(), "SDMAllocMemory"), 0u) << "nothing is handed out";
+        }
         // The pictures answer through the session's user data too.
         EXPECT_NE(folder.Log().find("Picture 0 TRUE 4x2 -1"), std::string::npos) << folder.Log();
         Close(client);
         EXPECT_EQ(folder.LiveBuffers(), 0);
     }
+}
+
+TEST_F(TQDocumentTest, ThreeHundredInstalledOptionsParseWithOneElementEach) {
+    std::string lines;
+    for (int i = 0; i < 300; ++i) {
+        char name[16];
+        snprintf(name, sizeof name, "TQOpt%03d", i);
+        lines += std::string("*OpenUI *") + name + "/Option " + name + ": Boolean\n*Default" + name + ": False\n*" +
+                 name + " True/Installed: \"\"\n*" + name + " False/Not Installed: \"\"\n*CloseUI: *" + name + "\n";
+    }
+    VariantState variant(lines, "*CloseGroup: InstallableOptions");
+    ASSERT_TRUE(variant.Ok());
+    CBaseDrvState* many = variant.State();
+    TQFolder folder(L"full");
+    TQInterface* client = AcquireTQInterface(folder.Quenta(), nullptr, FALSE);
+    ASSERT_NE(client, nullptr);
+    page = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 100, 100, nullptr, nullptr, nullptr, nullptr);
+    KVCache extra;
+    client->OpenJobUI(page, L"C:\\R&D's \"drivers\" <x>\\VARIANT.PPD", many->GetSoup(), many->GetCurrentSettings(),
+                      variant.Installed(), many->GetKeyForest(), nullptr, L"q", nullptr, GetModuleHandleW(nullptr),
+                      MAKEINTRESOURCEW(3097), &extra, L"1252", L"en");
+    std::wstring document = Document(client);
+    EXPECT_TRUE(MsxmlLoads(document));
+    EXPECT_NE(document.find(L"ppdLocation0=\"C:\\R&amp;D's &quot;drivers&quot; &lt;x&gt;\\VARIANT.PPD\""), std::wstring::npos);
+    TQKeyValueArray* pairs = TQInterface::CollectKeyValues(many->GetSoup(), variant.Installed(), variant.Installed(),
+                                                           many->GetKeyForest(), FALSE, FALSE);
+    ASSERT_NE(pairs, nullptr);
+    EXPECT_GE(pairs->count, 300u);
+    EXPECT_EQ(Occurrences(document, L"<InstalledOptions "), pairs->count);
+    for (int i = 0; i < 300; i += 37) {
+        std::wstring number = std::to_wstring(i);
+        number.insert(0, 3 - number.size(), L'0');
+        EXPECT_EQ(Occurrences(document, L"key=\"TQOpt" + number + L"\" value=\"False\""), 1u) << i;
+    }
+    FreeKeyValueArray(pairs);
+    Close(client);
 }
 
 TEST_F(TQDocumentTest, PicturesAnswerOnlyWhereAsked) {

@@ -9,6 +9,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "sheets/MemoryDC.h"
 #include "sheets/TQDriverTab.h"
@@ -18,6 +19,7 @@
 #include "uiplugin/PropSheets.h"
 #include "uiplugin/QuentaModule.h"
 #include "uiplugin/SDMInterface.h"
+#include "uiplugin/TQInterface.h"
 #include "uiplugin/TQManager.h"
 
 using namespace sheettest;
@@ -171,6 +173,64 @@ TEST_F(TQTabTest, RepeatedSheetsLeaveNothingBehind) {
     EXPECT_EQ(tqtest::Count(log, "DllEnd"), static_cast<size_t>(cycles));
     SyncherHold<TQManager> hold(GetTQManagerSyncher());
     EXPECT_EQ(hold.Get()->GetUseCount(), 0);
+}
+
+TEST_F(TQTabTest, ThePageShowsTheLibraryOrSaysItIsMissingAndGivesTheDefaultLogo) {
+    // No Res.xml beside the data file: the logo is 3097 of the resource module, the only
+    // bitmap of tqlogo.DLL (4 x 2 pixels).
+    struct Case {
+        const char* config;
+        bool ready;
+    };
+    for (const Case& c : {Case{"", true}, Case{"ready=never\n", false}}) {
+        SCOPED_TRACE(c.config);
+        TQFolder folder(L"full", c.config);
+        SetQuentaModule(folder.Quenta());
+        tolvatest::TestPrinterSetup setup = SheetPrinterSetup({});
+        for (auto& companion : setup.companions)
+            if (companion.name == L"{stem}.DLL") companion.source = std::wstring(TOLVA_TEST_MODULES_DIR_W) + L"\\tqlogo.DLL";
+        tolvatest::TestPrinter printer(setup);
+        ASSERT_TRUE(printer.Ok()) << printer.Error();
+        // The bound is the seam's: a library that never gets ready is given up there.
+        const DWORD oldBound = TQInterface::SetReadyTimeout(300);
+        SheetSide side(printer.Handle(), true);
+        coredriver::SheetRun run;
+        bool missingShown = false, libraryWindow = false;
+        run.script = [&](HWND sheet) {
+            HWND page = coredriver::CurrentPage(sheet);
+            // The stand-in template shows the control from the start: hide it, then let the
+            // page open the library again on its next activation.
+            ShowWindow(GetDlgItem(page, 1397), SW_HIDE);
+            SendMessageW(sheet, PSM_SETCURSEL, 1, 0);
+            SendMessageW(sheet, PSM_SETCURSEL, 0, 0);
+            page = coredriver::CurrentPage(sheet);
+            missingShown = IsWindowVisible(GetDlgItem(page, 1397)) != FALSE;
+            libraryWindow = FindWindowExW(page, nullptr, L"TQ2StandInWindow", nullptr) != nullptr;
+            coredriver::SettleSheet(sheet);
+            coredriver::SaveWindowPng(sheet, std::wstring(TOLVA_BINARY_DIR_W) + (c.ready ? L"\\tq_tab_ready.png" : L"\\tq_tab_never_ready.png"),
+                                      nullptr, nullptr);
+        };
+        const bool ran = Run(side, run);
+        TQInterface::SetReadyTimeout(oldBound);
+        ASSERT_TRUE(ran) << run.error;
+        const std::string log = folder.Log();
+        EXPECT_EQ(missingShown, !c.ready) << log;
+        EXPECT_EQ(libraryWindow, c.ready) << log;
+        if (c.ready) {
+            EXPECT_EQ(tqtest::Count(log, "Run"), 1u) << log;
+            EXPECT_EQ(tqtest::Count(log, "SetJobControlsSettings"), 1u) << "the second activation only refreshes";
+            EXPECT_NE(log.find("Picture 0 TRUE 4x2 -1"), std::string::npos) << log;
+        } else {
+            EXPECT_EQ(tqtest::Count(log, "Run"), 0u) << log;
+            EXPECT_EQ(tqtest::Count(log, "SetJobKeyValues"), 0u) << log;
+            EXPECT_GE(tqtest::Count(log, "IsServerReady"), 1u) << log;
+            // Given up: the window and the session end before the sheet closes.
+            const std::vector<std::string> calls = tqtest::Only(log, {"Init2", "IsServerReady", "Term2", "EndSession"});
+            ASSERT_FALSE(calls.empty()) << log;
+            EXPECT_EQ(calls.back(), "EndSession") << log;
+        }
+        EXPECT_EQ(folder.LiveBuffers(), 0);
+    }
 }
 
 TEST(TQTabStatic, SessionRecordOnlyForTwoWayPrinters) {

@@ -119,7 +119,7 @@ private:
         CDrvState* state = GetDrvState();
         HWND combo = GetDlgItem(hwnd, id);
         if (!state || !combo) return;
-        CfgSettingsHold settings(GetOwner()->GetDataFile());
+        StateSettingsHold settings(state, GetOwner()->GetDataFile());
         COptionUtil options(state->GetSoup(), settings.Get()->GetKeyForest());
         SoupSlotID key = state->GetSoup()->Find(keyword);
         std::list<COptData>* list = options.GetOptionList(key);

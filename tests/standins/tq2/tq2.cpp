@@ -11,7 +11,7 @@
 //   queue1=K=V;K=V   the queue's first text;  queue2=... its second     default none
 //   changes=K=V;K=V  values the window "changes", applied at SaveDrvUI  default none
 //   validate=N       ValidateSettings' answer (read again at each call)  default 1
-//   device=TEXT      the library's own device document                  default a small one
+//   device=TEXT|none the library's own device document (none: no provider)  default a small one
 #include <windows.h>
 
 #include <cstdio>
@@ -38,6 +38,7 @@ struct Config {
     std::wstring queue1, queue2;
     Pairs changes;
     DWORD validate = 1;
+    bool ownProvider = true;
     std::wstring device = L"<?xml version=\"1.0\"?><SMDData><Configuration locale=\"xx\"/><Device>"
                           L"<InstallableOptions><InstalledOptions key=\"Old\" value=\"1\"/></InstallableOptions>"
                           L"</Device></SMDData>";
@@ -155,6 +156,7 @@ void ReadConfig() {
         else if (name == "queue2") g_config.queue2 = MultiText(value);
         else if (name == "changes") g_config.changes = ParsePairs(value);
         else if (name == "validate") g_config.validate = static_cast<DWORD>(strtoul(value.c_str(), nullptr, 10));
+        else if (name == "device" && value == "none") g_config.ownProvider = false;
         else if (name == "device") g_config.device = Wide(value);
     }
     fclose(file);
@@ -540,7 +542,7 @@ extern "C" DWORD TQAPI SDMInitialize(TQSessionInfo* session, TQCallbacks* callba
     if (!callbacks || !completion || !userData) return 1;
     callbacks->version = TQ_CALLBACKS_VERSION;
     callbacks->userData = &g_userData;
-    callbacks->documentProvider = &OwnDeviceDocument;
+    callbacks->documentProvider = g_config.ownProvider ? &OwnDeviceDocument : nullptr;
     *userData = &g_userData;
     g_sdmActive = true;
     if (g_config.complete) g_completionThread = CreateThread(nullptr, 0, &CompletionThread, completion, 0, nullptr);
