@@ -40,6 +40,9 @@ BOOL APIENTRY HookDrvStartDoc(SURFOBJ* pso, LPWSTR pwszDocName, DWORD dwJobId) n
             return FALSE;
         if (pwszDocName)
             pdev->SetDocumentName(pwszDocName);
+        // Another document on the same device counts its pages from 1 again, so that its
+        // first page sets the orientation up like any job's.
+        pdev->SetPageCount(0);
         return core(pso, pwszDocName, dwJobId);
     } catch (...) {
         return FALSE;

@@ -105,18 +105,28 @@ bool ServerInterfaceContext::BuildLibraryFolder(const wchar_t* modulePath, wchar
     return true;
 }
 
+bool ServerInterfaceContext::BuildModuleLibraryFolder(HMODULE module, DWORD pathChars, wchar_t* folder,
+                                                      size_t folderChars) noexcept
+{
+    if (folder && folderChars > 0)
+        folder[0] = L'\0';
+    if (pathChars == 0)
+        return false;
+    std::unique_ptr<wchar_t[]> modulePath(new (std::nothrow) wchar_t[pathChars]);
+    if (!modulePath)
+        return false;
+    // A path cut at the buffer's end (error 122) would name another folder: build none.
+    const DWORD n = GetModuleFileNameW(module, modulePath.get(), pathChars);
+    if (n == 0 || n >= pathChars)
+        return false;
+    return BuildLibraryFolder(modulePath.get(), folder, folderChars);
+}
+
 int ServerInterfaceContext::LoadProtocolLibraries() noexcept
 {
     constexpr DWORD kPathChars = 32768;
-    std::unique_ptr<wchar_t[]> modulePath(new (std::nothrow) wchar_t[kPathChars]);
     std::unique_ptr<wchar_t[]> folder(new (std::nothrow) wchar_t[kPathChars]);
-    if (!modulePath || !folder)
-        return 0;
-    // A path cut at the buffer's end (error 122) would name another folder: build none.
-    const DWORD n = GetModuleFileNameW(g_module, modulePath.get(), kPathChars);
-    if (n == 0 || n >= kPathChars)
-        return 0;
-    if (!BuildLibraryFolder(modulePath.get(), folder.get(), kPathChars))
+    if (!folder || !BuildModuleLibraryFolder(g_module, kPathChars, folder.get(), kPathChars))
         return 0;
 
     std::wstring paths[kVelmoLibraryCount];

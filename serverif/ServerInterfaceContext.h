@@ -91,6 +91,9 @@ public:
     // Folder the libraries are loaded from (with its trailing backslash); empty when the
     // path could not be built. Exposed for the tests of the path rule.
     static bool BuildLibraryFolder(const wchar_t* modulePath, wchar_t* folder, size_t folderChars) noexcept;
+    // The same for a module's own file, read into a buffer of pathChars characters; false
+    // (no folder) when the path does not fit it whole.
+    static bool BuildModuleLibraryFolder(HMODULE module, DWORD pathChars, wchar_t* folder, size_t folderChars) noexcept;
 
     // The bound entry point, or null.
     template <class Fn>

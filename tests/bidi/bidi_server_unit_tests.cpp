@@ -1,9 +1,12 @@
 // Brimsa's pure rules, linked directly: the idle decision (also across the tick wrap), the
-// destinations the PPD fetch accepts, and the binding of the print-server library.
+// destinations the PPD fetch accepts, the binding of the print-server library, and a
+// connection's queue when its worker stops.
 #include <gtest/gtest.h>
 
 #include "BiDiTestUtil.h"
+#include "bidiserver/BiDiConnection.h"
 #include "bidiserver/BiDiServer.h"
+#include "uiplugin/BiDiCategory.h"
 
 namespace {
 
@@ -80,6 +83,24 @@ TEST(BiDiServerBinding, SixteenEntryPointsOrNothing) {
     EXPECT_EQ(CBiDiServer::BindServerInterface(nullptr), nullptr);
     FreeLibrary(full);
     FreeLibrary(noPPD);
+}
+
+// Stopping the worker drops every queued category, the virtual-printer ones too, so nothing
+// is left for a waiter of a connection that is going.
+TEST(BiDiConnectionQueue, StopWorkerDropsEveryCategory) {
+    for (bool started : {false, true}) {
+        SCOPED_TRACE(started ? "worker running" : "no worker");
+        CBiDiConnection connection(nullptr, L"C:\\drivers\\Printer.PPD", L"10.0.0.7", L"");
+        ASSERT_TRUE(connection.IsValid());
+        if (started) connection.StartWorker();  // without a server its handlers do nothing
+        const long masks[] = {BiDiVPFlaggedAttributes, BiDiVPAttributes | BiDiVPFlaggedAttributes,
+                              BiDiConnect | BiDiVPAttributes, kBiDiAllCategories};
+        for (long mask : masks) connection.QueueOperation(mask);
+        connection.StopWorker();
+        EXPECT_EQ(connection.FindOperation(), nullptr);
+        EXPECT_FALSE(connection.WaitForFirstOperation()) << "an operation outlived the worker";
+        EXPECT_EQ(connection.GetDoneMask(), 0);
+    }
 }
 
 }  // namespace

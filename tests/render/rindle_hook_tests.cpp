@@ -14,6 +14,8 @@
 #include <vector>
 
 #include "platform/DriverKit.h"
+#include "render/OemPS.h"
+#include "storage/CfgSettingsManager.h"
 #include "tests/render/RenderTestUtil.h"
 #include "tests/storage/CfgTestUtil.h"
 #include "tests/standins/coredriver/RenderHost.h"
@@ -32,16 +34,31 @@ struct Signature<R(APIENTRY*)(A...)> {
     using Args = std::tuple<A...>;
 };
 
+// The linked rendering library's class object, called as the module's export is.
+HRESULT STDAPICALLTYPE InProcessGetClassObject(REFCLSID clsid, REFIID riid, LPVOID* object)
+{
+    return RindleGetClassObject(clsid, riid, object);
+}
+
 // Rindle loaded and enabled as the core driver does it, with one device over no printer.
 class EnabledRindle {
 public:
-    explicit EnabledRindle(const DRVENABLEDATA* core = CoreDdiTable(), HANDLE printer = nullptr) : m_core(core)
+    // inProcess: the plug-in object of the linked rendering library rather than of the built
+    // module, so that it shares this program's compiled settings (and their generations).
+    explicit EnabledRindle(const DRVENABLEDATA* core = CoreDdiTable(), HANDLE printer = nullptr,
+                           bool inProcess = false)
+        : m_core(core)
     {
-        m_module = LoadLibraryW(TOLVA_RINDLE_PATH_W);
-        if (!m_module) return;
         using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, LPVOID*);
-        auto getClassObject = reinterpret_cast<GetClassObjectFn>(
-            reinterpret_cast<void (*)()>(GetProcAddress(m_module, "DllGetClassObject")));
+        GetClassObjectFn getClassObject = nullptr;
+        if (inProcess) {
+            getClassObject = &InProcessGetClassObject;
+        } else {
+            m_module = LoadLibraryW(TOLVA_RINDLE_PATH_W);
+            if (!m_module) return;
+            getClassObject = reinterpret_cast<GetClassObjectFn>(
+                reinterpret_cast<void (*)()>(GetProcAddress(m_module, "DllGetClassObject")));
+        }
         IClassFactory* factory = nullptr;
         if (!getClassObject || FAILED(getClassObject(CLSID_OEMRENDER, IID_IClassFactory, reinterpret_cast<void**>(&factory))))
             return;
@@ -57,7 +74,7 @@ public:
     HRESULT EnableDevice(DEVOBJ* devobj, HANDLE printer)
     {
         devobj->dwSize = sizeof(DEVOBJ);
-        devobj->hOEM = m_module;
+        devobj->hOEM = m_module ? m_module : GetModuleHandleW(nullptr);
         devobj->hPrinter = printer;
         DEVINFO info = {};
         wchar_t name[] = L"Printer";
@@ -376,5 +393,92 @@ TEST(RindleDevices, ADeviceKeepsItsSettingsAcrossAChangedPPD)
         EXPECT_EQ(DocumentText(rindle, rindle.Devobj()), before);
         EXPECT_EQ(rindle.Plugin()->DisablePDEV(&second), S_OK);
         EXPECT_EQ(DocumentText(rindle, rindle.Devobj()), before);
+    }
+}
+
+// --- A device prints whole jobs of its own generation ----------------------------------------
+
+namespace {
+
+template <class Fn>
+Fn HookAs(EnabledRindle& rindle, ULONG index)
+{
+    return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(rindle.Hook(index)));
+}
+
+// A whole job of pages pages on a device, as the core driver runs it through the hooks: the
+// document start, the plug-in's text at every injection point in the core's order, each
+// page's start and end, the document's end.
+std::string WholeJob(EnabledRindle& rindle, DEVOBJ* devobj, int pages)
+{
+    SURFOBJ surface = {};
+    surface.dhpdev = reinterpret_cast<DHPDEV>(devobj);
+    std::string job;
+    auto inject = [&](std::initializer_list<DWORD> points) {
+        for (DWORD point : points) job += CommandText(rindle, devobj, point);
+    };
+    wchar_t name[] = L"Generations";
+    EXPECT_TRUE(HookAs<PFN_DrvStartDoc>(rindle, INDEX_DrvStartDoc)(&surface, name, 1));
+    inject({PSINJECT_BEGINSTREAM, PSINJECT_PSADOBE, PSINJECT_PAGESATEND, PSINJECT_DOCNEEDEDRES,
+            PSINJECT_DOCSUPPLIEDRES, PSINJECT_PAGEORDER, PSINJECT_ORIENTATION, PSINJECT_BOUNDINGBOX,
+            PSINJECT_DOCUMENTPROCESSCOLORS, PSINJECT_COMMENTS, PSINJECT_BEGINDEFAULTS, PSINJECT_ENDDEFAULTS,
+            PSINJECT_BEGINPROLOG, PSINJECT_ENDPROLOG, PSINJECT_BEGINSETUP, PSINJECT_ENDSETUP});
+    for (int page = 1; page <= pages; ++page) {
+        EXPECT_TRUE(HookAs<PFN_DrvStartPage>(rindle, INDEX_DrvStartPage)(&surface));
+        inject({PSINJECT_PAGENUMBER, PSINJECT_ENDPAGECOMMENTS, PSINJECT_BEGINPAGESETUP, PSINJECT_ENDPAGESETUP});
+        EXPECT_TRUE(HookAs<PFN_DrvSendPage>(rindle, INDEX_DrvSendPage)(&surface));
+        inject({PSINJECT_SHOWPAGE, PSINJECT_PAGETRAILER});
+    }
+    EXPECT_TRUE(HookAs<PFN_DrvEndDoc>(rindle, INDEX_DrvEndDoc)(&surface, 0));
+    inject({PSINJECT_TRAILER, PSINJECT_PAGES, PSINJECT_EOF, PSINJECT_ENDSTREAM});
+    return job;
+}
+
+}  // namespace
+
+// The PPD changes while a device lives (its text edited, or another PPD copied over it): a
+// second device gets a new generation of the settings, the first prints its two-page job
+// byte for byte as before, and the old generation goes with the first device.
+TEST(RindleDevices, ADeviceKeepsItsGenerationForWholeJobs)
+{
+    for (const wchar_t* replacement : {static_cast<const wchar_t*>(nullptr), L"tolva-minimal.ppd"}) {
+        SCOPED_TRACE(replacement ? "replaced" : "edited");
+        tolvatest::TestPrinter printer(SamplePrinterSetup());
+        ASSERT_TRUE(printer.Ok()) << std::string(printer.Error().begin(), printer.Error().end());
+        const std::wstring ppd = printer.DataFile();
+        EnabledRindle rindle(CoreDdiTable(), printer.Handle(), true);
+        ASSERT_TRUE(rindle.Ok());
+        const std::string before = WholeJob(rindle, rindle.Devobj(), 2);
+        ASSERT_NE(before.find("%%BeginFeature: *QVScale 100"), std::string::npos) << before;
+        ASSERT_EQ(WholeJob(rindle, rindle.Devobj(), 2), before) << "a job is the same every time";
+        EXPECT_EQ(CountCfgGenerations(ppd.c_str()), 1);
+
+        if (replacement) {
+            ASSERT_TRUE(CopyFileW(tolvatest::FixturePath(replacement).c_str(), ppd.c_str(), FALSE));
+        } else {
+            const std::vector<uint8_t> bytes = cfgtest::ReadAll(ppd);
+            std::string text(bytes.begin(), bytes.end());
+            const std::string from = "*%VYRUI_DefaultQVScale: 100";
+            const size_t at = text.find(from);
+            ASSERT_NE(at, std::string::npos);
+            text.replace(at, from.size(), "*%VYRUI_DefaultQVScale: 150");
+            ASSERT_TRUE(cfgtest::WriteText(ppd, text));
+        }
+        ASSERT_TRUE(cfgtest::Touch(ppd, 100));
+        DEVOBJ second = {};
+        ASSERT_EQ(rindle.EnableDevice(&second, printer.Handle()), S_OK);
+        EXPECT_EQ(CountCfgGenerations(ppd.c_str()), 2);
+        const std::string secondJob = WholeJob(rindle, &second, 2);
+        EXPECT_NE(secondJob, before) << "the new device prints the changed PPD";
+        if (!replacement) {
+            EXPECT_NE(secondJob.find("%%BeginFeature: *QVScale 150"), std::string::npos) << secondJob;
+        }
+
+        EXPECT_EQ(WholeJob(rindle, rindle.Devobj(), 2), before);
+        EXPECT_EQ(rindle.Plugin()->DisablePDEV(rindle.Devobj()), S_OK);
+        rindle.Devobj()->pdevOEM = nullptr;  // gone: the holder's own disable finds nothing
+        EXPECT_EQ(CountCfgGenerations(ppd.c_str()), 1) << "the old generation goes with its last device";
+        EXPECT_EQ(WholeJob(rindle, &second, 2), secondJob);
+        EXPECT_EQ(rindle.Plugin()->DisablePDEV(&second), S_OK);
     }
 }

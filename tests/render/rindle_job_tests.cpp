@@ -8,13 +8,19 @@
 #include <algorithm>
 #include <cwctype>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include <zlib.h>
 
 #include "platform/DriverKit.h"
+#include "settings/KeySetting.h"
+#include "storage/CfgSettingsManager.h"
+#include "storage/Devmode.h"
+#include "storage/DrvState.h"
 #include "tests/render/RenderTestUtil.h"
+#include "tests/storage/CfgTestUtil.h"
 #include "tests/standins/coredriver/RenderHost.h"
 #include "tests/support/TestPrinter.h"
 
@@ -354,6 +360,44 @@ TEST(RindleJob, DamagedPrivateBlockGivesTheDefaults)
             << c.name;
         EXPECT_EQ(TextOf(job, PSINJECT_ENDSETUP), kEndSetup) << c.name;
     }
+}
+
+// A mixed-media cell set in the private block after the note's soup key reaches the job: the
+// range feature of its text is in the document set-up.
+TEST(RindleJob, MixedMediaCellOfThePrivateBlockReachesTheJob)
+{
+    const std::vector<uint8_t> fixture = cfgtest::ReadAll(tolvatest::FixturePath(L"tolva-minimal.ppd"));
+    ASSERT_FALSE(fixture.empty());
+    // The block is made for a copy of the printer's PPD: same text, same block layout.
+    const std::wstring copy =
+        rendertest::WriteTempPPD(L"tolva-mixedmedia", std::string(fixture.begin(), fixture.end()));
+    ASSERT_FALSE(copy.empty());
+    bool set = false;
+    PrintJobSetup setup = SetupFor(L"tolva-minimal.ppd", false);
+    setup.alterPrivateBlock = [&](std::vector<BYTE>& block) {
+        CfgSettingsHold hold(copy.c_str());
+        CfgSettings* settings = hold.Get();
+        if (!settings || block.size() != CDevmode::GetRequiredSize(settings)) return;
+        CBaseDrvState state(settings);
+        DevmodeSet places;
+        places.privateBlock = block.data();
+        if (!state.IsValid() || !state.LoadAll(settings, places, nullptr, 0)) return;
+        const CKeySetting* held = state.GetCurrentSettings()->Find(state.GetSoup()->Find(L"*QVMixedMedia"));
+        std::unique_ptr<CKeySetting> cell(held ? held->Clone() : nullptr);
+        if (!cell || cell->SetFromText(state.GetSoup(), state.GetKeyForest(), L"RangeNum1", L"Heavy") != 1) return;
+        state.GetCurrentSettings()->Set(cell.get());
+        set = state.SavePrivateDevmode(settings, places, state.GetCurrentSettings());
+    };
+    PrintJobResult job = PrintJob(setup);
+    DeleteFileW(copy.c_str());
+    DeleteFileW((copy.substr(0, copy.size() - 4) + L".PBJ").c_str());
+    ASSERT_TRUE(set) << "the cell was not set into the private block";
+    ASSERT_TRUE(job.ok) << std::string(job.error.begin(), job.error.end());
+    const std::string text = TextOf(job, PSINJECT_BEGINSETUP);
+    EXPECT_NE(text.find("%%BeginFeature: RangeNum1 Heavy\r\n  %%EmptyOption\r\n%%EndFeature\r\n"), std::string::npos)
+        << text;
+    // The note's text, saved before the table, is still there too.
+    EXPECT_NE(text.find("%%BeginFeature: *QVJobNote Hello\r\n"), std::string::npos) << text;
 }
 
 // --- The OEM module's job text ----------------------------------------------------------------

@@ -12,6 +12,7 @@
 
 #include "serverif/ServerInterface.h"
 #include "serverif/ServerInterfaceBinding.h"
+#include "tests/standins/velmo/VelmoSimLog.h"
 
 #ifndef VELMO_STANDIN_DIR_W
 #error "VELMO_STANDIN_DIR_W names the stand-ins' build folder"
@@ -107,21 +108,7 @@ public:
         return lines;
     }
     // Faults the simulator noticed anywhere in the log.
-    std::string Faults() const
-    {
-        std::string faults;
-        const std::string text = ReadFileText(m_path);
-        for (const char* word : {"UNEXPECTED", "UNKNOWN FREE", "REUSED TICKET", "BAD HANDLE", "LEFT ",
-                                 "OPEN SESSION AT DISCONNECT", "SCRIPT"}) {
-            size_t at = 0;
-            while ((at = text.find(word, at)) != std::string::npos) {
-                const size_t end = text.find('\n', at);
-                faults += text.substr(at, end - at) + "\n";
-                at = end;
-            }
-        }
-        return faults;
-    }
+    std::string Faults() const { return velmo_sim::FaultLines(ReadFileText(m_path)); }
     const std::wstring& Path() const { return m_path; }
 
 private:

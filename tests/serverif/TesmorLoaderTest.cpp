@@ -66,6 +66,72 @@ TEST_F(TesmorLoader, LoadsFromTheFolderNamedAfterItselfAndFreesEveryLibraryAfter
     EXPECT_EQ(s_log->Faults(), "");
 }
 
+// A caller that terminates with a connection still standing: the sessions cached for it are
+// closed while the libraries still run, before velmo_unload looks for what is left. The
+// connection itself is the caller's to end; it is the one thing the simulator finds left.
+TEST_F(TesmorLoader, TerminateClosesCachedSessionsBeforeUnload)
+{
+    // A log of its own: the connection left behind is no fault of the suite's other cases.
+    SimLog own(TempRoot() + L"terminate-sim.log");
+    struct Restore {
+        ~Restore() { SetEnvironmentVariableW(L"VELMO_SIM_LOG", s_log->Path().c_str()); }
+    } restore;
+    SimLog* const log = &own;
+    DriverFolder folder(L"terminate");
+    ASSERT_TRUE(folder.Load());
+    ServerInterfaceContext* context = nullptr;
+    ASSERT_EQ(folder.api.Initialize(&context), 0);
+    ServerConnectionBlock block = {};
+    ASSERT_EQ(folder.api.Connect(&context, L"10.1.2.3", &block), 0);
+    QVObList features(10), installables(10), all(10), flagged(10);
+    ASSERT_EQ(folder.api.GetFeaturesList(&context, &block, &features, 0), 0);  // the ATTR session
+    EXPECT_EQ(folder.api.FreeFeaturesList(&context, &block, &features), 0);
+    ASSERT_EQ(folder.api.GetInstallablesList(&context, &block, &installables, 0), 0);
+    EXPECT_EQ(folder.api.FreeInstallablesList(&context, &block, &installables), 0);
+    ASSERT_EQ(folder.api.GetVPAttributes(&context, &block, L"print", &all, &flagged), 0);  // the LP session
+    EXPECT_EQ(folder.api.FreeVPAttributes(&context, &block, &all, &flagged), 0);
+
+    log->Mark();
+    ASSERT_EQ(folder.api.Terminate(&context), 0);
+    EXPECT_EQ(context, nullptr);
+    const std::vector<std::string> lines = log->LinesSince();
+    auto at = [&](const std::string& start) {
+        for (size_t i = 0; i < lines.size(); ++i)
+            if (lines[i].rfind(start, 0) == 0)
+                return static_cast<long>(i);
+        return -1L;
+    };
+    const long lp = at("LP_closeSession 10.1.2.3"), attr = at("ATTR_closeSession 10.1.2.3");
+    const long unload = at("velmo_unload");
+    ASSERT_GE(unload, 0) << log->Since();
+    EXPECT_GE(lp, 0) << log->Since();
+    EXPECT_GE(attr, 0) << log->Since();
+    EXPECT_LT(lp, unload) << log->Since();
+    EXPECT_LT(attr, unload) << log->Since();
+    EXPECT_EQ(velmo_sim::FaultLines(log->Since()), "LEFT connection 10.1.2.3\n") << log->Since();
+}
+
+// The library folder is built only from Tesmor's whole path: a path cut at the buffer's end
+// (error 122) would name another folder, so none is built.
+TEST(ServerInterfaceContextPath, ACutModulePathBuildsNoFolder)
+{
+    HMODULE self = GetModuleHandleW(nullptr);
+    wchar_t path[MAX_PATH] = {};
+    const DWORD length = GetModuleFileNameW(self, path, MAX_PATH);
+    ASSERT_GT(length, 0u);
+    ASSERT_LT(length, static_cast<DWORD>(MAX_PATH));
+    wchar_t expected[MAX_PATH] = {};
+    ASSERT_TRUE(ServerInterfaceContext::BuildLibraryFolder(path, expected, MAX_PATH));
+    wchar_t folder[MAX_PATH];
+    for (DWORD chars = 0; chars <= length; ++chars) {
+        wcscpy(folder, L"unchanged");
+        EXPECT_FALSE(ServerInterfaceContext::BuildModuleLibraryFolder(self, chars, folder, MAX_PATH)) << chars;
+        EXPECT_STREQ(folder, L"") << chars;
+    }
+    ASSERT_TRUE(ServerInterfaceContext::BuildModuleLibraryFolder(self, length + 1, folder, MAX_PATH));
+    EXPECT_STREQ(folder, expected);
+}
+
 TEST_F(TesmorLoader, WithoutTheVyrmLibraryConnectFailsAndDiscoverWorks)
 {
     DriverFolder folder(L"novyrm", L"velmoqzt_vyrm.dll");

@@ -7,6 +7,8 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -26,6 +28,7 @@
 #include "storage/Store.h"
 #include "tests/support/PrinterDataSeam.h"
 #include "tests/storage/CfgTestUtil.h"
+#include "tests/storage/FailingAllocation.h"
 #include "tests/support/TestPrinter.h"
 
 using tolvatest::FixturePath;
@@ -504,6 +507,87 @@ TEST_F(DrvStateTest, AFailingStepStopsTheRest) {
     ASSERT_TRUE(CDevmode::WriteDefaults(block.data(), static_cast<uint32_t>(block.size()), settings));
     EXPECT_TRUE(state->SaveAll(settings, set, nullptr, &coreSize));
     EXPECT_EQ(devmode.dmOrientation, 2);
+}
+
+namespace {
+
+// Whether two caches hold the same keys with equal values.
+bool SameSettings(const KVCache& a, const KVCache& b) {
+    if (a.GetCount() != b.GetCount())
+        return false;
+    for (auto it = a.Begin(); it != a.End(); ++it) {
+        const CKeySetting* setting = a.GetAt(it);
+        const CKeySetting* other = setting ? b.Find(setting->GetKeyId()) : nullptr;
+        if (!setting || !other || !setting->IsEqual(other))
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+// A load step that fails (an allocation fails anywhere in the sequence, from the PPD
+// defaults and the core options to the public DEVMODE): the load answers false and the current settings stay as
+// they were before it, whichever step it was.
+TEST_F(DrvStateTest, AFailingLoadStepCommitsNothing) {
+    // A printer without stored settings of its own: that step reads nothing here.
+    ASSERT_TRUE(state->LoadAll(settings, DevmodeSet(), nullptr, 0));
+    // The other places hold something: core options, a private block, a public DEVMODE.
+    KVCache privateValues(*state->GetCurrentSettings());
+    SetCopies(privateValues, 3);
+    std::vector<uint8_t> block = PrivateBlock(privateValues);
+    DEVMODEW devmode = {};
+    devmode.dmSize = sizeof(devmode);
+    devmode.dmOrientation = 2;
+    devmode.dmCopies = 5;
+    DevmodeSet set;
+    set.printer = printer.Handle();
+    set.privateBlock = block.data();
+    set.publicDevmode = &devmode;
+
+    const char core[] = "Duplex\0DuplexNoTumble\0";
+
+    // What a load from every place gives, and how many allocations it makes.
+    failalloc::FailAllocation(SIZE_MAX);
+    ASSERT_TRUE(state->LoadAll(settings, set, core, sizeof(core)));
+    const size_t allocations = failalloc::Counted();
+    failalloc::Disarm();
+    const KVCache loaded(*state->GetCurrentSettings());
+    ASSERT_EQ(Copies(loaded), 5);
+    ASSERT_EQ(Option(loaded, L"*Duplex"), L"DuplexNoTumble");
+    ASSERT_GT(allocations, 0u);
+
+    // The settings before each failing load: the PPD defaults with values of their own.
+    ASSERT_TRUE(state->LoadAll(settings, DevmodeSet(), nullptr, 0));
+    ASSERT_TRUE(state->SetOptionByText(state->GetCurrentSettings(), L"*!dmOrientation", L"Portrait"));
+    SetCopies(*state->GetCurrentSettings(), 9);
+    const KVCache before(*state->GetCurrentSettings());
+    ASSERT_FALSE(SameSettings(before, loaded));
+
+    int failed = 0, absorbed = 0, incomplete = 0;
+    // Every allocation of the first hundred, then a spread over the rest.
+    for (size_t index = 0; index < allocations; index += index < 100 ? 1 : 1 + allocations / 400) {
+        failalloc::FailAllocation(index);
+        const bool ok = state->LoadAll(settings, set, core, sizeof(core));
+        const bool fired = failalloc::Disarm();
+        ASSERT_TRUE(fired) << index;
+        if (!ok) {
+            ++failed;
+            EXPECT_TRUE(SameSettings(*state->GetCurrentSettings(), before)) << "allocation " << index << " of "
+                                                                             << allocations;
+        } else {
+            // A failure absorbed below the steps (a setting the compiled settings could not
+            // make or store is skipped like a record type they do not make): counted, and
+            // the state put back for the next round.
+            ++absorbed;
+            if (!SameSettings(*state->GetCurrentSettings(), loaded))
+                ++incomplete;
+            *state->GetCurrentSettings() = before;
+        }
+    }
+    EXPECT_GT(failed, 0);
+    printf("%zu allocations in a load; %d failures stopped it, %d were absorbed (%d of them left settings out)\n",
+           allocations, failed, absorbed, incomplete);
 }
 
 namespace {
