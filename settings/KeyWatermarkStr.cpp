@@ -63,6 +63,7 @@ bool ParseWatermark(const wchar_t* text, Watermark& w) {
     const int a = _wtoi(f[8].c_str()) / 10;
     w.angle = a >= 0 ? a % 360 : 360 - ((-(a + 0LL)) % 360);
     w.fontSize = _wtoi(f[11].c_str());
+    if (w.fontSize <= 0) return false;  // a font scaled to nothing cannot be measured or shown
     w.font = f[12];
     if (!IsPostScriptName(w.font)) return false;
 

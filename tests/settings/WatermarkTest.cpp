@@ -132,6 +132,11 @@ TEST(Watermark, FieldsAnglesAndRefusals) {
         {"font with brace", L"0,0,0,0,0,0,0,0,0,0,0,48,Helv}etica,A", nullptr},
         {"font with percent", L"0,0,0,0,0,0,0,0,0,0,0,48,Helv%etica,A", nullptr},
         {"text with parentheses", L"0,0,0,0,0,0,0,0,0,0,0,48,Helvetica,) (INJECTED) = (", L"<29202849"},
+        // A font scaled to nothing stops the interpreter at stringwidth (found by the fuzz run,
+        // device-mode input 40000 of seed 1): such a mark is not written.
+        {"font size 0", L"0,0,204,0,0,0,0,0,450,0,0,0,Helvetica-Bold,CONFIDENTIAL", nullptr},
+        {"font size -12", L"0,0,0,0,0,0,0,0,0,0,0,-12,Helvetica,A", nullptr},
+        {"font size 1", L"0,0,0,0,0,0,0,0,0,0,0,1,Helvetica,A", L"/FontSize 1 def"},
     };
     for (const Case& c : cases) {
         const std::wstring r = CKeyWatermarkStr::BuildResource(c.text, 0, 0x409, L"en", nullptr, 0);
