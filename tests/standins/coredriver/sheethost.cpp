@@ -324,9 +324,17 @@ int wmain(int argc, wchar_t** argv)
     int ended = EndProcessesNamed(printer.Stem() + L".SRV");
     if (ended) coredriver::PrintLine("two-way servers ended: %d\n", ended);
     if (folder.Library()) {
+        // One line per call; long key/value lists are cut to keep the listing readable.
         std::string log = ReadModuleCallLog(folder.Library());
-        coredriver::PrintLine("job-settings library calls:\n%s%s", log.c_str(),
-                              log.empty() || log.back() == '\n' ? "" : "\n");
+        coredriver::PrintLine("job-settings library calls:\n");
+        for (size_t at = 0; at < log.size();) {
+            size_t end = log.find('\n', at);
+            if (end == std::string::npos) end = log.size();
+            std::string line = log.substr(at, end - at);
+            if (line.size() > 160) line = line.substr(0, 160) + " ...";
+            coredriver::PrintLine("  %s\n", line.c_str());
+            at = end + 1;
+        }
     }
     coredriver::PrintLine("result: %s\n", run.setResultCalled ? (run.setResult == CPSUI_OK ? "CPSUI_OK" : "other")
                                                              : "none");
