@@ -42,7 +42,9 @@ SIZE_T PrivateBytes()
     if (!GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
                               sizeof(counters)))
         return 0;
-    return counters.PrivateUsage;
+    // Wine leaves PrivateUsage at 0 and reports the private bytes as PagefileUsage (the two are
+    // the same count on Windows).
+    return counters.PrivateUsage ? counters.PrivateUsage : counters.PagefileUsage;
 }
 
 // One sheet: open until the first page is active, then the page's change saved at idle.
