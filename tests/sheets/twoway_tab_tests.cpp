@@ -34,14 +34,6 @@ namespace {
 constexpr int kAvailable = 1190, kInstalled = 1217, kServer = 1325, kUpdate = 1343, kEmail = 1352,
               kEmailAddress = 1370, kLink = 1410;
 
-const std::string kAboutLines =
-    "*DefaultQVAboutURL: Home\n"
-    "*QVAboutURL Home/Controller Home Page: \"http://%s/x\"\n"
-    "*%VYRNONUI_QVServerInfo *QVServerName/Server Name: \"\"\n"
-    "*%VYRNONUI_QVServerInfo *QVServerVersion/Server Version: \"\"\n"
-    "*%JobNote *QVServerName/Server Name: 63:\n"
-    "*%JobNote *QVServerVersion/Server Version: 31:\n";
-
 // The controller of the stand-in: installables, e-mail ready, the server information.
 const char kControllerScript[] =
     "installable TolvaTray3=True\n"
@@ -60,11 +52,12 @@ struct TwoWayPrinterFiles {
     std::string script = kControllerScript;
 };
 
-tolvatest::TestPrinterSetup TwoWaySetup(const std::wstring& dir, const wchar_t* name, const std::string& extra,
-                                        const TwoWayPrinterFiles& files, const wchar_t* lan = L"tabs.LAN",
-                                        const std::wstring& port = L"FILE:")
+// The PPD is dir\<tag><index>.ppd.
+tolvatest::TestPrinterSetup TwoWaySetup(const std::wstring& dir, const wchar_t* tag, int index, const std::string& extra,
+                                        const TwoWayPrinterFiles& files, const wchar_t* lan, const std::wstring& port)
 {
-    tolvatest::TestPrinterSetup setup = TabPrinterSetup(tabtest::WriteSampleVariant(dir, name, extra), lan, port);
+    std::wstring name = tag + std::to_wstring(index) + L".ppd";
+    tolvatest::TestPrinterSetup setup = TabPrinterSetup(tabtest::WriteSampleVariant(dir, name.c_str(), extra), lan, port);
     std::erase_if(setup.companions, [](const tolvatest::TestPrinterFile& f) { return f.name == L"{stem}.KQM"; });
     std::wstring script = dir + L"\\" + name + L".script";
     tabtest::WriteFileBytes(script, files.script);
@@ -85,18 +78,6 @@ bool EndServersOf(const tolvatest::TestPrinter& printer)
 std::string StandInLog(const tolvatest::TestPrinter& printer)
 {
     return tabtest::ReadFileBytes(printer.Beside(L"{stem}.log"));
-}
-
-std::vector<std::wstring> ListTexts(HWND page, int id)
-{
-    std::vector<std::wstring> texts;
-    int count = static_cast<int>(SendDlgItemMessageW(page, id, LB_GETCOUNT, 0, 0));
-    for (int i = 0; i < count; ++i) {
-        wchar_t text[128] = {};
-        SendDlgItemMessageW(page, id, LB_GETTEXT, i, reinterpret_cast<LPARAM>(text));
-        texts.push_back(text);
-    }
-    return texts;
 }
 
 // The warnings the page showed.
@@ -153,13 +134,11 @@ TEST_F(TwoWayTabTest, UpdateButtonFetchesInstallablesOrWarns)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         g_boxes.clear();
-        wchar_t name[32];
-        FormatToBuffer(name, 32, L"upd%d.ppd", n++);
         TwoWayPrinterFiles files;
         files.script = c.script;
         // A port that names no controller ("FILE:" would name one called FILE): the page starts
         // without an address, so nothing is fetched before the user asks.
-        tolvatest::TestPrinter printer(TwoWaySetup(dir, name, "", files, c.lan, L"LPT1:"));
+        tolvatest::TestPrinter printer(TwoWaySetup(dir, L"upd", n++, "", files, c.lan, L"LPT1:"));
         ASSERT_TRUE(printer.Ok()) << printer.Error();
         sheettest::SheetSide side(printer.Handle(), false);
         SetCoreOptions(side);
@@ -248,11 +227,9 @@ TEST_F(TwoWayTabTest, AboutPageAndConfirmBoxOfAConnectedPrinter)
     int n = 0;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        wchar_t name[32];
-        FormatToBuffer(name, 32, L"abt%d.ppd", n++);
         TwoWayPrinterFiles files;
         files.script = c.script;
-        tolvatest::TestPrinter printer(TwoWaySetup(dir, name, kAboutLines, files, L"tabs.LAN", L"IP_ctl.test"));
+        tolvatest::TestPrinter printer(TwoWaySetup(dir, L"abt", n++, tabtest::kAboutLines, files, L"tabs.LAN", L"IP_ctl.test"));
         ASSERT_TRUE(printer.Ok()) << printer.Error();
         std::wstring userKey = DriverUserKeyPath(printer.DataFile().c_str());
         DeleteRegKeyTree(HKEY_CURRENT_USER, userKey.c_str());
@@ -331,9 +308,7 @@ TEST_F(TwoWayTabTest, SheetsOpenAndCloseWhenNoServerCanStart)
     int n = 0;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        wchar_t name[32];
-        FormatToBuffer(name, 32, L"nos%d.ppd", n++);
-        tolvatest::TestPrinter printer(TwoWaySetup(dir, name, kAboutLines, c.files, L"tabs.LAN", L"IP_ctl.test"));
+        tolvatest::TestPrinter printer(TwoWaySetup(dir, L"nos", n++, tabtest::kAboutLines, c.files, L"tabs.LAN", L"IP_ctl.test"));
         ASSERT_TRUE(printer.Ok()) << printer.Error();
         std::wstring userKey = DriverUserKeyPath(printer.DataFile().c_str());
         DeleteRegKeyTree(HKEY_CURRENT_USER, userKey.c_str());
