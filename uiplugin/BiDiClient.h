@@ -82,7 +82,7 @@ private:
 // Free routines of the client.
 
 // Starts program detached with the two arguments "program" "library" (each quoted); the
-// outcome is not tested. Nothing when either is missing. True when the process started.
+// process is not waited for. Nothing when either is missing. True when the process started.
 bool StartBiDiServer(const wchar_t* program, const wchar_t* library);
 // As above; processHandle (optional) receives the started process's handle, which the caller
 // closes (null when nothing started).
