@@ -43,7 +43,6 @@ const char kControllerScript[] =
     "feature QVServerVersion=2.1\n";
 const std::string kRefusingScript = std::string("QVServerConnect fail\n") + kControllerScript;
 
-
 // A printer with the tab stand-ins whose two-way companions are the given server program and
 // library (empty: none) and the stand-in's script.
 struct TwoWayPrinterFiles {
