@@ -102,6 +102,14 @@ INT_PTR CAboutDriverTab::OnInitDialog(HWND hwnd, WPARAM wParam, LPARAM lParam)
     return 1;
 }
 
+CMessageWnd* CAboutDriverTab::GetTextWindow(int controlId) const
+{
+    const int ids[] = {kTitleText, kLabelsText, kValuesText, kScrollText, kLinkText, kClosingText};
+    for (int i = 0; i < 6; ++i)
+        if (ids[i] == controlId) return m_windows[i];
+    return nullptr;
+}
+
 INT_PTR CAboutDriverTab::OnEraseBackground(HWND hwnd, HDC dc)
 {
     if (!dc) return 1;

@@ -47,6 +47,8 @@ public:
     // whether the link was enabled (for tests).
     bool IsConnected() const { return m_connected; }
     bool IsLinkEnabled() const { return m_linkEnabled; }
+    // The page's text window on that control (null when none was made).
+    CMessageWnd* GetTextWindow(int controlId) const;
 
     static CBaseDriverTab* Make(PropSheetsInfo* owner, PROPSHEETUI_INFO* info, int dialogId);
 

@@ -176,7 +176,8 @@ BOOL CInsOptTabSettings::Load(CBaseDriverTab* tab)
     data.emailReady = keys.IsOptionSetByProp(kPropEmailReady, kPropYes) ? 1 : 0;
     data.updated = keys.IsOptionSetByProp(kPropUpdated, kPropTrue) ? 1 : 0;
     HANDLE printer = tab->GetOwner() ? tab->GetOwner()->GetPrinter() : nullptr;
-    bool remote = GetInsOptPrinterFacts().hasServerName(printer) != FALSE;
+    auto* page = dynamic_cast<CInsOptDriverTab*>(tab);
+    bool remote = page ? page->IsRemote() : GetInsOptPrinterFacts().hasServerName(printer) != FALSE;
     std::wstring address = InsOptServerAddress(printer, remote, data.updated != 0, keys.GetNoteTextByProp(kPropIPAddress));
     data.server.Set(address.c_str());
     const wchar_t* email = keys.GetNoteTextByProp(kPropEmailAddress);
@@ -231,12 +232,8 @@ void CInsOptTabSettings::UpdateControlStates(CBaseDriverTab* tab, SubclassLayer*
     auto* page = dynamic_cast<CInsOptDriverTab*>(tab);
     if (!page || !dialogLayer) return;
     const InsOptTabDataWrapper& data = m_data;
-    const InsOptPrinterFacts& facts = GetInsOptPrinterFacts();
-    HANDLE printer = tab->GetOwner() ? tab->GetOwner()->GetPrinter() : nullptr;
-    bool remote = facts.hasServerName(printer) != FALSE;
-    bool tolva = facts.isTolvaServer(printer) != FALSE;
-    bool admin = facts.isUserAdmin() != FALSE;
-    bool denied = facts.isPrinterAdminDenied(PrinterNameOf(tab)) != FALSE;
+    const CInsOptDriverTab::PrinterFacts& facts = page->Facts();
+    bool remote = facts.remote, tolva = facts.tolva, admin = facts.admin, denied = facts.denied;
     bool basic = page->IsBasic();
     bool locked = remote && denied;
     bool twoWay = data.twoWay != 0, email = data.email != 0, ready = data.emailReady != 0;
@@ -324,15 +321,23 @@ wchar_t* CInsOptDriverTab::GetPageTitle() { return GetOptionDisplayName(kPropPro
 
 BOOL CInsOptDriverTab::IsPageHidden() { return IsOptionOff(kPropPropPage, kPropPageInstallable); }
 
-bool CInsOptDriverTab::IsRemote() const
+const CInsOptDriverTab::PrinterFacts& CInsOptDriverTab::Facts() const
 {
-    return GetInsOptPrinterFacts().hasServerName(GetOwner() ? GetOwner()->GetPrinter() : nullptr) != FALSE;
+    if (!m_factsKnown) {
+        const InsOptPrinterFacts& facts = GetInsOptPrinterFacts();
+        HANDLE printer = GetOwner() ? GetOwner()->GetPrinter() : nullptr;
+        m_facts.remote = facts.hasServerName(printer) != FALSE;
+        m_facts.tolva = facts.isTolvaServer(printer) != FALSE;
+        m_facts.admin = facts.isUserAdmin() != FALSE;
+        m_facts.denied = facts.isPrinterAdminDenied(PrinterNameOf(const_cast<CInsOptDriverTab*>(this))) != FALSE;
+        m_factsKnown = true;
+    }
+    return m_facts;
 }
 
-bool CInsOptDriverTab::IsDenied() const
-{
-    return GetInsOptPrinterFacts().isPrinterAdminDenied(PrinterNameOf(const_cast<CInsOptDriverTab*>(this))) != FALSE;
-}
+bool CInsOptDriverTab::IsRemote() const { return Facts().remote; }
+
+bool CInsOptDriverTab::IsDenied() const { return Facts().denied; }
 
 bool CInsOptDriverTab::IsBasic() const { return ListsTrue(GetDrvState(), kPropBasic); }
 

@@ -67,6 +67,12 @@ public:
     bool IsRemote() const;
     bool IsDenied() const;
     bool IsBasic() const;
+    // The printer's facts, asked once per page: they hold for the sheet's life, and asking
+    // the spooler and the token at every idle change would slow the page down.
+    struct PrinterFacts {
+        bool remote = false, tolva = false, admin = false, denied = false;
+    };
+    const PrinterFacts& Facts() const;
 
     static CBaseDriverTab* Make(PropSheetsInfo* owner, PROPSHEETUI_INFO* info, int dialogId);
 
@@ -75,6 +81,8 @@ private:
     void ApplyChanges(HWND page, const KVCache& changes);
 
     CInsOptTabSettings* m_insSettings;
+    mutable PrinterFacts m_facts;
+    mutable bool m_factsKnown = false;
     CMemoryDC* m_background = nullptr;
     HBITMAP m_shownPicture = nullptr;
     SIZE m_pictureSize = {};

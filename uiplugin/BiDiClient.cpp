@@ -76,7 +76,10 @@ void DoIsConnected(void* p) {
 // ---------------------------------------------------------------------------------------
 // Free routines.
 
-bool StartBiDiServer(const wchar_t* program, const wchar_t* library) {
+bool StartBiDiServer(const wchar_t* program, const wchar_t* library) { return StartBiDiServer(program, library, nullptr); }
+
+bool StartBiDiServer(const wchar_t* program, const wchar_t* library, HANDLE* processHandle) {
+    if (processHandle) *processHandle = nullptr;
     if (!program || !*program || !library || !*library) return false;
     // CreateProcessW may write into its command line: give it a buffer of our own.
     wchar_t* commandLine = FormatAlloc(L"\"%ls\" \"%ls\"", program, library);
@@ -90,7 +93,10 @@ bool StartBiDiServer(const wchar_t* program, const wchar_t* library) {
     delete[] commandLine;
     if (!started) return false;
     CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    if (processHandle)
+        *processHandle = process.hProcess;
+    else
+        CloseHandle(process.hProcess);
     return true;
 }
 
@@ -210,7 +216,10 @@ CBiDiClient::CBiDiClient(const wchar_t* serverPath, const wchar_t* ppdPath, cons
     {
         AutoLock hold(&m_shareMutex);
         m_share.AddClient();
-        if (m_share.GetServerCount() == 0) StartBiDiServer(m_serverPath, m_libraryPath);
+        if (m_share.GetServerCount() == 0) {
+            m_startedServer = true;
+            m_startFailed = !StartBiDiServer(m_serverPath, m_libraryPath, &m_serverProcess);
+        }
     }
     m_connectEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (m_connectEvent) m_thread = CreateThread(nullptr, 0, &BiDiConnectThread, this, 0, nullptr);
@@ -250,9 +259,18 @@ void* CBiDiClient::Connect() {
                 context = CallBiDiOpen(binding, m_ppdPath, m_address, m_printerName);
             RpcBindingFree(&binding);
         }
+        if (!context && NoServerComing()) break;
         if (!context && attempt < 9) TimerSleep(200);
     }
     return context;
+}
+
+bool CBiDiClient::NoServerComing() const {
+    // Only the server this client started can be waited for in vain: when it could not start
+    // (no program) or has already ended (its library would not load or bind) and no other
+    // server is counted, further tries cannot succeed and would only hold the sheet up.
+    if (!m_startedServer || m_share.GetServerCount() != 0) return false;
+    return m_startFailed || (m_serverProcess && WaitForSingleObject(m_serverProcess, 0) == WAIT_OBJECT_0);
 }
 
 void CBiDiClient::SendQueuedRequests() {
@@ -336,6 +354,10 @@ void CBiDiClient::Disconnect() {
         WaitForThreadExit(m_thread);
         CloseHandle(m_thread);
         m_thread = nullptr;
+    }
+    if (m_serverProcess) {
+        CloseHandle(m_serverProcess);
+        m_serverProcess = nullptr;
     }
     if (m_connectEvent) {
         CloseHandle(m_connectEvent);

@@ -56,6 +56,8 @@ private:
     // After a guarded call failed on the connection: drop the context and every later call.
     void DropConnection();
     void Disconnect();
+    // True when the server this client started cannot come up (see Connect).
+    bool NoServerComing() const;
 
     CBiDiShare m_share;
     BiDiShareMutex m_shareMutex;
@@ -66,6 +68,10 @@ private:
     void* m_context = nullptr;
     HANDLE m_thread = nullptr;
     HANDLE m_connectEvent = nullptr;
+    // The server this client started (when none was counted): its process, or the failure.
+    bool m_startedServer = false;
+    bool m_startFailed = false;
+    HANDLE m_serverProcess = nullptr;
     wchar_t* m_serverPath = nullptr;
     wchar_t* m_ppdPath = nullptr;
     wchar_t* m_address = nullptr;
@@ -76,8 +82,11 @@ private:
 // Free routines of the client.
 
 // Starts program detached with the two arguments "program" "library" (each quoted); the
-// outcome is not tested. Nothing when either is missing. True when the process started.
+// process is not waited for. Nothing when either is missing. True when the process started.
 bool StartBiDiServer(const wchar_t* program, const wchar_t* library);
+// As above; processHandle (optional) receives the started process's handle, which the caller
+// closes (null when nothing started).
+bool StartBiDiServer(const wchar_t* program, const wchar_t* library, HANDLE* processHandle);
 // A new binding handle to the "ncalrpc" endpoint (free with RpcBindingFree); false for a
 // null endpoint or any failure.
 bool BindBiDiEndpoint(const wchar_t* endpoint, void** binding);

@@ -61,14 +61,16 @@ BOOL NotConnectedTo(CBiDiClient*, const wchar_t*) { return FALSE; }
 void NoRequest(CBiDiClient*, int) {}
 BOOL NoResults(CBiDiClient*, CfgSettings*, OptionForest*, KVCache*, int) { return FALSE; }
 
-const BiDiClientCalls kDefaultBiDi = {NoClient, NoDestroy, NotConnected, NotConnectedTo, NoRequest, NoResults};
-const BiDiClientCalls* g_bidi = &kDefaultBiDi;
+const BiDiClientCalls kNoBiDi = {NoClient, NoDestroy, NotConnected, NotConnectedTo, NoRequest, NoResults};
+const BiDiClientCalls* g_bidi = &kRealBiDi;
 
 ConfirmInstallablesFn g_confirm = kDefaultConfirmInstallables;
 
 }  // namespace
 
 const BiDiClientCalls& TwoWayBiDiClientCalls() noexcept { return kRealBiDi; }
+
+const BiDiClientCalls& NoBiDiClientCalls() noexcept { return kNoBiDi; }
 
 const TQClientCalls& GetTQClientCalls() noexcept { return *g_tq; }
 
@@ -84,7 +86,7 @@ const BiDiClientCalls& GetBiDiClientCalls() noexcept { return *g_bidi; }
 const BiDiClientCalls* SetBiDiClientCalls(const BiDiClientCalls* calls) noexcept
 {
     const BiDiClientCalls* previous = g_bidi;
-    g_bidi = calls ? calls : &kDefaultBiDi;
+    g_bidi = calls ? calls : &kRealBiDi;
     return previous;
 }
 

@@ -26,7 +26,9 @@ const TQClientCalls& GetTQClientCalls() noexcept;
 // Installs calls (null restores the default); returns the previous table.
 const TQClientCalls* SetTQClientCalls(const TQClientCalls* calls) noexcept;
 
-// The two-way client. make gives null when no client can be made (the default: none).
+// The two-way client. make gives null when no client can be made. The default is the real
+// client (CBiDiClient: starts <stem>.SRV with <stem>.KQM, connects over local RPC on a thread
+// of its own); tests that need no controller install NoBiDiClientCalls or a fake.
 struct BiDiClientCalls {
     CBiDiClient* (*make)(const wchar_t* serverPath, const wchar_t* dataFile, const wchar_t* address,
                          const wchar_t* extra);
@@ -37,9 +39,11 @@ struct BiDiClientCalls {
     BOOL (*applyResults)(CBiDiClient* client, CfgSettings* settings, OptionForest* forest, KVCache* values, int mask);
 };
 const BiDiClientCalls& GetBiDiClientCalls() noexcept;
-// The calls of the real two-way client (CBiDiClient: starts the server, connects over RPC);
-// install them with SetBiDiClientCalls to let the sheets talk to the controller.
+// The calls of the real two-way client (the default).
 const BiDiClientCalls& TwoWayBiDiClientCalls() noexcept;
+// Calls that make no client: never connected, no results.
+const BiDiClientCalls& NoBiDiClientCalls() noexcept;
+// Installs calls (null restores the real client); returns the previous table.
 const BiDiClientCalls* SetBiDiClientCalls(const BiDiClientCalls* calls) noexcept;
 
 // The confirm-installables box, shown modally (owner tab, parent window, the context's module).

@@ -115,6 +115,19 @@ inline bool ChooseItem(HWND page, int id, const wchar_t* text)
     return false;
 }
 
+// The texts of a list box's items.
+inline std::vector<std::wstring> ListTexts(HWND page, int id)
+{
+    std::vector<std::wstring> texts;
+    int count = static_cast<int>(SendDlgItemMessageW(page, id, LB_GETCOUNT, 0, 0));
+    for (int i = 0; i < count; ++i) {
+        wchar_t text[128] = {};
+        SendDlgItemMessageW(page, id, LB_GETTEXT, i, reinterpret_cast<LPARAM>(text));
+        texts.push_back(text);
+    }
+    return texts;
+}
+
 // Clicks a button or check box.
 inline void Click(HWND page, int id) { SendMessageW(GetDlgItem(page, id), BM_CLICK, 0, 0); }
 

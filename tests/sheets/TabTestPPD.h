@@ -27,6 +27,17 @@ inline bool WriteFileBytes(const std::wstring& path, const std::string& bytes)
     return static_cast<bool>(out);
 }
 
+// The about page's lines: a model version, a link to the controller, and the server
+// information labels (name and version) with their note settings.
+inline const std::string kAboutLines =
+    "*QVVersion 3.0/Version 3.0: \"\"\n"
+    "*DefaultQVAboutURL: Home\n"
+    "*QVAboutURL Home/Controller Home Page: \"http://%s/x\"\n"
+    "*%VYRNONUI_QVServerInfo *QVServerName/Server Name: \"\"\n"
+    "*%VYRNONUI_QVServerInfo *QVServerVersion/Server Version: \"\"\n"
+    "*%JobNote *QVServerName/Server Name: 63:\n"
+    "*%JobNote *QVServerVersion/Server Version: 31:\n";
+
 // A fresh folder below the test's build folder, unique per process.
 inline std::wstring ScratchDir(const std::wstring& name)
 {

@@ -22,15 +22,6 @@ using namespace tabsheet;
 
 namespace {
 
-const std::string kAboutLines =
-    "*QVVersion 3.0/Version 3.0: \"\"\n"
-    "*DefaultQVAboutURL: Home\n"
-    "*QVAboutURL Home/Controller Home Page: \"http://%s/x\"\n"
-    "*%VYRNONUI_QVServerInfo *QVServerName/Server Name: \"\"\n"
-    "*%VYRNONUI_QVServerInfo *QVServerVersion/Server Version: \"\"\n"
-    "*%JobNote *QVServerName/Server Name: 63:\n"
-    "*%JobNote *QVServerVersion/Server Version: 31:\n";
-
 // The controller as the two-way client seam reports it: connected to any address, and its
 // features are the server name and version.
 int g_client;
@@ -124,7 +115,7 @@ AboutSeen OpenAbout(const tolvatest::TestPrinterSetup& setup, const wchar_t* sho
 
 TEST(AboutTabTest, UnconnectedPageShowsDefaultBackgroundAndDriverInformation)
 {
-    std::wstring ppd = tabtest::WriteSampleVariant(tabtest::ScratchDir(L"about"), L"about.ppd", kAboutLines);
+    std::wstring ppd = tabtest::WriteSampleVariant(tabtest::ScratchDir(L"about"), L"about.ppd", tabtest::kAboutLines);
     AboutSeen seen = OpenAbout(TabPrinterSetup(ppd), L"about");
     ASSERT_TRUE(seen.found);
     EXPECT_EQ(seen.background, 3640) << std::hex << seen.corner;
@@ -140,7 +131,7 @@ TEST(AboutTabTest, UnconnectedPageShowsDefaultBackgroundAndDriverInformation)
 TEST(AboutTabTest, ConnectedPageShowsServerInformationLinkResXmlBackgroundAndOemLabel)
 {
     std::wstring dir = tabtest::ScratchDir(L"aboutfd");
-    std::wstring ppd = tabtest::WriteSampleVariant(dir, L"aboutfd.ppd", kAboutLines);
+    std::wstring ppd = tabtest::WriteSampleVariant(dir, L"aboutfd.ppd", tabtest::kAboutLines);
     std::wstring resXml = dir + L"\\aboutfdRes.xml";
     ASSERT_TRUE(tabtest::WriteFileBytes(resXml, "<oemdllfeatures><bitmapinfo><OEMbitmaps>"
                                                 "<bmp name=\"IDB_ABOUT_FD\" id=\"3641\"/>"

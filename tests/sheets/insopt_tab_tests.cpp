@@ -26,18 +26,6 @@ namespace {
 
 constexpr int kAvailable = 1190, kInstalled = 1217, kTwoWay = 1307, kServer = 1325, kRestore = 1055, kAdd = 1199;
 
-std::vector<std::wstring> ListTexts(HWND page, int id)
-{
-    std::vector<std::wstring> texts;
-    int count = static_cast<int>(SendDlgItemMessageW(page, id, LB_GETCOUNT, 0, 0));
-    for (int i = 0; i < count; ++i) {
-        wchar_t text[128] = {};
-        SendDlgItemMessageW(page, id, LB_GETTEXT, i, reinterpret_cast<LPARAM>(text));
-        texts.push_back(text);
-    }
-    return texts;
-}
-
 // Double-clicks the item of that text as a user would; false when the list has none.
 bool DoubleClick(HWND page, int id, const wchar_t* text)
 {

@@ -254,4 +254,48 @@ bool RunPropertySheet(SheetRun& run)
     return true;
 }
 
+namespace {
+
+struct DialogSearch {
+    int control, otherControl;
+    HWND found;
+};
+
+BOOL CALLBACK FindDialogWithControls(HWND hwnd, LPARAM parameter)
+{
+    auto* search = reinterpret_cast<DialogSearch*>(parameter);
+    if (GetDlgItem(hwnd, search->control) && GetDlgItem(hwnd, search->otherControl)) {
+        search->found = hwnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+}  // namespace
+
+DialogAnswerer::DialogAnswerer(DWORD thread, int control, int otherControl, int button, std::function<void(HWND)> seen)
+    : m_worker([this, thread, control, otherControl, button, seen] {
+          while (!m_stop) {
+              DialogSearch search = {control, otherControl, nullptr};
+              EnumThreadWindows(thread, FindDialogWithControls, reinterpret_cast<LPARAM>(&search));
+              if (search.found) {
+                  if (seen) seen(search.found);
+                  ++m_answered;
+                  SendMessageW(search.found, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
+              }
+              Sleep(20);
+          }
+      })
+{
+}
+
+DialogAnswerer::~DialogAnswerer() { Stop(); }
+
+int DialogAnswerer::Stop()
+{
+    m_stop = true;
+    if (m_worker.joinable()) m_worker.join();
+    return m_answered;
+}
+
 }  // namespace coredriver

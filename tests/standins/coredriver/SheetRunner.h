@@ -7,8 +7,10 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <functional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -70,5 +72,23 @@ void SettleSheet(HWND sheet, DWORD ms = 50);
 std::vector<std::wstring> PageTitles(HWND sheet);
 // Saves the window's screen rectangle (children included) as a PNG; the size written.
 bool SaveWindowPng(HWND window, const std::wstring& path, SIZE* size, bool* singleColour);
+
+// Answers a modal dialog shown on another thread (one that holds both controls), as a user
+// would: from a thread of its own it looks for the dialog every 20 ms; each time one shows,
+// seen(dialog) runs and the button is pressed. Stops when destroyed.
+class DialogAnswerer {
+public:
+    DialogAnswerer(DWORD thread, int control, int otherControl, int button, std::function<void(HWND)> seen);
+    ~DialogAnswerer();
+    DialogAnswerer(const DialogAnswerer&) = delete;
+    DialogAnswerer& operator=(const DialogAnswerer&) = delete;
+    // Stops watching; how many dialogs were answered.
+    int Stop();
+
+private:
+    std::atomic<bool> m_stop{false};
+    int m_answered = 0;
+    std::thread m_worker;
+};
 
 }  // namespace coredriver

@@ -4,18 +4,31 @@
 // IPrintCoreUI2, makes the default private block through the plug-in's DevMode and opens the
 // printing-preferences sheet (or the printer's sheet with --device) through compstui. Once a
 // page is active it saves one PNG per page, lets each page see an idle moment and presses
-// Apply and OK (Cancel with --cancel). It prints the pages, the core driver's SetOptions
-// lists, the private block and the sheet's result, and fails when no page was shown.
+// Apply and OK (Cancel with --cancel). It prints the pages, the core driver's options, the
+// public device-mode fields the pages change, the private block, the printer data the sheets
+// write and the sheet's result, and fails when no page was shown.
 //
-//   sheethost [--lan LAN] [--dll DLL] [--kqm KQM] [--device] [--document] [--cancel]
-//             [--png PREFIX] PLUGIN.dll PRINTER.ppd
+// The two-way companions are the stand-in print-server library as <stem>.KQM and Brimsa as
+// <stem>.SRV, both from this program's build tree (--kqm / --srv name others); a server the
+// sheet started is ended by process id before the host exits. --port gives the printer's
+// port (IP_<address> names a controller). --tq VARIANT plays an installed driver folder: the
+// plug-in is copied to a scratch folder as Quenta.dll with the job-settings stand-in of that
+// variant (full, novalidate, nofree, nosdm) as Quenta\tq2.dll, and the stand-in's call log is
+// printed after the sheet.
+//
+//   sheethost [--lan LAN] [--dll DLL] [--kqm KQM] [--srv SRV] [--port PORT] [--tq VARIANT]
+//             [--device] [--document] [--cancel] [--png PREFIX] PLUGIN.dll PRINTER.ppd
 #include <windows.h>
 #include <prsht.h>
+#include <tlhelp32.h>
 
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "sheets/MessageBox.h"
+
+#include "tests/standins/ModuleCallLog.h"
 #include "tests/standins/coredriver/CoreDriverStandIn.h"
 #include "tests/standins/coredriver/SheetRunner.h"
 #include "tests/support/TestPrinter.h"
@@ -31,17 +44,114 @@ std::string Narrow(const std::wstring& text)
 
 int Usage()
 {
-    fputs("usage: sheethost [--lan LAN] [--dll DLL] [--kqm KQM] [--device] [--document] [--cancel] [--png PREFIX] "
-          "PLUGIN.dll PRINTER.ppd\n",
+    fputs("usage: sheethost [--lan LAN] [--dll DLL] [--kqm KQM] [--srv SRV] [--port PORT] [--tq VARIANT] [--device] "
+          "[--document] [--cancel] [--png PREFIX] PLUGIN.dll PRINTER.ppd\n",
           stderr);
     return 2;
 }
+
+// This program's build tree (three folders above tests\standins\coredriver\sheethost.exe).
+std::wstring BuildTree()
+{
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring tree = path;
+    for (int up = 0; up < 4; ++up) {
+        size_t slash = tree.find_last_of(L"\\/");
+        if (slash == std::wstring::npos) return std::wstring();
+        tree.resize(slash);
+    }
+    return tree;
+}
+
+bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// Ends, by process id, every process whose image is name (the servers the sheet started).
+int EndProcessesNamed(const std::wstring& name)
+{
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return 0;
+    std::vector<DWORD> ids;
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry))
+        if (!lstrcmpiW(entry.szExeFile, name.c_str())) ids.push_back(entry.th32ProcessID);
+    CloseHandle(snapshot);
+    int ended = 0;
+    for (DWORD id : ids) {
+        HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id);
+        if (!process) continue;
+        if (TerminateProcess(process, 0) && WaitForSingleObject(process, 5000) == WAIT_OBJECT_0) ++ended;
+        CloseHandle(process);
+    }
+    return ended;
+}
+
+// A printer data value as text: REG_SZ as it is, REG_DWORD as a number, else its size;
+// "(none)" when missing.
+std::string PrinterDataText(HANDLE printer, const wchar_t* name)
+{
+    DWORD type = 0, needed = 0;
+    DWORD status = GetPrinterDataW(printer, const_cast<LPWSTR>(name), &type, nullptr, 0, &needed);
+    if ((status != ERROR_MORE_DATA && status != ERROR_SUCCESS) || needed == 0) return "(none)";
+    std::vector<BYTE> data(needed + 2, 0);
+    if (GetPrinterDataW(printer, const_cast<LPWSTR>(name), &type, data.data(), needed, &needed) != ERROR_SUCCESS)
+        return "(none)";
+    if (type == REG_SZ) return "\"" + Narrow(reinterpret_cast<const wchar_t*>(data.data())) + "\"";
+    if (type == REG_DWORD && needed >= 4) return std::to_string(*reinterpret_cast<const DWORD*>(data.data()));
+    return std::to_string(needed) + " bytes";
+}
+
+// An installed driver folder for the job-settings stand-in: <scratch>\Quenta.dll and
+// <scratch>\Quenta\tq2.dll (+ the job monitor), removed again by the destructor.
+class DriverFolder {
+public:
+    bool Make(const std::wstring& plugin, const std::wstring& tree, const std::wstring& variant, std::wstring* error)
+    {
+        wchar_t temp[MAX_PATH] = {};
+        GetTempPathW(MAX_PATH, temp);
+        m_dir = std::wstring(temp) + L"sheethost-" + std::to_wstring(GetCurrentProcessId()) + L"\\";
+        CreateDirectoryW(m_dir.c_str(), nullptr);
+        CreateDirectoryW((m_dir + L"Quenta").c_str(), nullptr);
+        std::wstring library = tree + L"\\tests\\standins\\bin\\tq2\\" + variant + L"\\tq2.dll";
+        if (!FileExists(library)) {
+            *error = L"no job-settings stand-in " + library;
+            return false;
+        }
+        if (!CopyFileW(plugin.c_str(), PluginPath().c_str(), FALSE) ||
+            !CopyFileW(library.c_str(), LibraryPath().c_str(), FALSE)) {
+            *error = L"cannot lay out " + m_dir;
+            return false;
+        }
+        CopyFileW((tree + L"\\tests\\standins\\bin\\qvjm.dll").c_str(), (m_dir + L"qvjm.dll").c_str(), FALSE);
+        // Held for the whole run, so its call log outlives the sheet's own load.
+        m_library = LoadLibraryW(LibraryPath().c_str());
+        if (m_library) ResetModuleCallLog(m_library);
+        return m_library != nullptr;
+    }
+    ~DriverFolder()
+    {
+        if (m_dir.empty()) return;
+        if (m_library) FreeLibrary(m_library);
+        for (const wchar_t* name : {L"Quenta\\tq2.dll", L"Quenta\\tq2.log", L"Quenta\\tq2.cfg", L"Quenta.dll", L"qvjm.dll"})
+            DeleteFileW((m_dir + name).c_str());
+        RemoveDirectoryW((m_dir + L"Quenta").c_str());
+        RemoveDirectoryW(m_dir.c_str());
+    }
+    std::wstring PluginPath() const { return m_dir + L"Quenta.dll"; }
+    std::wstring LibraryPath() const { return m_dir + L"Quenta\\tq2.dll"; }
+    HMODULE Library() const { return m_library; }
+
+private:
+    std::wstring m_dir;
+    HMODULE m_library = nullptr;
+};
 
 }  // namespace
 
 int wmain(int argc, wchar_t** argv)
 {
-    std::wstring lan, dll, kqm, pngPrefix, pluginPath, ppd;
+    std::wstring lan, dll, kqm, srv, port, tq, pngPrefix, pluginPath, ppd;
     bool device = false, document = false, cancel = false;
     for (int i = 1; i < argc; ++i) {
         std::wstring a = argv[i];
@@ -56,6 +166,12 @@ int wmain(int argc, wchar_t** argv)
             if (!next(dll)) return Usage();
         } else if (a == L"--kqm") {
             if (!next(kqm)) return Usage();
+        } else if (a == L"--srv") {
+            if (!next(srv)) return Usage();
+        } else if (a == L"--port") {
+            if (!next(port)) return Usage();
+        } else if (a == L"--tq") {
+            if (!next(tq)) return Usage();
         } else if (a == L"--png") {
             if (!next(pngPrefix)) return Usage();
         } else if (a == L"--device") {
@@ -73,12 +189,33 @@ int wmain(int argc, wchar_t** argv)
         }
     }
     if (pluginPath.empty() || ppd.empty()) return Usage();
+    if (!tq.empty() && tq != L"full" && tq != L"novalidate" && tq != L"nofree" && tq != L"nosdm") return Usage();
 
+    const std::wstring tree = BuildTree();
+    if (kqm.empty()) kqm = tree + L"\\tests\\standins\\bin\\printserver_standin.dll";
+    if (srv.empty()) srv = tree + L"\\bin\\Brimsa.exe";
     tolvatest::TestPrinterSetup setup;
     setup.dataFile = ppd;
+    if (!port.empty()) setup.port = port;
     if (!lan.empty()) setup.companions.push_back({lan, L"{stem}.LAN"});
     if (!dll.empty()) setup.companions.push_back({dll, L"{stem}.DLL"});
-    if (!kqm.empty()) setup.companions.push_back({kqm, L"{stem}.KQM"});
+    for (const auto& [source, name] : {std::pair{kqm, L"{stem}.KQM"}, std::pair{srv, L"{stem}.SRV"}}) {
+        if (!FileExists(source)) {
+            coredriver::PrintLine("companion missing: %s\n", Narrow(source).c_str());
+            return 1;
+        }
+        setup.companions.push_back({source, name});
+    }
+    DriverFolder folder;
+    if (!tq.empty()) {
+        std::wstring error;
+        if (!folder.Make(pluginPath, tree, tq, &error)) {
+            coredriver::PrintLine("tq: %s\n", Narrow(error).c_str());
+            return 1;
+        }
+        pluginPath = folder.PluginPath();
+        coredriver::PrintLine("job-settings library: %s (%s)\n", Narrow(folder.LibraryPath()).c_str(), Narrow(tq).c_str());
+    }
     tolvatest::TestPrinter printer(setup);
     if (!printer.Ok()) {
         coredriver::PrintLine("printer: %s\n", Narrow(printer.Error()).c_str());
@@ -155,16 +292,50 @@ int wmain(int argc, wchar_t** argv)
             SendMessageW(sheet, PSM_PRESSBUTTON, PSBTN_OK, 0);
         }
     };
-    bool shown = coredriver::RunPropertySheet(run);
+    bool shown = false;
+    {
+        // A connected document sheet asks about the installables at its start: the host leaves
+        // the question for later (Cancel writes nothing) and reports it.
+        coredriver::DialogAnswerer answerer(GetCurrentThreadId(), kConfirmTextControl, kConfirmCheckControl, IDCANCEL,
+                                            [](HWND box) {
+                                                wchar_t title[128] = {}, text[512] = {};
+                                                GetWindowTextW(box, title, 128);
+                                                GetDlgItemTextW(box, kConfirmTextControl, text, 512);
+                                                coredriver::PrintLine("confirm-installables box: \"%s\" \"%s\" (Cancel)\n",
+                                                                      Narrow(title).c_str(), Narrow(text).c_str());
+                                            });
+        shown = coredriver::RunPropertySheet(run);
+    }
     coredriver::PrintLine("pages added: %d, initialised: %d\n", run.pagesAdded, pagesInitialised);
     std::string options;
     for (const auto& [feature, option] : core.Options()) options += feature + "=" + option + " ";
     coredriver::PrintLine("core options %s: %s\n", core.Options() == optionsBefore ? "unchanged" : "set",
                           options.c_str());
+    coredriver::PrintLine("public devmode: orientation=%d paper=%d duplex=%d collate=%d ttoption=%d\n",
+                          publicDM.dmOrientation, publicDM.dmPaperSize, publicDM.dmDuplex, publicDM.dmCollate,
+                          publicDM.dmTTOption);
     coredriver::PrintLine("private block changed: %s\n", block == before ? "no" : "yes");
     // The block's header and first settings (the rest is the same kind of data).
     std::vector<BYTE> head(block.begin(), block.begin() + (block.size() < 64 ? block.size() : 64));
     coredriver::PrintLine("%s\n", coredriver::HexLines(head).c_str());
+    for (const wchar_t* name : {L"QVTwoWayServer", L"IsTolvaServer", L"PrinterID", L"ClientID"})
+        coredriver::PrintLine("printer data %s: %s\n", Narrow(name).c_str(), PrinterDataText(printer.Handle(), name).c_str());
+    // A server started for the sheet would hold our output until it ends: end it now.
+    int ended = EndProcessesNamed(printer.Stem() + L".SRV");
+    if (ended) coredriver::PrintLine("two-way servers ended: %d\n", ended);
+    if (folder.Library()) {
+        // One line per call; long key/value lists are cut to keep the listing readable.
+        std::string log = ReadModuleCallLog(folder.Library());
+        coredriver::PrintLine("job-settings library calls:\n");
+        for (size_t at = 0; at < log.size();) {
+            size_t end = log.find('\n', at);
+            if (end == std::string::npos) end = log.size();
+            std::string line = log.substr(at, end - at);
+            if (line.size() > 160) line = line.substr(0, 160) + " ...";
+            coredriver::PrintLine("  %s\n", line.c_str());
+            at = end + 1;
+        }
+    }
     coredriver::PrintLine("result: %s\n", run.setResultCalled ? (run.setResult == CPSUI_OK ? "CPSUI_OK" : "other")
                                                              : "none");
     if (!shown) {
