@@ -10,6 +10,7 @@
 #include <list>
 #include <new>
 #include <typeinfo>
+#include <utility>
 
 #include "foundation/StrUtil.h"
 #include "ppd/PPDSettings.h"
@@ -728,13 +729,13 @@ bool CfgSettings::LoadSectionSettings(int section, KVCache* cache, OptionForest*
             std::list<COptData> options;
             base->GetOptionsFromRecord(&record, options);
             forest->SetData(key, CKeyData(key, display, valueList, 0));
-            forest->AddLeaves(key, options);
+            forest->AddLeaves(key, std::move(options));
         }
         if (idForest && base) {
             std::list<SoupSlotID> ids;
             base->GetIdListFromRecord(&record, ids);
             idForest->SetData(key, CKeyData(key, display, valueList, 0));
-            idForest->AddLeaves(key, ids);
+            idForest->AddLeaves(key, std::move(ids));
         }
     }
     return true;
