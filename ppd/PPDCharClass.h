@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <cwctype>
 
 namespace PPDParser {
 
@@ -57,16 +56,13 @@ inline bool IsOptionEnd(wchar_t c) { return detail::InTable(detail::kOptionEnd, 
 inline bool IsQuoteEnd(wchar_t c) { return detail::InTable(detail::kQuoteEnd, c); }
 // NUL, LF, CR, "/"
 inline bool IsSlashOrLineEnd(wchar_t c) { return detail::InTable(detail::kSlashOrLineEnd, c); }
-// TAB, space (and only characters the C runtime also calls white space)
-inline bool IsBlank(wchar_t c) {
-    return detail::InTable(detail::kBlank, c) && std::iswspace(static_cast<wint_t>(c));
-}
+// TAB, space. Both are white space to the C runtime in every locale, so the table alone
+// decides (a runtime call per character would cost more than the scan).
+inline bool IsBlank(wchar_t c) { return detail::InTable(detail::kBlank, c); }
 // NUL, TAB, space, "|"
 inline bool IsListItemEnd(wchar_t c) { return detail::InTable(detail::kListItemEnd, c); }
-// NUL, LF, CR (and only characters the C runtime also calls control characters)
-inline bool IsLineEnd(wchar_t c) {
-    return detail::InTable(detail::kLineEnd, c) && std::iswcntrl(static_cast<wint_t>(c));
-}
+// NUL, LF, CR: control characters to the C runtime in every locale, so again the table decides.
+inline bool IsLineEnd(wchar_t c) { return detail::InTable(detail::kLineEnd, c); }
 // NUL, LF, CR, ":"
 inline bool IsColonOrLineEnd(wchar_t c) { return detail::InTable(detail::kColonOrLineEnd, c); }
 // NUL, LF, CR, ")", ":", ";"

@@ -65,6 +65,18 @@ int16_t TextId(PPDStringCallback callback, void* user, const Text& text, int fla
     return CheckedId(callback(user, text.c_str(), flag));
 }
 
+// The id of a token inside a longer text (flag 1). Tokens of a constraint line fit a
+// small buffer on the stack; a heap copy per token would cost more than the look-up.
+int TokenId(PPDStringCallback callback, void* user, const wchar_t* start, size_t length) {
+    wchar_t local[128];
+    if (length < sizeof(local) / sizeof(local[0])) {
+        wmemcpy(local, start, length);
+        local[length] = 0;
+        return callback(user, local, 1);
+    }
+    return callback(user, std::wstring(start, length).c_str(), 1);
+}
+
 // "number:text": the number before the first ":" and the text from it on.
 bool SplitNumberText(const PPDString& value, int* number, std::wstring* text) {
     size_t colon = 0;
@@ -353,7 +365,7 @@ unsigned CPPDEntry::WriteConstraintRecord(int keywordId, PPDStringCallback callb
         int16_t ids[4] = {-1, -1, -1, -1};
         bool valid = true;
         for (int k = 0; k < t.count; ++k) {
-            ids[k] = CheckedId(callback(user, std::wstring(t.start[k], t.length[k]).c_str(), 1));
+            ids[k] = CheckedId(TokenId(callback, user, t.start[k], t.length[k]));
             if (ids[k] < 0) valid = false;
         }
         if (!valid) continue;

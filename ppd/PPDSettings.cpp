@@ -190,6 +190,8 @@ bool CPPDSettings::GroupStatements() {
     // Entries by keyword, per group (a PPD can have thousands of statements).
     std::unordered_map<std::wstring_view, CPPDEntry*> byKeyword[kGroupCount];
     int openSource = -1;
+    // Room for a keyword with its prefix replaced, reused by every statement.
+    std::wstring stripped;
     for (size_t index = 0; index < m_statements.size(); ++index) {
         PPDStatement* s = m_statements[index].get();
         const int id = s->lineState == kLineGood ? s->Id() : 0;
@@ -274,10 +276,10 @@ bool CPPDSettings::GroupStatements() {
             if (s->group != 0) target = s->group;
             if (target < 0 || target >= kGroupCount) target = 0;
             const std::wstring_view named = chosen ? entryKeyword : std::wstring_view(s->baseKeyword);
-            std::wstring stripped;
             std::wstring_view key = named;
-            if (KeywordPrefixLength(named)) {
-                stripped = StripKeywordPrefix(named);
+            if (const size_t prefix = KeywordPrefixLength(named)) {
+                stripped.assign(1, L'*');
+                stripped.append(named.substr(prefix));
                 key = stripped;
             }
             if (s->group == 7 && byKeyword[6].count(key)) target = 6;

@@ -78,6 +78,18 @@ public:
             if (!AddLeaf(key, leaf)) return 0;
         return 1;
     }
+    // The same for a list the caller gives up: its leaves are moved in, not copied (a leaf
+    // may own a setting, whose copy is a clone).
+    int AddLeaves(const K& key, LeafList&& list) {
+        try {
+            Node& node = nodes[key];
+            if (!node.leaves) node.leaves = new LeafList();
+            node.leaves->splice(node.leaves->end(), list);
+        } catch (const std::bad_alloc&) {
+            return 0;
+        }
+        return 1;
+    }
 
     // Deletes the key's leaf list, keeping its data.
     void ClearLeaves(const K& key) {

@@ -301,6 +301,12 @@ size_t CStrSoupTmplt<Less>::Probe(const std::vector<Bucket>& table, const std::v
 template <class Less>
 bool CStrSoupTmplt<Less>::Enter(std::vector<Bucket>& table, size_t& used, const std::vector<wchar_t*>& list,
                                 int32_t slot) {
+    return Enter(table, used, list, slot, Hash(list[static_cast<size_t>(slot)]));
+}
+
+template <class Less>
+bool CStrSoupTmplt<Less>::Enter(std::vector<Bucket>& table, size_t& used, const std::vector<wchar_t*>& list,
+                                int32_t slot, uint32_t hash) {
     // Kept at most three quarters full, so probes stay short and end at an empty bucket.
     if ((used + 1) * 4 > table.size() * 3) {
         size_t grown = table.empty() ? 64 : table.size() * 2;
@@ -320,7 +326,6 @@ bool CStrSoupTmplt<Less>::Enter(std::vector<Bucket>& table, size_t& used, const 
         table.swap(bigger);
     }
     const wchar_t* text = list[static_cast<size_t>(slot)];
-    const uint32_t hash = Hash(text);
     Bucket& b = table[Probe(table, list, text, hash)];
     if (b.slot < 0) ++used;
     b = Bucket{hash, slot};  // a text already present now names the newer slot
@@ -341,7 +346,31 @@ template <class Less>
 SoupSlotID CStrSoupTmplt<Less>::Add(const wchar_t* text) {
     if (!text) return SoupSlotID();
     const size_t len = std::wcslen(text);
+    const uint32_t hash = Hash(text);
     AutoLock hold(&lock);
+    return AddLocked(text, len, hash);
+}
+
+template <class Less>
+SoupSlotID CStrSoupTmplt<Less>::FindOrAdd(const wchar_t* text) {
+    if (!text) return SoupSlotID();
+    // Hash and length in one pass (FNV-1a over the code units, as Hash).
+    uint32_t hash = 2166136261u;
+    const wchar_t* end = text;
+    for (; *end; ++end) {
+        hash ^= static_cast<uint16_t>(*end);
+        hash *= 16777619u;
+    }
+    AutoLock hold(&lock);
+    if (!index.empty()) {
+        const Bucket& b = index[Probe(index, strings, text, hash)];
+        if (b.slot >= 0) return SoupSlotID(b.slot);
+    }
+    return AddLocked(text, static_cast<size_t>(end - text), hash);
+}
+
+template <class Less>
+SoupSlotID CStrSoupTmplt<Less>::AddLocked(const wchar_t* text, size_t len, uint32_t hash) {
     if (strings.size() >= static_cast<size_t>(INT32_MAX)) return SoupSlotID();
     wchar_t* copy = texts.Copy(text, len);
     if (!copy) return SoupSlotID();  // the arena keeps the room; nothing else changed
@@ -351,7 +380,7 @@ SoupSlotID CStrSoupTmplt<Less>::Add(const wchar_t* text) {
     } catch (const std::bad_alloc&) {
         return SoupSlotID();
     }
-    if (!Enter(index, indexUsed, strings, slot)) {
+    if (!Enter(index, indexUsed, strings, slot, hash)) {
         strings.pop_back();
         return SoupSlotID();
     }

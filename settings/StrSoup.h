@@ -111,6 +111,10 @@ public:
     void Clear() override;
     SoupSlotID Find(const wchar_t* text) const override;
     SoupSlotID Add(const wchar_t* text) override;
+    // As the base's, with one hash of the text and one hold of the lock (every string of a
+    // compiled PPD comes through here).
+    SoupSlotID FindOrAdd(const wchar_t* text) override;
+    using CBaseSoup::FindOrAdd;
 
     void Assign(const CBaseSoup* other) { CopyFrom(other); }
 
@@ -133,6 +137,10 @@ private:
     // Enters slot (the text at list[slot]) into table, naming the newer slot for a
     // text already present; grows the table as needed. False when memory is short.
     static bool Enter(std::vector<Bucket>& table, size_t& used, const std::vector<wchar_t*>& list, int32_t slot);
+    static bool Enter(std::vector<Bucket>& table, size_t& used, const std::vector<wchar_t*>& list, int32_t slot,
+                      uint32_t hash);
+    // Add of a text whose length and hash are known; caller holds the lock.
+    SoupSlotID AddLocked(const wchar_t* text, size_t len, uint32_t hash);
 
     std::vector<Bucket> index;
     size_t indexUsed = 0;

@@ -3,8 +3,7 @@
 // options forest, written as sections 11 and 12, and read back.
 #include <algorithm>
 #include <cstring>
-#include <map>
-#include <set>
+#include <unordered_map>
 #include <vector>
 
 #include "ppd/PPDSettings.h"
@@ -33,98 +32,202 @@ int InternString(void* user, const wchar_t* text, int) {
     return slot.IsValid() ? slot.GetIndex() : -2;
 }
 
-// A working forest: entries in key order, each with its pairs in the order they came
-// (a pair is held once).
-struct Pairs {
-    std::vector<SoupSlotIDPair> order;
-    std::set<SoupSlotIDPair> seen;
-    auto begin() const { return order.begin(); }
-    auto end() const { return order.end(); }
-    size_t size() const { return order.size(); }
-    bool empty() const { return order.empty(); }
-    void push_back(const SoupSlotIDPair& p) {
-        if (seen.insert(p).second) order.push_back(p);
+// A working forest, flat: (entry, pair) rows in the order they were added. Sealed, the
+// rows run in entry order and, within an entry, in the order their pairs first came
+// (a pair is held once). Sorting one vector replaces a map node and a set node per pair.
+class Work {
+public:
+    struct Row {
+        SoupSlotIDPair entry;
+        SoupSlotIDPair pair;
+        uint32_t seq;
+    };
+
+    void Add(const SoupSlotIDPair& entry, const SoupSlotIDPair& pair) {
+        rows.push_back(Row{entry, pair, static_cast<uint32_t>(rows.size())});
     }
+    // Puts the rows in entry order, each pair once (its first time).
+    void Seal() {
+        std::sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) {
+            if (a.entry != b.entry) return a.entry < b.entry;
+            if (a.pair != b.pair) return a.pair < b.pair;
+            return a.seq < b.seq;
+        });
+        rows.erase(std::unique(rows.begin(), rows.end(),
+                               [](const Row& a, const Row& b) { return a.entry == b.entry && a.pair == b.pair; }),
+                   rows.end());
+        SortByEntry();
+    }
+    // Rows without repeated pairs: only the entry order is made.
+    void SortByEntry() {
+        std::sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) {
+            return a.entry != b.entry ? a.entry < b.entry : a.seq < b.seq;
+        });
+    }
+    // Rows added entry by entry in entry order: drops the repeated pairs of the entry whose
+    // rows start at first.
+    void DropRepeatsFrom(size_t first) {
+        if (rows.size() - first < 2) return;
+        scratch.assign(rows.begin() + static_cast<std::ptrdiff_t>(first), rows.end());
+        std::sort(scratch.begin(), scratch.end(),
+                  [](const Row& a, const Row& b) { return a.pair != b.pair ? a.pair < b.pair : a.seq < b.seq; });
+        bool repeats = false;
+        for (size_t i = 1; i < scratch.size() && !repeats; ++i) repeats = scratch[i].pair == scratch[i - 1].pair;
+        if (!repeats) return;
+        scratch.erase(std::unique(scratch.begin(), scratch.end(),
+                                  [](const Row& a, const Row& b) { return a.pair == b.pair; }),
+                      scratch.end());
+        std::sort(scratch.begin(), scratch.end(), [](const Row& a, const Row& b) { return a.seq < b.seq; });
+        rows.resize(first);
+        rows.insert(rows.end(), scratch.begin(), scratch.end());
+    }
+    size_t End() const { return rows.size(); }
+    // Calls f(entry, first, last) for each entry's rows [first, last) of a sealed forest.
+    template <class F>
+    void ForEachEntry(F f) const {
+        for (size_t i = 0; i < rows.size();) {
+            size_t j = i + 1;
+            while (j < rows.size() && rows[j].entry == rows[i].entry) ++j;
+            f(rows[i].entry, rows.data() + i, rows.data() + j);
+            i = j;
+        }
+    }
+    void Clear() { rows.clear(); }
+    void Reserve(size_t n) { rows.reserve(n); }
+    size_t Size() const { return rows.size(); }
+
+private:
+    std::vector<Row> rows;
+    std::vector<Row> scratch;
 };
-using Work = std::map<SoupSlotIDPair, Pairs>;
 
-void AddPair(Work& work, const SoupSlotIDPair& entry, const SoupSlotIDPair& pair) { work[entry].push_back(pair); }
+// What normalising needs to know about the keys, looked up once per key.
+class KeyView {
+public:
+    KeyView(OptionForest* forest, KVCache* defaults, const SoupSlotID (&offWords)[3])
+        : m_forest(forest), m_defaults(defaults), m_offWords{offWords[0], offWords[1], offWords[2]} {}
 
-// What normalising needs to know about the keys.
-struct KeyView {
-    OptionForest* forest;
-    KVCache* defaults;
-    SoupSlotID offWords[3];
-
-    std::vector<SoupSlotID> Options(SoupSlotID key) const {
-        std::vector<SoupSlotID> out;
-        if (auto* leaves = forest->GetLeaves(key))
-            for (const COptData& o : *leaves) out.push_back(o.GetValueId());
-        return out;
-    }
-    bool HasOption(SoupSlotID key, SoupSlotID option) const {
-        return option.IsValid() && forest->FindLeaf(key, option) != nullptr;
+    // The value ids of the key's options, in the forest's order.
+    const std::vector<SoupSlotID>& Options(SoupSlotID key) { return Info(key).options; }
+    // Whether the key has an option of that (valid) id.
+    bool HasOption(SoupSlotID key, SoupSlotID option) { return option.IsValid() && Exists(key, option); }
+    // Whether the key forest finds a leaf of that id (as its look-up does).
+    bool Exists(SoupSlotID key, SoupSlotID option) {
+        const std::vector<SoupSlotID>& ids = Info(key).matchable;
+        return std::binary_search(ids.begin(), ids.end(), option);
     }
     // The first option that is "False", "None" or "Off", or the key's default.
-    SoupSlotID OffOption(SoupSlotID key) const {
-        const CKeySetting* def = defaults->Find(key);
-        for (SoupSlotID option : Options(key)) {
-            for (SoupSlotID word : offWords)
-                if (word.IsValid() && option == word) return option;
-            if (def && def->GetValueId() == option) return option;
+    SoupSlotID OffOption(SoupSlotID key) {
+        KeyInfo& info = Info(key);
+        if (!info.offKnown) {
+            info.offKnown = true;
+            const CKeySetting* def = m_defaults->Find(key);
+            for (SoupSlotID option : info.options) {
+                bool off = def && def->GetValueId() == option;
+                for (SoupSlotID word : m_offWords) off = off || (word.IsValid() && option == word);
+                if (off) {
+                    info.off = option;
+                    break;
+                }
+            }
         }
-        return SoupSlotID();
+        return info.off;
     }
+
+private:
+    struct KeyInfo {
+        std::vector<SoupSlotID> options;
+        std::vector<SoupSlotID> matchable;  // sorted ids of the options that hold a setting
+        SoupSlotID off;
+        bool offKnown = false;
+    };
+    KeyInfo& Info(SoupSlotID key) {
+        auto found = m_keys.find(key.GetIndex());
+        if (found != m_keys.end()) return found->second;
+        KeyInfo& info = m_keys[key.GetIndex()];
+        if (auto* leaves = m_forest->GetLeaves(key)) {
+            info.options.reserve(leaves->size());
+            for (const COptData& o : *leaves) {
+                info.options.push_back(o.GetValueId());
+                if (o.GetSetting()) info.matchable.push_back(o.GetValueId());
+            }
+            std::sort(info.matchable.begin(), info.matchable.end());
+        }
+        return info;
+    }
+
+    OptionForest* m_forest;
+    KVCache* m_defaults;
+    SoupSlotID m_offWords[3];
+    std::unordered_map<int32_t, KeyInfo> m_keys;
 };
 
 // Pairs grouped by key; a group that covers every option of its key becomes (key, any).
-Work Compact(const Work& in, const KeyView& keys) {
-    Work out;
-    for (const auto& [entry, pairs] : in) {
-        std::vector<SoupSlotID> order;
-        std::map<SoupSlotID, Pairs> groups;
-        for (const SoupSlotIDPair& p : pairs) {
-            if (!groups.count(p.first)) order.push_back(p.first);
-            groups[p.first].push_back(p);
-        }
-        for (SoupSlotID key : order) {
-            const Pairs& group = groups[key];
-            const std::vector<SoupSlotID> all = keys.Options(key);
+void Compact(const Work& in, KeyView& keys, Work& out) {
+    out.Clear();
+    out.Reserve(in.Size());
+    std::vector<const Work::Row*> group;
+    std::vector<SoupSlotID> present;
+    in.ForEachEntry([&](const SoupSlotIDPair& entry, const Work::Row* first, const Work::Row* last) {
+        // The entry's pairs by key, keys in the order they first came, pairs in their order.
+        group.clear();
+        for (const Work::Row* r = first; r != last; ++r) group.push_back(r);
+        std::stable_sort(group.begin(), group.end(),
+                         [](const Work::Row* a, const Work::Row* b) { return a->pair.first < b->pair.first; });
+        // Runs of one key, taken in the order of their first pair.
+        std::vector<std::pair<uint32_t, size_t>> runs;  // (first seq, start in group)
+        for (size_t i = 0; i < group.size(); ++i)
+            if (i == 0 || group[i]->pair.first != group[i - 1]->pair.first) runs.emplace_back(group[i]->seq, i);
+        std::sort(runs.begin(), runs.end());
+        for (const auto& run : runs) {
+            size_t end = run.second;
+            const SoupSlotID key = group[run.second]->pair.first;
+            present.clear();
+            while (end < group.size() && group[end]->pair.first == key) present.push_back(group[end++]->pair.second);
+            std::sort(present.begin(), present.end());
+            const std::vector<SoupSlotID>& all = keys.Options(key);
             bool covers = !all.empty();
-            for (SoupSlotID option : all) covers = covers && group.seen.count(SoupSlotIDPair(key, option)) != 0;
+            for (SoupSlotID option : all)
+                covers = covers && std::binary_search(present.begin(), present.end(), option);
             if (covers) {
-                AddPair(out, entry, SoupSlotIDPair(key, SoupSlotID()));
+                out.Add(entry, SoupSlotIDPair(key, SoupSlotID()));
             } else {
-                for (const SoupSlotIDPair& p : group) AddPair(out, entry, p);
+                for (size_t i = run.second; i < end; ++i) out.Add(entry, group[i]->pair);
             }
         }
-    }
-    return out;
+    });
+    // Entries came in order and each pair once: the rows are sealed as they are.
 }
 
-Work Invert(const Work& in) {
-    Work out;
-    for (const auto& [entry, pairs] : in)
-        for (const SoupSlotIDPair& p : pairs) AddPair(out, p, entry);
-    return out;
+void Invert(const Work& in, Work& out) {
+    out.Clear();
+    out.Reserve(in.Size());
+    in.ForEachEntry([&](const SoupSlotIDPair& entry, const Work::Row* first, const Work::Row* last) {
+        for (const Work::Row* r = first; r != last; ++r) out.Add(r->pair, entry);
+    });
+    // Distinct (entry, pair) rows stay distinct when inverted.
+    out.SortByEntry();
 }
 
 // Entries that exist in the key forest; (key, any) spelled out without the key's off option.
-Work Expand(const Work& in, const KeyView& keys) {
-    Work out;
-    for (const auto& [entry, pairs] : in) {
-        if (!keys.HasOption(entry.first, entry.second)) continue;
-        for (const SoupSlotIDPair& p : pairs) {
+void Expand(const Work& in, KeyView& keys, Work& out) {
+    out.Clear();
+    out.Reserve(in.Size());
+    in.ForEachEntry([&](const SoupSlotIDPair& entry, const Work::Row* first, const Work::Row* last) {
+        if (!keys.HasOption(entry.first, entry.second)) return;
+        const size_t start = out.End();
+        for (const Work::Row* r = first; r != last; ++r) {
+            const SoupSlotIDPair& p = r->pair;
             if (p.second.IsInvalid()) {
                 const SoupSlotID off = keys.OffOption(p.first);
                 for (SoupSlotID option : keys.Options(p.first))
-                    if (option != off) AddPair(out, entry, SoupSlotIDPair(p.first, option));
+                    if (option != off) out.Add(entry, SoupSlotIDPair(p.first, option));
             } else if (keys.HasOption(p.first, p.second)) {
-                AddPair(out, entry, p);
+                out.Add(entry, p);
             }
         }
-    }
-    return out;
+        out.DropRepeatsFrom(start);  // (key, any) spelled out can repeat a pair given as well
+    });
 }
 
 }  // namespace
@@ -137,14 +240,11 @@ bool CfgSettings::BuildConstraints(PPDParser::CPPDSettings& parser, CfgConstrain
     const unsigned got = parser.ExportConstraints(&InternString, &m_soup, block.data(), need);
     if (got < 50 || got > need) return false;
 
-    KeyView keys{&m_keyForest, &m_defaults,
-                 {m_soup.GetPropertySlot(QV_PROP_FALSE, true), m_soup.GetPropertySlot(QV_PROP_NONE, true),
-                  m_soup.GetPropertySlot(QV_PROP_OFF, true)}};
+    const SoupSlotID offWords[3] = {m_soup.GetPropertySlot(QV_PROP_FALSE, true),
+                                    m_soup.GetPropertySlot(QV_PROP_NONE, true),
+                                    m_soup.GetPropertySlot(QV_PROP_OFF, true)};
+    KeyView keys(&m_keyForest, &m_defaults, offWords);
     auto hasSetting = [&](int id) { return id >= 0 && m_defaults.Find(SoupSlotID(id)) != nullptr; };
-    auto optionList = [&](SoupSlotID key, int option) {
-        if (option >= 0 && keys.HasOption(key, SoupSlotID(option))) return std::vector<SoupSlotID>{SoupSlotID(option)};
-        return keys.Options(key);
-    };
 
     Work w;
     for (uint32_t slot : {42u, 46u}) {
@@ -162,33 +262,46 @@ bool CfgSettings::BuildConstraints(PPDParser::CPPDSettings& parser, CfgConstrain
                 o1 = -1;
             }
             if (!hasSetting(k2)) continue;
-            for (SoupSlotID a : optionList(SoupSlotID(k1), o1))
-                for (SoupSlotID b : optionList(SoupSlotID(k2), o2))
-                    AddPair(w, SoupSlotIDPair(SoupSlotID(k1), a), SoupSlotIDPair(SoupSlotID(k2), b));
+            // For (key, option): that single option when the key has it, else every option.
+            const SoupSlotID key1(k1), key2(k2), only1(o1), only2(o2);
+            const bool single1 = o1 >= 0 && keys.HasOption(key1, only1);
+            const bool single2 = o2 >= 0 && keys.HasOption(key2, only2);
+            const std::vector<SoupSlotID>& all1 = keys.Options(key1);
+            const std::vector<SoupSlotID>& all2 = keys.Options(key2);
+            const size_t n1 = single1 ? 1 : all1.size(), n2 = single2 ? 1 : all2.size();
+            for (size_t a = 0; a < n1; ++a)
+                for (size_t b = 0; b < n2; ++b)
+                    w.Add(SoupSlotIDPair(key1, single1 ? only1 : all1[a]), SoupSlotIDPair(key2, single2 ? only2 : all2[b]));
         }
     }
+    w.Seal();
 
-    Work s = Compact(w, keys);
-    w = Invert(s);
-    s = Compact(w, keys);
-    w = Expand(s, keys);
-    s = Invert(w);
-    w = Expand(s, keys);
+    Work s;
+    Compact(w, keys, s);
+    Invert(s, w);
+    Compact(w, keys, s);
+    Expand(s, keys, w);
+    Invert(w, s);
+    Expand(s, keys, w);
 
-    for (const auto& [entry, pairs] : w) {
-        if (pairs.empty()) continue;
-        if (!working.SetData(entry, entry.first)) return false;
-        for (const SoupSlotIDPair& p : pairs)
-            if (!working.AddLeaf(entry, COptConstraints(p))) return false;
-    }
-    return true;
+    bool ok = true;
+    w.ForEachEntry([&](const SoupSlotIDPair& entry, const Work::Row* first, const Work::Row* last) {
+        if (!ok || !working.SetData(entry, entry.first)) {
+            ok = false;
+            return;
+        }
+        for (const Work::Row* r = first; r != last && ok; ++r) ok = working.AddLeaf(entry, COptConstraints(r->pair)) != 0;
+    });
+    return ok;
 }
 
 bool CfgSettings::BuildConstraintSection(const CfgConstraintForest& working, int section, int fromProperty,
                                          int toProperty) {
     const SoupSlotID from = m_soup.GetPropertySlot(fromProperty, true);
     const SoupSlotID to = m_soup.GetPropertySlot(toProperty, true);
-    auto exists = [&](const SoupSlotIDPair& p) { return m_keyForest.FindLeaf(p.first, p.second) != nullptr; };
+    const SoupSlotID none[3];
+    KeyView keys(&m_keyForest, &m_defaults, none);
+    auto exists = [&](const SoupSlotIDPair& p) { return keys.Exists(p.first, p.second); };
     auto rename = [&](SoupSlotID key) { return key == from ? to : key; };
 
     // Copy with the keyword renamed; entries keep the forest's key order of the renamed keys.
@@ -198,19 +311,21 @@ bool CfgSettings::BuildConstraintSection(const CfgConstraintForest& working, int
         const SoupSlotIDPair entry(rename(it->first.first), it->first.second);
         for (const COptConstraints& c : *it->second.leaves) {
             const SoupSlotIDPair pair(c.first, c.second);
-            if (exists(pair)) AddPair(copy, entry, SoupSlotIDPair(rename(pair.first), pair.second));
+            if (exists(pair)) copy.Add(entry, SoupSlotIDPair(rename(pair.first), pair.second));
         }
     }
+    copy.Seal();
 
     uint64_t total = 52;
     uint32_t entries = 0;
-    for (const auto& [entry, pairs] : copy) {
-        if (pairs.empty()) continue;
-        if (pairs.size() > 0xFFFF) return false;  // the count is 16 bits: never written cut short
-        total += 10 + 8ull * pairs.size();
+    bool fits = true;
+    copy.ForEachEntry([&](const SoupSlotIDPair&, const Work::Row* first, const Work::Row* last) {
+        const size_t n = static_cast<size_t>(last - first);
+        if (n > 0xFFFF) fits = false;  // the count is 16 bits: never written cut short
+        total += 10 + 8ull * n;
         ++entries;
-    }
-    if (total > kCfgMaxFileSize) return false;
+    });
+    if (!fits || total > kCfgMaxFileSize) return false;
     std::unique_ptr<uint8_t[]> bytes(new (std::nothrow) uint8_t[static_cast<size_t>(total)]);
     if (!bytes) return false;
     uint8_t* b = bytes.get();
@@ -222,18 +337,17 @@ bool CfgSettings::BuildConstraintSection(const CfgConstraintForest& working, int
     PutU16(b + 46, 11);
     PutU32(b + 48, entries);
     uint8_t* p = b + 52;
-    for (const auto& [entry, pairs] : copy) {
-        if (pairs.empty()) continue;
-        PutU16(p, static_cast<uint32_t>(pairs.size()));
+    copy.ForEachEntry([&](const SoupSlotIDPair& entry, const Work::Row* first, const Work::Row* last) {
+        PutU16(p, static_cast<uint32_t>(last - first));
         PutU32(p + 2, static_cast<uint32_t>(entry.first.GetIndex()));
         PutU32(p + 6, static_cast<uint32_t>(entry.second.GetIndex()));
         p += 10;
-        for (const SoupSlotIDPair& pair : pairs) {
-            PutU32(p, static_cast<uint32_t>(pair.first.GetIndex()));
-            PutU32(p + 4, static_cast<uint32_t>(pair.second.GetIndex()));
+        for (const Work::Row* r = first; r != last; ++r) {
+            PutU32(p, static_cast<uint32_t>(r->pair.first.GetIndex()));
+            PutU32(p + 4, static_cast<uint32_t>(r->pair.second.GetIndex()));
             p += 8;
         }
-    }
+    });
     m_sections[section].Own(std::move(bytes), static_cast<uint32_t>(total));
     return true;
 }

@@ -5,9 +5,12 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <cstddef>
 #include <cstring>
 #include <list>
 #include <new>
+#include <typeinfo>
+#include <utility>
 
 #include "foundation/StrUtil.h"
 #include "ppd/PPDSettings.h"
@@ -70,6 +73,20 @@ bool WriteFully(PPDParser::CBaseIOPlugIn* sink, const uint8_t* buffer, uint32_t 
         put += n;
     }
     return true;
+}
+
+// Renames an open file (opened with DELETE access) to path, replacing a file of that name.
+bool RenameOpenFile(HANDLE file, const wchar_t* path) {
+    const size_t chars = wcslen(path);
+    const size_t bytes = offsetof(FILE_RENAME_INFO, FileName) + (chars + 1) * sizeof(wchar_t);
+    std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[bytes]());
+    if (!buffer) return false;
+    auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.get());
+    info->ReplaceIfExists = TRUE;
+    info->RootDirectory = nullptr;
+    info->FileNameLength = static_cast<DWORD>(chars * sizeof(wchar_t));
+    std::memcpy(info->FileName, path, (chars + 1) * sizeof(wchar_t));
+    return SetFileInformationByHandle(file, FileRenameInfo, info, static_cast<DWORD>(bytes)) != FALSE;
 }
 
 // Closes a plug-in when the scope ends.
@@ -597,16 +614,25 @@ bool CfgSettings::WriteCacheFile() {
     wchar_t tempPath[MAX_PATH];
     if (FormatToBuffer(tempPath, MAX_PATH, L"%s.%X-%X.tmp", cachePath, GetCurrentProcessId(), GetCurrentThreadId()) <= 0)
         return false;
-    std::unique_ptr<PPDParser::CBaseFileIOPlugIn> temp(m_cacheSource->Clone(tempPath, 0));
-    if (!temp) return false;
     bool written = false;
-    if (temp->Open(PPDParser::kModeWrite)) {
+    if (typeid(*m_cacheSource) == typeid(PPDParser::CFileIOPlugIn)) {
+        // A plain file: the temporary file is renamed over the cache through its own handle,
+        // which spares the path look-ups of a rename by name (each a directory scan under
+        // Wine in a folder full of PPDs).
+        HANDLE temp = CreateFileW(tempPath, GENERIC_WRITE | DELETE, FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (temp == INVALID_HANDLE_VALUE) return false;
+        DWORD put = 0;
+        written = WriteFile(temp, file.get(), total, &put, nullptr) && put == total;
+        if (written) written = RenameOpenFile(temp, cachePath);
+        written = CloseHandle(temp) && written;
+    } else {
+        std::unique_ptr<PPDParser::CBaseFileIOPlugIn> temp(m_cacheSource->Clone(tempPath, 0));
+        if (!temp || !temp->Open(PPDParser::kModeWrite)) return false;
         written = WriteFully(temp.get(), file.get(), total);
         written = temp->Close() && written;
-    } else {
-        return false;
+        if (written) written = MoveFileExW(tempPath, cachePath, MOVEFILE_REPLACE_EXISTING) != 0;
     }
-    if (written) written = MoveFileExW(tempPath, cachePath, MOVEFILE_REPLACE_EXISTING) != 0;
     if (!written) {
         DeleteFileW(tempPath);
         return false;
@@ -703,13 +729,13 @@ bool CfgSettings::LoadSectionSettings(int section, KVCache* cache, OptionForest*
             std::list<COptData> options;
             base->GetOptionsFromRecord(&record, options);
             forest->SetData(key, CKeyData(key, display, valueList, 0));
-            forest->AddLeaves(key, options);
+            forest->AddLeaves(key, std::move(options));
         }
         if (idForest && base) {
             std::list<SoupSlotID> ids;
             base->GetIdListFromRecord(&record, ids);
             idForest->SetData(key, CKeyData(key, display, valueList, 0));
-            idForest->AddLeaves(key, ids);
+            idForest->AddLeaves(key, std::move(ids));
         }
     }
     return true;
