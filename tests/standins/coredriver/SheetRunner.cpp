@@ -5,6 +5,7 @@
 #include <png.h>
 #include <prsht.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
@@ -259,11 +260,13 @@ namespace {
 struct DialogSearch {
     int control, otherControl;
     HWND found;
+    const std::vector<HWND>* skipped;  // boxes already answered
 };
 
 BOOL CALLBACK FindDialogWithControls(HWND hwnd, LPARAM parameter)
 {
     auto* search = reinterpret_cast<DialogSearch*>(parameter);
+    if (std::find(search->skipped->begin(), search->skipped->end(), hwnd) != search->skipped->end()) return TRUE;
     if (GetDlgItem(hwnd, search->control) && GetDlgItem(hwnd, search->otherControl)) {
         search->found = hwnd;
         return FALSE;
@@ -275,10 +278,14 @@ BOOL CALLBACK FindDialogWithControls(HWND hwnd, LPARAM parameter)
 
 DialogAnswerer::DialogAnswerer(DWORD thread, int control, int otherControl, int button, std::function<void(HWND)> seen)
     : m_worker([this, thread, control, otherControl, button, seen] {
+          // A box that was answered stays a window until its modal loop has ended (a while on a
+          // busy machine): it is answered, and counted, once.
+          std::vector<HWND> answered;
           while (!m_stop) {
-              DialogSearch search = {control, otherControl, nullptr};
+              DialogSearch search = {control, otherControl, nullptr, &answered};
               EnumThreadWindows(thread, FindDialogWithControls, reinterpret_cast<LPARAM>(&search));
               if (search.found) {
+                  answered.push_back(search.found);
                   if (seen) seen(search.found);
                   ++m_answered;
                   SendMessageW(search.found, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
