@@ -77,7 +77,9 @@ public:
     static T& Get(Make&& make) {
         // Made objects are published with release semantics; readers that see the
         // ready bit see the whole object without taking the queue lock.
-        if (InterlockedCompareExchange(&s_guard, 0, 0) & kReady) return *Object();
+        // A plain acquire load suffices for that; a locked read would cost more than many
+        // of the look-ups behind it.
+        if (__atomic_load_n(&s_guard, __ATOMIC_ACQUIRE) & kReady) return *Object();
         AutoQueueLock lock(&s_lockWord);
         if (!(s_guard & kStarted)) {
             InterlockedOr(&s_guard, kStarted);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory_resource>
 #include <vector>
 
@@ -20,6 +21,18 @@ public:
     ~CPPDArena() override;
     CPPDArena(const CPPDArena&) = delete;
     CPPDArena& operator=(const CPPDArena&) = delete;
+
+    // What allocate does, without the virtual call on the common path.
+    void* Allocate(size_t bytes, size_t alignment) {
+        const uintptr_t p = (reinterpret_cast<uintptr_t>(m_next) + alignment - 1) & ~(uintptr_t(alignment) - 1);
+        if (m_next && bytes <= kChunkSize / 4 && p + bytes <= reinterpret_cast<uintptr_t>(m_end)) {
+            m_next = reinterpret_cast<char*>(p + bytes);
+            return reinterpret_cast<void*>(p);
+        }
+        return allocate(bytes, alignment);
+    }
+    // Room for chars wide characters.
+    wchar_t* AllocText(size_t chars) { return static_cast<wchar_t*>(Allocate(chars * sizeof(wchar_t), alignof(wchar_t))); }
 
 private:
     void* do_allocate(size_t bytes, size_t alignment) override;

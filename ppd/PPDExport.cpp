@@ -78,7 +78,7 @@ int TokenId(PPDStringCallback callback, void* user, const wchar_t* start, size_t
 }
 
 // "number:text": the number before the first ":" and the text from it on.
-bool SplitNumberText(const PPDString& value, int* number, std::wstring* text) {
+bool SplitNumberText(const PPDText& value, int* number, std::wstring* text) {
     size_t colon = 0;
     while (!IsColonOrLineEnd(value.c_str()[colon])) ++colon;
     if (value.c_str()[colon] != L':') return false;
@@ -88,7 +88,7 @@ bool SplitNumberText(const PPDString& value, int* number, std::wstring* text) {
 }
 
 // "(n;n;n;n[;n]):text" of a range value.
-bool ParseRangeValue(const PPDString& value, double numbers[5], int* count, std::wstring* text) {
+bool ParseRangeValue(const PPDText& value, double numbers[5], int* count, std::wstring* text) {
     const wchar_t* v = value.c_str();
     size_t colon = 0;
     while (!IsColonOrLineEnd(v[colon])) ++colon;
@@ -320,52 +320,105 @@ unsigned CPPDEntry::WriteMixedMedia(PPDStringCallback callback, void* user, uint
     return kMixedMediaItemSize;
 }
 
+namespace {
+
+// The tokens (up to four) of one constraint line.
+struct ConstraintTokens {
+    const wchar_t* start[4];
+    uint32_t length[4];
+    int count;
+};
+
+void SplitConstraint(const PPDText& line, ConstraintTokens* t) {
+    t->count = 0;
+    const wchar_t* p = line.c_str();
+    while (t->count < 4) {
+        while (IsBlank(*p)) ++p;
+        if (!*p) break;
+        const wchar_t* e = p;
+        while (*e && !IsBlank(*e)) ++e;
+        t->start[t->count] = p;
+        t->length[t->count] = static_cast<uint32_t>(e - p);
+        ++t->count;
+        p = e;
+    }
+}
+
+// Ids of the tokens of one constraint export: the same few feature and option
+// names recur on thousands of lines, and a look-up here costs less than the
+// caller's callback (which answers the same id for the same text every time).
+// A fixed table on the stack: once it is half full, further texts go to the callback.
+class TokenIds {
+public:
+    TokenIds(PPDStringCallback callback, void* user) : m_callback(callback), m_user(user) {}
+
+    int Get(const wchar_t* start, uint32_t length) {
+        uint32_t h = 2166136261u;
+        for (uint32_t i = 0; i < length; ++i) h = (h ^ static_cast<uint16_t>(start[i])) * 16777619u;
+        for (uint32_t i = h & (kSlots - 1);; i = (i + 1) & (kSlots - 1)) {
+            Slot& slot = m_slots[i];
+            if (!slot.start) {
+                const int id = TokenId(m_callback, m_user, start, length);
+                if (m_used < kSlots / 2) {
+                    slot = {start, length, h, id};
+                    ++m_used;
+                }
+                return id;
+            }
+            if (slot.hash == h && slot.length == length && wmemcmp(slot.start, start, length) == 0) return slot.id;
+        }
+    }
+
+private:
+    static constexpr uint32_t kSlots = 1024;
+    struct Slot {
+        const wchar_t* start;
+        uint32_t length;
+        uint32_t hash;
+        int id;
+    };
+    PPDStringCallback m_callback;
+    void* m_user;
+    Slot m_slots[kSlots] = {};
+    uint32_t m_used = 0;
+};
+
+}  // namespace
+
 unsigned CPPDEntry::WriteConstraintRecord(int keywordId, PPDStringCallback callback, void* user, uint8_t* buffer,
                                           unsigned size) const {
     // Only the entry's own constraint lines count: a feature entry that also
     // holds one (written inside *OpenUI) must not export its other values.
-    struct Tokens {
-        const wchar_t* start[4];
-        size_t length[4];
-        int count;
-    };
-    auto split = [](const PPDString& line, Tokens* t) {
-        t->count = 0;
-        const wchar_t* p = line.c_str();
-        while (t->count < 4) {
-            while (IsBlank(*p)) ++p;
-            if (!*p) break;
-            const wchar_t* e = p;
-            while (*e && !IsBlank(*e)) ++e;
-            t->start[t->count] = p;
-            t->length[t->count] = static_cast<size_t>(e - p);
-            ++t->count;
-            p = e;
+    // Counted once: callers ask for the size before the bytes, and every export asks
+    // for its own size first.
+    if (m_countedKeyword != keywordId) {
+        size_t candidates = 0;
+        for (const PPDStatement* s : others) {
+            if (s->Id() != keywordId) continue;
+            ConstraintTokens t;
+            SplitConstraint(s->value, &t);
+            if (t.count >= 2) ++candidates;
         }
-    };
-    size_t candidates = 0;
-    for (const PPDStatement* s : others) {
-        if (s->Id() != keywordId) continue;
-        Tokens t;
-        split(s->value, &t);
-        if (t.count >= 2) ++candidates;
+        m_constraintCount = candidates;
+        m_countedKeyword = keywordId;
     }
-    const size_t reckoned = 14 + 8 * candidates;
+    const size_t reckoned = 14 + 8 * m_constraintCount;
     if (reckoned > 0xFFFFFFF) return 0;
     const unsigned need = static_cast<unsigned>(reckoned);
     if (!buffer || size < need) return need;
     if (!callback) return 0;
+    TokenIds tokens(callback, user);
     uint8_t* p = buffer + 6;
     uint32_t lines = 0;
     for (const PPDStatement* s : others) {
         if (s->Id() != keywordId) continue;
-        Tokens t;
-        split(s->value, &t);
+        ConstraintTokens t;
+        SplitConstraint(s->value, &t);
         if (t.count < 2) continue;
         int16_t ids[4] = {-1, -1, -1, -1};
         bool valid = true;
         for (int k = 0; k < t.count; ++k) {
-            ids[k] = CheckedId(TokenId(callback, user, t.start[k], t.length[k]));
+            ids[k] = CheckedId(tokens.Get(t.start[k], t.length[k]));
             if (ids[k] < 0) valid = false;
         }
         if (!valid) continue;

@@ -65,6 +65,61 @@ wchar_t* MatchExtensionPrefix(wchar_t* line, size_t length, int* group) {
 
 }  // namespace
 
+PPDText CPPDSettings::ArenaText(const wchar_t* text, size_t length) {
+    wchar_t* copy = m_arena.AllocText(length + 1);
+    wmemcpy(copy, text, length);
+    copy[length] = 0;
+    return PPDText(copy, length);
+}
+
+void CPPDSettings::AppendValue(PPDStatement* s, const wchar_t* from, const wchar_t* to) {
+    const size_t length = static_cast<size_t>(to - from);
+    if (!m_valueSet) {
+        s->value = PPDText(from, length);
+        m_valueSet = true;
+        return;
+    }
+    SpillValue(s);
+    m_valueText.append(from, length);
+}
+
+void CPPDSettings::SpillValue(PPDStatement* s) {
+    if (m_valueSpilled) return;
+    m_valueText.assign(s->value.data(), s->value.size());
+    s->value = PPDText();
+    m_valueSpilled = true;
+}
+
+void CPPDSettings::CommitLine(PPDStatement* s) {
+    // The statement's texts that still point into the line buffer move to the arena in
+    // one copy of the stretch that holds them; each ends at a delimiter of the line, so
+    // its terminating NUL lands where no other text is.
+    PPDText* texts[] = {&s->keyword, &s->baseKeyword, &s->option, &s->optionTranslation, &s->value,
+                        &s->valueTranslation};
+    const wchar_t* lo = nullptr;
+    const wchar_t* hi = nullptr;
+    const uintptr_t line = reinterpret_cast<uintptr_t>(m_line);
+    auto inLine = [line](const PPDText* t) {
+        return reinterpret_cast<uintptr_t>(t->data()) - line < kLineChars * sizeof(wchar_t);
+    };
+    for (const PPDText* t : texts) {
+        if (!inLine(t)) continue;
+        if (!lo || t->data() < lo) lo = t->data();
+        if (!hi || t->end() > hi) hi = t->end();
+    }
+    if (!lo) return;
+    const size_t span = static_cast<size_t>(hi - lo);
+    wchar_t* copy = m_arena.AllocText(span + 1);
+    wmemcpy(copy, lo, span);
+    copy[span] = 0;
+    for (PPDText* t : texts) {
+        if (!inLine(t)) continue;
+        wchar_t* moved = copy + (t->data() - lo);
+        moved[t->size()] = 0;
+        *t = PPDText(moved, t->size());
+    }
+}
+
 bool CPPDSettings::ReadStatement(CBaseIO* stream, PPDStatement** out) {
     if (!out) return false;
     *out = nullptr;
@@ -89,11 +144,15 @@ bool CPPDSettings::ReadStatement(CBaseIO* stream, PPDStatement** out) {
         }
     }
 
+    // The keyword is hashed for the table look-up while its end is found.
     wchar_t* end = start;
-    while (!IsKeywordEnd(*end)) ++end;
+    uint32_t hash = kKeywordHashSeed;
+    while (!IsKeywordEnd(*end)) hash = FoldKeywordHash(hash, *end++);
     const wchar_t endChar = *end;
     *end = 0;
-    PPDStatement* statement = NewStatement(offset, start);
+    PPDStatement* statement = NewStatement(offset, PPDText(start, static_cast<size_t>(end - start)), hash);
+    m_valueSet = false;
+    m_valueSpilled = false;
     // After a terminator there is nothing more to read.
     wchar_t* rest = endChar ? end + 1 : end;
 
@@ -101,8 +160,7 @@ bool CPPDSettings::ReadStatement(CBaseIO* stream, PPDStatement** out) {
     const PPDKeywordRow* row = statement->row;
     const bool rangeParser = row && row->valueType == kValueRange;
     if (row && row->valueType == kValueKeyText) {
-        wchar_t* lineEnd = FindLineEnd(rest);
-        statement->value.assign(rest, lineEnd);
+        AppendValue(statement, rest, FindLineEnd(rest));
         ++statement->valueCount;
         statement->valueType = kValueKeyText;
     } else if (endChar == L':') {
@@ -116,9 +174,19 @@ bool CPPDSettings::ReadStatement(CBaseIO* stream, PPDStatement** out) {
         DropStatement(statement);
         return false;
     }
+    if (m_valueSpilled) statement->value = ArenaText(m_valueText.data(), m_valueText.size());
+    CommitLine(statement);
     if (statement->group == 0) statement->group = prefixGroup;
     *out = statement;
     return true;
+}
+
+PPDText CPPDSettings::OptionText(const wchar_t* text, const wchar_t* end) {
+    const size_t length = static_cast<size_t>(end - text);
+    if (!wmemchr(text, L'<', length)) return PPDText(text, length);
+    m_hexText.clear();
+    DecodeHexSubstrings(text, length, m_codePage, &m_hexText);
+    return ArenaText(m_hexText.data(), m_hexText.size());
 }
 
 bool CPPDSettings::ParseOption(PPDStatement* s, wchar_t* text, CBaseIO* stream, bool rangeParser) {
@@ -134,10 +202,8 @@ bool CPPDSettings::ParseOption(PPDStatement* s, wchar_t* text, CBaseIO* stream, 
         stop = translationEnd;
     }
     if (*stop != L':') return true;  // no option stored; the value type stays unread
-    DecodeHexSubstrings(text, static_cast<size_t>(end - text), m_codePage, &s->option);
-    if (translation)
-        DecodeHexSubstrings(translation, static_cast<size_t>(translationEnd - translation), m_codePage,
-                            &s->optionTranslation);
+    s->option = OptionText(text, end);
+    if (translation) s->optionTranslation = OptionText(translation, translationEnd);
     wchar_t* next = stop + 1;
     if (IsLineEnd(*next)) {
         s->valueType = kValueNone;
@@ -156,8 +222,7 @@ bool CPPDSettings::ParseValue(PPDStatement* s, wchar_t* text, CBaseIO* stream, b
         return true;
     }
     if (*p == L'^') {
-        wchar_t* lineEnd = FindLineEnd(p + 1);
-        s->value.append(p + 1, lineEnd);
+        AppendValue(s, p + 1, FindLineEnd(p + 1));
         ++s->valueCount;
         s->valueType = kValueSymbol;
         return true;
@@ -168,11 +233,11 @@ bool CPPDSettings::ParseValue(PPDStatement* s, wchar_t* text, CBaseIO* stream, b
     // still name the option Value.
     wchar_t* valueEnd = end;
     while (valueEnd > p && IsBlank(valueEnd[-1])) --valueEnd;
-    s->value.append(p, valueEnd);
+    AppendValue(s, p, valueEnd);
     ++s->valueCount;
     if (*end == L'/') {
         wchar_t* lineEnd = FindLineEnd(end + 1);
-        s->valueTranslation.assign(end + 1, lineEnd);
+        s->valueTranslation = PPDText(end + 1, static_cast<size_t>(lineEnd - end - 1));
     }
     s->valueType = kValueString;
     return true;
@@ -184,19 +249,24 @@ bool CPPDSettings::ParseQuoted(PPDStatement* s, wchar_t* text, CBaseIO* stream) 
         wchar_t* q = p;
         while (!IsQuoteEnd(*q)) ++q;
         if (*q == L'"') {
-            s->value.append(p, q);
+            AppendValue(s, p, q);
             ++s->valueCount;
             wchar_t* after = SkipBlanks(q + 1);
             if (*after == L'/') {
                 wchar_t* lineEnd = FindLineEnd(after + 1);
-                s->valueTranslation.assign(after + 1, lineEnd);
+                s->valueTranslation = PPDText(after + 1, static_cast<size_t>(lineEnd - after - 1));
                 return true;
             }
             return IsLineEnd(*after);  // other text after the closing quote is an error
         }
-        // The value goes on: keep the rest of this line with its break.
-        s->value.append(p);
+        // The value goes on: keep the rest of this line with its break (up to the line's
+        // terminator), and move what the line holds out of the buffer the next line reuses.
+        wchar_t* lineEnd = q;
+        while (*lineEnd) ++lineEnd;
+        AppendValue(s, p, lineEnd);
         ++s->valueCount;
+        SpillValue(s);
+        CommitLine(s);
         int lineBytes = 0;
         if (!stream->ReadLine(m_line, kLineChars, kReadLimit, &lineBytes, m_codePage)) return false;
         p = m_line;
@@ -207,11 +277,11 @@ bool CPPDSettings::ParseRange(PPDStatement* s, wchar_t* text, CBaseIO* stream) {
     wchar_t* end = text;
     while (!IsColonOrLineEnd(*end)) ++end;
     if (*end != L':') {
-        s->value.append(text, end);
+        AppendValue(s, text, end);
         ++s->valueCount;
         return true;  // no ":" - the value type stays unread
     }
-    s->value.append(text, end + 1);
+    AppendValue(s, text, end + 1);
     ++s->valueCount;
     if (!ParseValue(s, end + 1, stream, false)) return false;
     if (s->valueType == kValueQuotedWithOption) s->valueType = kValueRange;

@@ -27,14 +27,26 @@ CPPDSettings::~CPPDSettings() {
     m_statements.clear();
 }
 
-PPDStatement* CPPDSettings::NewStatement(unsigned offset, const wchar_t* keyword) {
-    void* memory = m_arena.allocate(sizeof(PPDStatement), alignof(PPDStatement));
-    return ::new (memory) PPDStatement(offset, keyword, &m_arena);
+PPDStatement* CPPDSettings::NewStatement(unsigned offset, PPDText keyword, uint32_t keywordHash) {
+    void* memory = m_arena.Allocate(sizeof(PPDStatement), alignof(PPDStatement));
+    PPDStatement* s = ::new (memory) PPDStatement(offset, keyword);
+    const size_t prefix = s->Classify(keywordHash);
+    if (prefix) {
+        // "*DefaultX" -> "*X"
+        const size_t length = keyword.size() - prefix + 1;
+        wchar_t* base = m_arena.AllocText(length + 1);
+        base[0] = L'*';
+        wmemcpy(base + 1, keyword.data() + prefix, length - 1);
+        base[length] = 0;
+        s->baseKeyword = PPDText(base, length);
+    }
+    return s;
 }
 
 PPDStatement* CPPDSettings::CopyStatement(const PPDStatement& statement) {
-    void* memory = m_arena.allocate(sizeof(PPDStatement), alignof(PPDStatement));
-    return ::new (memory) PPDStatement(statement, &m_arena);
+    // The copy's texts are the original's: both live in this parser's arena.
+    void* memory = m_arena.Allocate(sizeof(PPDStatement), alignof(PPDStatement));
+    return ::new (memory) PPDStatement(statement);
 }
 
 void CPPDSettings::DropStatement(PPDStatement* statement) {

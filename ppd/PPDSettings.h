@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <climits>
 #include <cstdint>
 #include <memory>
 #include <memory_resource>
@@ -20,7 +21,8 @@ namespace PPDParser {
 // Returns the id of a text, 0-32767, or -1 for none; flag 1 for keywords,
 // option keywords, default options and constraint tokens, 0 for translations,
 // values and texts. Ids are stored as 16 bits: an id above 32767 (or below -1)
-// fails the export instead of wrapping.
+// fails the export instead of wrapping. The callback must answer the same id for
+// the same text: a constraint token that recurs is asked for only once per export.
 using PPDStringCallback = int (*)(void* user, const wchar_t* text, int flag);
 
 // Statements live in their parser's arena: destroying one runs its destructor
@@ -81,6 +83,10 @@ private:
     unsigned WriteStringSoup(PPDStringCallback callback, void* user, uint8_t* buffer, unsigned size) const;
     unsigned WriteMixedMedia(PPDStringCallback callback, void* user, uint8_t* buffer, unsigned size) const;
     const PPDStatement* FirstValued() const;
+
+    // The number of constraint lines of two tokens or more of one keyword, once counted.
+    mutable int m_countedKeyword = INT_MIN;
+    mutable size_t m_constraintCount = 0;
 };
 
 class CPPDSettings {
@@ -129,7 +135,7 @@ private:
 
     SourceResult ReadFile(const wchar_t* name, CBaseFileIOPlugIn* plugIn, int depth);
     void RegisterStatement(PPDStatement* statement);
-    PPDStatement* NewStatement(unsigned offset, const wchar_t* keyword);
+    PPDStatement* NewStatement(unsigned offset, PPDText keyword, uint32_t keywordHash);
     PPDStatement* CopyStatement(const PPDStatement& statement);
     void DropStatement(PPDStatement* statement);
     bool GroupStatements();
@@ -138,6 +144,14 @@ private:
     bool ParseValue(PPDStatement* s, wchar_t* text, CBaseIO* stream, bool rangeParser);
     bool ParseQuoted(PPDStatement* s, wchar_t* text, CBaseIO* stream);
     bool ParseRange(PPDStatement* s, wchar_t* text, CBaseIO* stream);
+    // Statement texts while a statement is read: views into the line buffer until
+    // CommitLine copies them to the arena; a value of several pieces (a quoted value over
+    // several lines, a range) is gathered in m_valueText.
+    PPDText ArenaText(const wchar_t* text, size_t length);
+    PPDText OptionText(const wchar_t* text, const wchar_t* end);
+    void AppendValue(PPDStatement* s, const wchar_t* from, const wchar_t* to);
+    void SpillValue(PPDStatement* s);
+    void CommitLine(PPDStatement* s);
 
     // Declared first so that it outlives every statement.
     CPPDArena m_arena;
@@ -156,6 +170,10 @@ private:
 
     // Reading state: the current line and the include chain.
     wchar_t m_line[258] = {};
+    bool m_valueSet = false;
+    bool m_valueSpilled = false;
+    std::wstring m_valueText;
+    std::wstring m_hexText;
     int m_sourceCount = 0;
     std::vector<std::wstring> m_includeChain;
     // Index (in the statement list) after the last statement of each source.

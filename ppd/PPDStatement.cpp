@@ -31,38 +31,15 @@ int HexDigit(wchar_t c) {
 
 }  // namespace
 
-PPDStatement::PPDStatement(unsigned offset, const wchar_t* keywordAsWritten, std::pmr::memory_resource* memory)
-    : sourceOffset(offset),
-      baseKeyword(memory),
-      keyword(keywordAsWritten ? keywordAsWritten : L"", memory),
-      option(memory),
-      optionTranslation(memory),
-      value(memory),
-      valueTranslation(memory) {
-    Classify();
-}
-
-PPDStatement::PPDStatement(const PPDStatement& o, std::pmr::memory_resource* memory)
-    : row(o.row),
-      valueType(o.valueType),
-      prefixKind(o.prefixKind),
-      group(o.group),
-      lineState(o.lineState),
-      sourceOffset(o.sourceOffset),
-      valueCount(o.valueCount),
-      baseKeyword(o.baseKeyword, memory),
-      keyword(o.keyword, memory),
-      option(o.option, memory),
-      optionTranslation(o.optionTranslation, memory),
-      value(o.value, memory),
-      valueTranslation(o.valueTranslation, memory),
-      source(o.source) {}
-
 size_t KeywordPrefixLength(std::wstring_view keyword, int* kind) {
-    for (const PrefixRow& p : kPrefixes) {
-        if (keyword.substr(0, p.length) == std::wstring_view(p.prefix, p.length)) {
-            if (kind) *kind = p.kind;
-            return p.length;
+    // Every prefix starts "*?", "*D" or "*P": most keywords are out after one look.
+    const wchar_t second = keyword.size() >= 2 && keyword[0] == L'*' ? keyword[1] : 0;
+    if (second == L'?' || second == L'D' || second == L'P') {
+        for (const PrefixRow& p : kPrefixes) {
+            if (keyword.substr(0, p.length) == std::wstring_view(p.prefix, p.length)) {
+                if (kind) *kind = p.kind;
+                return p.length;
+            }
         }
     }
     if (kind) *kind = kPrefixNone;
@@ -77,28 +54,21 @@ std::wstring StripKeywordPrefix(std::wstring_view keyword, int* kind) {
     return base;
 }
 
-void PPDStatement::Classify() {
-    row = CPPDStmtInfo::FindKeyword(keyword.c_str());
-    const size_t n = KeywordPrefixLength(keyword, &prefixKind);
-    if (n) {
-        baseKeyword.assign(1, L'*');
-        baseKeyword.append(keyword, n, PPDString::npos);
-    } else {
-        baseKeyword = keyword;
-    }
+size_t PPDStatement::Classify(uint32_t keywordHash) {
+    row = CPPDStmtInfo::FindKeyword(keyword.c_str(), keywordHash);
     group = row ? row->group : 0;
+    return KeywordPrefixLength(keyword, &prefixKind);
 }
 
-void DecodeHexSubstrings(const wchar_t* text, size_t length, UINT codePage, PPDString* result) {
+void DecodeHexSubstrings(const wchar_t* text, size_t length, UINT codePage, std::wstring* result) {
     if (!result) return;
-    PPDString& out = *result;
-    out.clear();
+    std::wstring& out = *result;
     if (!text) return;
     if (!wmemchr(text, L'<', length)) {
-        out.assign(text, length);
+        out.append(text, length);
         return;
     }
-    out.reserve(length);
+    out.reserve(out.size() + length);
     size_t i = 0;
     while (i < length) {
         if (text[i] != L'<') {

@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include <memory_resource>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -18,21 +18,44 @@ enum : int { kPrefixNone = 0, kPrefixDefault = 1, kPrefixQuery = 2, kPrefixParam
 // Line states set when a statement is registered.
 enum : int { kLineGood = 0, kLineDuplicate = 1, kLineOptionMissing = 2, kLineWrongValueType = 3 };
 
-// Statement texts; the parser keeps them in one arena per parsed PPD, because
-// a large PPD has tens of thousands of them and heap calls dominate otherwise.
-using PPDString = std::pmr::wstring;
+// A text of a parsed PPD: NUL-terminated characters that belong to the parser (its
+// arena), never to the statement. A large PPD has tens of thousands of statements, so
+// a statement is a handful of views rather than six strings to make and destroy.
+class PPDText {
+public:
+    PPDText() = default;
+    // The characters must be followed by a NUL.
+    PPDText(const wchar_t* text, size_t length) : m_text(text), m_length(length) {}
+
+    const wchar_t* c_str() const { return m_text; }
+    const wchar_t* data() const { return m_text; }
+    size_t size() const { return m_length; }
+    size_t length() const { return m_length; }
+    bool empty() const { return m_length == 0; }
+    const wchar_t* begin() const { return m_text; }
+    const wchar_t* end() const { return m_text + m_length; }
+    wchar_t operator[](size_t i) const { return m_text[i]; }
+    size_t find(std::wstring_view what, size_t from = 0) const { return View().find(what, from); }
+    std::wstring_view View() const { return std::wstring_view(m_text, m_length); }
+    operator std::wstring_view() const { return View(); }
+
+    friend bool operator==(const PPDText& a, std::wstring_view b) { return a.View() == b; }
+
+private:
+    const wchar_t* m_text = L"";
+    size_t m_length = 0;
+};
 
 struct PPDStatement {
-    PPDStatement(unsigned offset, const wchar_t* keywordAsWritten,
-                 std::pmr::memory_resource* memory = std::pmr::get_default_resource());
-    // A copy whose texts live in memory.
-    PPDStatement(const PPDStatement& other, std::pmr::memory_resource* memory);
-    PPDStatement(const PPDStatement&) = default;
-    PPDStatement& operator=(const PPDStatement&) = default;
+    // The keyword as written (NUL-terminated, owned by the parser); Classify sets the rest.
+    PPDStatement(unsigned offset, PPDText keywordAsWritten)
+        : sourceOffset(offset), baseKeyword(keywordAsWritten), keyword(keywordAsWritten) {}
 
-    // Looks the row up for the keyword as written and sets the base keyword,
-    // prefix kind and group.
-    void Classify();
+    // Looks the row up for the keyword as written and sets the prefix kind and group.
+    // Returns the length of the keyword's prefix: the base keyword is the keyword itself
+    // when it has none, and the caller makes it otherwise.
+    // keywordHash is the keyword's hash (see FoldKeywordHash).
+    size_t Classify(uint32_t keywordHash);
     bool HasOption() const { return !option.empty(); }
     bool HasValue() const { return valueCount != 0; }
     // The row's id, 0 without a row.
@@ -45,12 +68,12 @@ struct PPDStatement {
     int lineState = kLineGood;
     unsigned sourceOffset = 0;
     int valueCount = 0;
-    PPDString baseKeyword;
-    PPDString keyword;
-    PPDString option;
-    PPDString optionTranslation;
-    PPDString value;
-    PPDString valueTranslation;
+    PPDText baseKeyword;
+    PPDText keyword;
+    PPDText option;
+    PPDText optionTranslation;
+    PPDText value;
+    PPDText valueTranslation;
     // Which source (the PPD, an included file, a resource) the statement came from.
     int source = 0;
 };
@@ -63,9 +86,9 @@ std::wstring StripKeywordPrefix(std::wstring_view keyword, int* kind = nullptr);
 // kind (optional) receives the prefix kind.
 size_t KeywordPrefixLength(std::wstring_view keyword, int* kind = nullptr);
 
-// Sets out to text with each "<hex>" substring replaced by the text its bytes
+// Appends text to out with each "<hex>" substring replaced by the text its bytes
 // spell in the code page.
-void DecodeHexSubstrings(const wchar_t* text, size_t length, UINT codePage, PPDString* out);
+void DecodeHexSubstrings(const wchar_t* text, size_t length, UINT codePage, std::wstring* out);
 
 // Puts the including file's drive and directory in front of an include name
 // that has neither. Returns false (out empty) when the path cannot be made.

@@ -314,12 +314,8 @@ int CompareRows(const void* a, const void* b) {
 
 // Hash of a name with A-Z folded, so that it agrees with CompareNames.
 uint32_t FoldedHash(const wchar_t* name) {
-    uint32_t h = 2166136261u;
-    for (; *name; ++name) {
-        wchar_t c = *name;
-        if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c + 32);
-        h = (h ^ static_cast<uint32_t>(c)) * 16777619u;
-    }
+    uint32_t h = kKeywordHashSeed;
+    for (; *name; ++name) h = FoldKeywordHash(h, *name);
     return h;
 }
 
@@ -349,9 +345,13 @@ const SortedKeywords& EnsureSorted() {
 }  // namespace
 
 const PPDKeywordRow* CPPDStmtInfo::FindKeyword(const wchar_t* keyword) {
+    return keyword ? FindKeyword(keyword, FoldedHash(keyword)) : nullptr;
+}
+
+const PPDKeywordRow* CPPDStmtInfo::FindKeyword(const wchar_t* keyword, uint32_t hash) {
     if (!keyword) return nullptr;
     const SortedKeywords& sorted = EnsureSorted();
-    for (uint32_t h = FoldedHash(keyword) & (kHashSlots - 1);; h = (h + 1) & (kHashSlots - 1)) {
+    for (uint32_t h = hash & (kHashSlots - 1);; h = (h + 1) & (kHashSlots - 1)) {
         const int row = sorted.index[h];
         if (row < 0) return nullptr;
         if (CompareNames(keyword, g_keywords[row].name) == 0) return &g_keywords[row];

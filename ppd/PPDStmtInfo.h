@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <cstdint>
+
 namespace PPDParser {
 
 // Value types of a statement.
@@ -61,12 +63,22 @@ struct PPDLanguageRow {
     LANGID LanguageId() const { return static_cast<LANGID>(sub * 1024 + primary); }
 };
 
+// The keyword table's hash of a name, A-Z folded to a-z: start with kKeywordHashSeed
+// and fold in each character. A reader that scans a keyword anyway hashes it on the way.
+constexpr uint32_t kKeywordHashSeed = 2166136261u;
+inline uint32_t FoldKeywordHash(uint32_t hash, wchar_t c) {
+    if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c + 32);
+    return (hash ^ static_cast<uint32_t>(c)) * 16777619u;
+}
+
 // Stateless accessor of the process-wide keyword table.
 class CPPDStmtInfo {
 public:
     virtual ~CPPDStmtInfo() = default;
     // The row of the keyword (compared ignoring case), or null.
     static const PPDKeywordRow* FindKeyword(const wchar_t* keyword);
+    // The same, for a keyword whose hash (see FoldKeywordHash) is known.
+    static const PPDKeywordRow* FindKeyword(const wchar_t* keyword, uint32_t hash);
     // The rows (sorted by name once the first look-up has run); count receives 268.
     static const PPDKeywordRow* Rows(int* count);
 };
