@@ -322,26 +322,42 @@ unsigned CPPDEntry::WriteMixedMedia(PPDStringCallback callback, void* user, uint
 
 namespace {
 
-// The tokens (up to four) of one constraint line.
+// The tokens (up to four) of one constraint line with their hashes.
 struct ConstraintTokens {
     const wchar_t* start[4];
     uint32_t length[4];
+    uint32_t hash[4];
     int count;
 };
+
+// TAB and space, as IsBlank.
+inline bool IsConstraintBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
 
 void SplitConstraint(const PPDText& line, ConstraintTokens* t) {
     t->count = 0;
     const wchar_t* p = line.c_str();
     while (t->count < 4) {
-        while (IsBlank(*p)) ++p;
+        while (IsConstraintBlank(*p)) ++p;
         if (!*p) break;
         const wchar_t* e = p;
-        while (*e && !IsBlank(*e)) ++e;
+        uint32_t h = 2166136261u;
+        for (; *e && !IsConstraintBlank(*e); ++e) h = (h ^ static_cast<uint16_t>(*e)) * 16777619u;
         t->start[t->count] = p;
         t->length[t->count] = static_cast<uint32_t>(e - p);
+        t->hash[t->count] = h;
         ++t->count;
         p = e;
     }
+}
+
+// Whether the line has a second token: what the size of a constraint record depends on.
+bool HasTwoTokens(const PPDText& line) {
+    const wchar_t* p = line.c_str();
+    while (IsConstraintBlank(*p)) ++p;
+    if (!*p) return false;
+    while (*p && !IsConstraintBlank(*p)) ++p;
+    while (IsConstraintBlank(*p)) ++p;
+    return *p != 0;
 }
 
 // Ids of the tokens of one constraint export: the same few feature and option
@@ -352,9 +368,7 @@ class TokenIds {
 public:
     TokenIds(PPDStringCallback callback, void* user) : m_callback(callback), m_user(user) {}
 
-    int Get(const wchar_t* start, uint32_t length) {
-        uint32_t h = 2166136261u;
-        for (uint32_t i = 0; i < length; ++i) h = (h ^ static_cast<uint16_t>(start[i])) * 16777619u;
+    int Get(const wchar_t* start, uint32_t length, uint32_t h) {
         for (uint32_t i = h & (kSlots - 1);; i = (i + 1) & (kSlots - 1)) {
             Slot& slot = m_slots[i];
             if (!slot.start) {
@@ -365,11 +379,17 @@ public:
                 }
                 return id;
             }
-            if (slot.hash == h && slot.length == length && wmemcmp(slot.start, start, length) == 0) return slot.id;
+            if (slot.hash == h && slot.length == length && Same(slot.start, start, length)) return slot.id;
         }
     }
 
 private:
+    // Tokens are short: a loop beats a call into the C runtime.
+    static bool Same(const wchar_t* a, const wchar_t* b, uint32_t length) {
+        for (uint32_t i = 0; i < length; ++i)
+            if (a[i] != b[i]) return false;
+        return true;
+    }
     static constexpr uint32_t kSlots = 1024;
     struct Slot {
         const wchar_t* start;
@@ -393,12 +413,8 @@ unsigned CPPDEntry::WriteConstraintRecord(int keywordId, PPDStringCallback callb
     // for its own size first.
     if (m_countedKeyword != keywordId) {
         size_t candidates = 0;
-        for (const PPDStatement* s : others) {
-            if (s->Id() != keywordId) continue;
-            ConstraintTokens t;
-            SplitConstraint(s->value, &t);
-            if (t.count >= 2) ++candidates;
-        }
+        for (const PPDStatement* s : others)
+            if (s->Id() == keywordId && HasTwoTokens(s->value)) ++candidates;
         m_constraintCount = candidates;
         m_countedKeyword = keywordId;
     }
@@ -418,7 +434,7 @@ unsigned CPPDEntry::WriteConstraintRecord(int keywordId, PPDStringCallback callb
         int16_t ids[4] = {-1, -1, -1, -1};
         bool valid = true;
         for (int k = 0; k < t.count; ++k) {
-            ids[k] = CheckedId(tokens.Get(t.start[k], t.length[k]));
+            ids[k] = CheckedId(tokens.Get(t.start[k], t.length[k], t.hash[k]));
             if (ids[k] < 0) valid = false;
         }
         if (!valid) continue;

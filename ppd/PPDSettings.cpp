@@ -204,6 +204,9 @@ bool CPPDSettings::GroupStatements() {
     int openSource = -1;
     // Room for a keyword with its prefix replaced, reused by every statement.
     std::wstring stripped;
+    CPPDEntry* last = nullptr;
+    int lastTarget = -1;
+    bool lastSeven = false;
     for (size_t index = 0; index < m_statements.size(); ++index) {
         PPDStatement* s = m_statements[index].get();
         const int id = s->lineState == kLineGood ? s->Id() : 0;
@@ -294,14 +297,25 @@ bool CPPDSettings::GroupStatements() {
                 stripped.append(named.substr(prefix));
                 key = stripped;
             }
-            if (s->group == 7 && byKeyword[6].count(key)) target = 6;
-            auto found = byKeyword[target].find(key);
-            if (found != byKeyword[target].end()) {
-                entry = found->second;
+            // Runs of one keyword (thousands of constraint lines) find the entry of the
+            // statement before; a new entry may change any answer, so it clears that.
+            if (last && lastTarget == target && lastSeven == (s->group == 7) && key == last->keyword) {
+                entry = last;
             } else {
-                m_groups[target].push_back(std::make_unique<CPPDEntry>(std::wstring(key), kind));
-                entry = m_groups[target].back().get();
-                byKeyword[target].emplace(entry->keyword, entry);
+                const int asked = target;
+                if (s->group == 7 && byKeyword[6].count(key)) target = 6;
+                auto found = byKeyword[target].find(key);
+                if (found != byKeyword[target].end()) {
+                    entry = found->second;
+                    last = entry;
+                    lastTarget = asked;
+                    lastSeven = s->group == 7;
+                } else {
+                    m_groups[target].push_back(std::make_unique<CPPDEntry>(std::wstring(key), kind));
+                    entry = m_groups[target].back().get();
+                    byKeyword[target].emplace(entry->keyword, entry);
+                    last = nullptr;
+                }
             }
         }
         if (opens) {
