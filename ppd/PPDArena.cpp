@@ -39,6 +39,14 @@ CPPDArena::~CPPDArena() {
     for (char* block : m_large) ::operator delete(block);
 }
 
+void CPPDArena::NewChunk() {
+    m_chunks.reserve(m_chunks.size() + 1);
+    char* chunk = TakeChunk();
+    m_chunks.push_back(chunk);
+    m_next = chunk;
+    m_end = chunk + kChunkSize;
+}
+
 void* CPPDArena::do_allocate(size_t bytes, size_t alignment) {
     if (alignment == 0 || (alignment & (alignment - 1)) != 0) alignment = alignof(std::max_align_t);
     // Large texts (a long quoted value) get blocks of their own.
@@ -50,11 +58,7 @@ void* CPPDArena::do_allocate(size_t bytes, size_t alignment) {
     }
     uintptr_t p = (reinterpret_cast<uintptr_t>(m_next) + alignment - 1) & ~(uintptr_t(alignment) - 1);
     if (!m_next || p + bytes > reinterpret_cast<uintptr_t>(m_end)) {
-        m_chunks.reserve(m_chunks.size() + 1);
-        char* chunk = TakeChunk();
-        m_chunks.push_back(chunk);
-        m_next = chunk;
-        m_end = chunk + kChunkSize;
+        NewChunk();
         p = (reinterpret_cast<uintptr_t>(m_next) + alignment - 1) & ~(uintptr_t(alignment) - 1);
     }
     m_next = reinterpret_cast<char*>(p + bytes);

@@ -33,8 +33,18 @@ public:
     }
     // Room for chars wide characters.
     wchar_t* AllocText(size_t chars) { return static_cast<wchar_t*>(Allocate(chars * sizeof(wchar_t), alignof(wchar_t))); }
+    // Room for up to chars wide characters, of which TakeText then keeps the first
+    // (nothing else may be allocated in between): a line is read straight into the arena.
+    wchar_t* TextRoom(size_t chars) {
+        const size_t bytes = chars * sizeof(wchar_t);
+        // A fresh chunk when the line may not fit (the rest of the current one is little).
+        if (!m_next || bytes > static_cast<size_t>(m_end - m_next)) NewChunk();
+        return reinterpret_cast<wchar_t*>(m_next);
+    }
+    void TakeText(size_t chars) { m_next += chars * sizeof(wchar_t); }
 
 private:
+    void NewChunk();
     void* do_allocate(size_t bytes, size_t alignment) override;
     void do_deallocate(void*, size_t, size_t) override {}  // everything goes with the arena
     bool do_is_equal(const std::pmr::memory_resource& other) const noexcept override { return this == &other; }

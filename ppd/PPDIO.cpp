@@ -358,6 +358,7 @@ bool CBaseIO::ReadLine(wchar_t* out, unsigned outChars, int maxBytes, int* lineL
     if (consumed >= 1 && written + 1 < outChars) out[written++] = static_cast<wchar_t>(breakChar);
     if (consumed == 2 && written + 1 < outChars) out[written++] = breakChar == '\r' ? L'\n' : L'\r';
     out[written] = 0;
+    m_lastChars = written;
     m_status = kIOReady;
     return true;
 }

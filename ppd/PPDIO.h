@@ -141,6 +141,8 @@ public:
     // Raw bytes from the current position; count receives what was delivered.
     virtual bool Read(void* buffer, unsigned bytes, unsigned* count) = 0;
 
+    // Wide characters (break and terminator not counted) the last successful ReadLine wrote.
+    unsigned LastLineChars() const { return m_lastChars; }
     int GetStatus() const { return m_status; }
     int GetState() const { return m_state; }
     unsigned GetOffset() const { return m_offset; }
@@ -157,6 +159,7 @@ protected:
     unsigned m_capacity = 0;
     unsigned m_used = 0;
     unsigned m_pos = 0;
+    unsigned m_lastChars = 0;
 };
 
 // A stream over a block already in memory (not owned, never written).

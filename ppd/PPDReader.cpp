@@ -90,34 +90,17 @@ void CPPDSettings::SpillValue(PPDStatement* s) {
     m_valueSpilled = true;
 }
 
-void CPPDSettings::CommitLine(PPDStatement* s) {
-    // The statement's texts that still point into the line buffer move to the arena in
-    // one copy of the stretch that holds them; each ends at a delimiter of the line, so
-    // its terminating NUL lands where no other text is.
-    PPDText* texts[] = {&s->keyword, &s->baseKeyword, &s->option, &s->optionTranslation, &s->value,
-                        &s->valueTranslation};
-    const wchar_t* lo = nullptr;
-    const wchar_t* hi = nullptr;
-    const uintptr_t line = reinterpret_cast<uintptr_t>(m_line);
-    auto inLine = [line](const PPDText* t) {
-        return reinterpret_cast<uintptr_t>(t->data()) - line < kLineChars * sizeof(wchar_t);
-    };
-    for (const PPDText* t : texts) {
-        if (!inLine(t)) continue;
-        if (!lo || t->data() < lo) lo = t->data();
-        if (!hi || t->end() > hi) hi = t->end();
-    }
-    if (!lo) return;
-    const size_t span = static_cast<size_t>(hi - lo);
-    wchar_t* copy = m_arena.AllocText(span + 1);
-    wmemcpy(copy, lo, span);
-    copy[span] = 0;
-    for (PPDText* t : texts) {
-        if (!inLine(t)) continue;
-        wchar_t* moved = copy + (t->data() - lo);
-        moved[t->size()] = 0;
-        *t = PPDText(moved, t->size());
-    }
+wchar_t* CPPDSettings::ReadLineText(CBaseIO* stream, int* lineBytes) {
+    wchar_t* room = m_arena.TextRoom(kLineChars);
+    return stream->ReadLine(room, kLineChars, kReadLimit, lineBytes, m_codePage) ? room : nullptr;
+}
+
+void CPPDSettings::TerminateTexts(PPDStatement* s) {
+    // Each view ends at a delimiter of its line (or at a text that already ends there),
+    // never inside another text, so its terminator can be written once all are found.
+    for (PPDText* t : {&s->keyword, &s->baseKeyword, &s->option, &s->optionTranslation, &s->value,
+                       &s->valueTranslation})
+        if (t->data() != PPDText::kEmpty) const_cast<wchar_t*>(t->data())[t->size()] = 0;
 }
 
 bool CPPDSettings::ReadStatement(CBaseIO* stream, PPDStatement** out) {
@@ -126,23 +109,27 @@ bool CPPDSettings::ReadStatement(CBaseIO* stream, PPDStatement** out) {
     if (!stream) return false;
     const unsigned offset = stream->GetOffset();
     int lineBytes = 0;
-    if (!stream->ReadLine(m_line, kLineChars, kReadLimit, &lineBytes, m_codePage)) return true;
-    if (lineBytes < 2 || m_line[0] != L'*') return true;
+    // The line is read into the arena; it is kept only when it holds a statement, whose
+    // texts then point into it.
+    wchar_t* line = ReadLineText(stream, &lineBytes);
+    if (!line) return true;
+    if (lineBytes < 2 || line[0] != L'*') return true;
 
-    wchar_t* start = m_line;
+    wchar_t* start = line;
     int prefixGroup = 0;
-    if (m_line[1] == L'%') {
-        const size_t length = wcslen(m_line);
-        start = MatchExtensionPrefix(m_line, length, &prefixGroup);
+    if (line[1] == L'%') {
+        const size_t length = wcslen(line);
+        start = MatchExtensionPrefix(line, length, &prefixGroup);
         if (!start) {
             // Other "*%" lines: a comment when short or when a blank follows,
             // else a statement of the text after "*%".
-            if (lineBytes < 3 || length < 3 || IsBlank(m_line[2])) return true;
-            m_line[1] = L'*';
-            start = m_line + 1;
+            if (lineBytes < 3 || length < 3 || IsBlank(line[2])) return true;
+            line[1] = L'*';
+            start = line + 1;
             prefixGroup = 7;
         }
     }
+    m_arena.TakeText(stream->LastLineChars() + 1);
 
     // The keyword is hashed for the table look-up while its end is found.
     wchar_t* end = start;
@@ -175,7 +162,7 @@ bool CPPDSettings::ReadStatement(CBaseIO* stream, PPDStatement** out) {
         return false;
     }
     if (m_valueSpilled) statement->value = ArenaText(m_valueText.data(), m_valueText.size());
-    CommitLine(statement);
+    TerminateTexts(statement);
     if (statement->group == 0) statement->group = prefixGroup;
     *out = statement;
     return true;
@@ -260,16 +247,17 @@ bool CPPDSettings::ParseQuoted(PPDStatement* s, wchar_t* text, CBaseIO* stream) 
             return IsLineEnd(*after);  // other text after the closing quote is an error
         }
         // The value goes on: keep the rest of this line with its break (up to the line's
-        // terminator), and move what the line holds out of the buffer the next line reuses.
+        // terminator); the pieces are gathered apart from the lines.
         wchar_t* lineEnd = q;
         while (*lineEnd) ++lineEnd;
         AppendValue(s, p, lineEnd);
         ++s->valueCount;
         SpillValue(s);
-        CommitLine(s);
         int lineBytes = 0;
-        if (!stream->ReadLine(m_line, kLineChars, kReadLimit, &lineBytes, m_codePage)) return false;
-        p = m_line;
+        wchar_t* next = ReadLineText(stream, &lineBytes);
+        if (!next) return false;
+        m_arena.TakeText(stream->LastLineChars() + 1);  // a translation may follow the quote
+        p = next;
     }
 }
 

@@ -144,14 +144,15 @@ private:
     bool ParseValue(PPDStatement* s, wchar_t* text, CBaseIO* stream, bool rangeParser);
     bool ParseQuoted(PPDStatement* s, wchar_t* text, CBaseIO* stream);
     bool ParseRange(PPDStatement* s, wchar_t* text, CBaseIO* stream);
-    // Statement texts while a statement is read: views into the line buffer until
-    // CommitLine copies them to the arena; a value of several pieces (a quoted value over
-    // several lines, a range) is gathered in m_valueText.
+    // Statement texts while a statement is read: views into its lines (read into the
+    // arena), terminated by TerminateTexts once all are found; a value of several pieces
+    // (a quoted value over several lines, a range) is gathered in m_valueText.
     PPDText ArenaText(const wchar_t* text, size_t length);
     PPDText OptionText(const wchar_t* text, const wchar_t* end);
     void AppendValue(PPDStatement* s, const wchar_t* from, const wchar_t* to);
     void SpillValue(PPDStatement* s);
-    void CommitLine(PPDStatement* s);
+    void TerminateTexts(PPDStatement* s);
+    wchar_t* ReadLineText(CBaseIO* stream, int* lineBytes);
 
     // Declared first so that it outlives every statement.
     CPPDArena m_arena;
@@ -168,8 +169,7 @@ private:
     std::wstring m_locale = L"en";
     std::wstring m_encoding;
 
-    // Reading state: the current line and the include chain.
-    wchar_t m_line[258] = {};
+    // Reading state: the current statement's value pieces and the include chain.
     bool m_valueSet = false;
     bool m_valueSpilled = false;
     std::wstring m_valueText;

@@ -41,8 +41,11 @@ public:
 
     friend bool operator==(const PPDText& a, std::wstring_view b) { return a.View() == b; }
 
+    // The text of a default PPDText (one address: the reader never writes there).
+    static constexpr wchar_t kEmpty[1] = {0};
+
 private:
-    const wchar_t* m_text = L"";
+    const wchar_t* m_text = kEmpty;
     size_t m_length = 0;
 };
 
