@@ -29,12 +29,21 @@ public:
         return text && *text ? static_cast<InternTable*>(user)->Intern(text) : -1;
     }
 
+    // Forgets the texts and keeps the memory, as a long-lived pool would: the figures are
+    // the parser's, not those of fresh pages for the pool of every file.
+    void Clear() {
+        m_slots.clear();
+        m_offsets.clear();
+        m_hashes.clear();
+        m_pool.clear();
+    }
+
 private:
     int Intern(const wchar_t* text) {
         const size_t length = wcslen(text);
         uint64_t h = 1469598103934665603ull;
         for (size_t i = 0; i < length; ++i) h = (h ^ static_cast<uint16_t>(text[i])) * 1099511628211ull;
-        if (m_slots.empty() || m_offsets.size() * 2 >= m_slots.size()) Grow();
+        if (m_slots.empty() || m_offsets.size() * 2 >= m_slots.size()) Grow(m_slots.empty() ? 4096 : m_slots.size() * 2);
         size_t mask = m_slots.size() - 1, i = static_cast<size_t>(h) & mask;
         for (;; i = (i + 1) & mask) {
             const int id = m_slots[i];
@@ -51,8 +60,8 @@ private:
         m_slots[i] = id;
         return id;
     }
-    void Grow() {
-        m_slots.assign(m_slots.empty() ? 4096 : m_slots.size() * 2, -1);
+    void Grow(size_t slots) {
+        m_slots.assign(slots, -1);
         const size_t mask = m_slots.size() - 1;
         for (size_t id = 0; id < m_hashes.size(); ++id) {
             size_t i = static_cast<size_t>(m_hashes[id]) & mask;
@@ -82,8 +91,9 @@ bool Compile(CPPDSettings& settings, const wchar_t* name, CBaseFileIOPlugIn* plu
     settings.BuildGroups();
     const double t2 = Now();
     if (phases) phases->group += t2 - t1;
-    InternTable table;
-    std::vector<uint8_t> block;
+    static InternTable table;
+    static std::vector<uint8_t> block;
+    table.Clear();
     for (int group = 0; group < kGroupCount; ++group) {
         const unsigned need = settings.ExportGroup(group, &InternTable::Callback, &table, nullptr, 0);
         block.resize(need);
