@@ -15,11 +15,12 @@ SRWLOCK g_cacheLock = SRWLOCK_INIT;
 char* g_cache[CPPDArena::kCachedChunks] = {};
 size_t g_cached = 0;
 
+// Null when no memory can be had.
 char* TakeChunk() {
     AcquireSRWLockExclusive(&g_cacheLock);
     char* chunk = g_cached ? g_cache[--g_cached] : nullptr;
     ReleaseSRWLockExclusive(&g_cacheLock);
-    return chunk ? chunk : static_cast<char*>(::operator new(CPPDArena::kChunkSize));
+    return chunk ? chunk : static_cast<char*>(::operator new(CPPDArena::kChunkSize, std::nothrow));
 }
 
 void GiveChunk(char* chunk) {
@@ -39,9 +40,16 @@ CPPDArena::~CPPDArena() {
     for (char* block : m_large) ::operator delete(block);
 }
 
+char* CPPDArena::TakeSpareChunk() noexcept { return TakeChunk(); }
+
+void CPPDArena::GiveSpareChunk(char* chunk) noexcept {
+    if (chunk) GiveChunk(chunk);
+}
+
 void CPPDArena::NewChunk() {
     m_chunks.reserve(m_chunks.size() + 1);
     char* chunk = TakeChunk();
+    if (!chunk) throw std::bad_alloc();
     m_chunks.push_back(chunk);
     m_next = chunk;
     m_end = chunk + kChunkSize;

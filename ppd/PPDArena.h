@@ -17,6 +17,11 @@ public:
     // real PPDs need).
     static constexpr size_t kCachedChunks = 32;
 
+    // A chunk-sized block from the cache (or new; null without memory), for a reader's
+    // buffer, and its return.
+    static char* TakeSpareChunk() noexcept;
+    static void GiveSpareChunk(char* chunk) noexcept;
+
     CPPDArena() = default;
     ~CPPDArena() override;
     CPPDArena(const CPPDArena&) = delete;

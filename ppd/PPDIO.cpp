@@ -10,6 +10,7 @@
 #endif
 
 #include "foundation/StrUtil.h"
+#include "ppd/PPDArena.h"
 
 namespace PPDParser {
 
@@ -409,7 +410,8 @@ bool CMemIO::Read(void* buffer, unsigned bytes, unsigned* count) {
 // ---------------------------------------------------------------- CFunctIO
 
 CFunctIO::CFunctIO(CBaseIOPlugIn* plugIn) : m_plugIn(plugIn) {
-    m_own = new (std::nothrow) char[kBufferSize];
+    static_assert(kBufferSize <= CPPDArena::kChunkSize, "a reader's buffer is one chunk");
+    m_own = CPPDArena::TakeSpareChunk();
     SetBuffer(m_own, kBufferSize, 0);
     m_state = kStateOpening;
     m_status = kIOReady;
@@ -421,7 +423,7 @@ CFunctIO::CFunctIO(CBaseIOPlugIn* plugIn) : m_plugIn(plugIn) {
     }
     if (m_state == kStateClosed) {
         if (m_plugIn) m_plugIn->Close();
-        delete[] m_own;
+        CPPDArena::GiveSpareChunk(m_own);
         m_own = nullptr;
         SetBuffer(nullptr, 0, 0);
     }
@@ -429,7 +431,7 @@ CFunctIO::CFunctIO(CBaseIOPlugIn* plugIn) : m_plugIn(plugIn) {
 
 CFunctIO::~CFunctIO() {
     if (m_own) Close();
-    delete[] m_own;
+    CPPDArena::GiveSpareChunk(m_own);
 }
 
 bool CFunctIO::Open() {

@@ -176,10 +176,12 @@ private:
     unsigned m_readPos = 0;
 };
 
-// A stream that reads through a plug-in (not owned) in 10240-byte chunks.
+// A stream that reads through a plug-in (not owned) in chunks of 250 KB: most PPDs in
+// one read, since every read is a trip into the kernel (several under Wine). The buffer
+// comes from the parser's process-wide cache of chunks, so its pages are warm.
 class CFunctIO : public CBaseIO {
 public:
-    static constexpr unsigned kBufferSize = 10240;
+    static constexpr unsigned kBufferSize = 256000;
 
     explicit CFunctIO(CBaseIOPlugIn* plugIn);
     ~CFunctIO() override;

@@ -10,7 +10,7 @@ namespace PPDParser {
 
 namespace {
 
-const std::vector<std::unique_ptr<CPPDEntry>> kNoEntries;
+const std::vector<PPDEntryPtr> kNoEntries;
 
 }  // namespace
 
@@ -53,7 +53,7 @@ void CPPDSettings::DropStatement(PPDStatement* statement) {
     if (statement) statement->~PPDStatement();
 }
 
-const std::vector<std::unique_ptr<CPPDEntry>>& CPPDSettings::Group(int group) const {
+const std::vector<PPDEntryPtr>& CPPDSettings::Group(int group) const {
     if (group < 0 || group >= kGroupCount) return kNoEntries;
     return m_groups[group];
 }
@@ -200,7 +200,11 @@ bool CPPDSettings::GroupStatements() {
     int current = 1;
     CPPDEntry* open = nullptr;
     // Entries by keyword, per group (a PPD can have thousands of statements).
-    std::unordered_map<std::wstring_view, CPPDEntry*> byKeyword[kGroupCount];
+    using KeywordMap = std::pmr::unordered_map<std::wstring_view, CPPDEntry*>;
+    KeywordMap byKeyword[kGroupCount] = {KeywordMap(&m_arena), KeywordMap(&m_arena), KeywordMap(&m_arena),
+                                         KeywordMap(&m_arena), KeywordMap(&m_arena), KeywordMap(&m_arena),
+                                         KeywordMap(&m_arena), KeywordMap(&m_arena)};
+    static_assert(kGroupCount == 8, "one map per group");
     int openSource = -1;
     // Room for a keyword with its prefix replaced, reused by every statement.
     std::wstring stripped;
@@ -222,7 +226,6 @@ bool CPPDSettings::GroupStatements() {
 
         int kind = kEntryOptions;
         bool chosen = false;
-        std::wstring_view entryKeyword;
         int target = current;
         bool opens = false;
         switch (id) {
@@ -284,17 +287,17 @@ bool CPPDSettings::GroupStatements() {
         default:
             break;
         }
-        if (chosen) entryKeyword = s->option;
 
         CPPDEntry* entry = open;
         if (!entry) {
             if (s->group != 0) target = s->group;
             if (target < 0 || target >= kGroupCount) target = 0;
-            const std::wstring_view named = chosen ? entryKeyword : std::wstring_view(s->baseKeyword);
+            const PPDText& named = chosen ? s->option : s->baseKeyword;
             std::wstring_view key = named;
-            if (const size_t prefix = KeywordPrefixLength(named)) {
+            const size_t prefix = KeywordPrefixLength(named);
+            if (prefix) {
                 stripped.assign(1, L'*');
-                stripped.append(named.substr(prefix));
+                stripped.append(named.View().substr(prefix));
                 key = stripped;
             }
             // Runs of one keyword (thousands of constraint lines) find the entry of the
@@ -311,7 +314,10 @@ bool CPPDSettings::GroupStatements() {
                     lastTarget = asked;
                     lastSeven = s->group == 7;
                 } else {
-                    m_groups[target].push_back(std::make_unique<CPPDEntry>(std::wstring(key), kind));
+                    // The entry's keyword is the statement's text, or a copy of the stripped one.
+                    const PPDText keyword = prefix ? ArenaText(stripped.data(), stripped.size()) : named;
+                    void* memory = m_arena.Allocate(sizeof(CPPDEntry), alignof(CPPDEntry));
+                    m_groups[target].emplace_back(::new (memory) CPPDEntry(keyword, kind, &m_arena));
                     entry = m_groups[target].back().get();
                     byKeyword[target].emplace(entry->keyword, entry);
                     last = nullptr;
@@ -349,7 +355,7 @@ void CPPDEntry::AddStatement(PPDStatement* s) {
         if (s->option == L"None" || s->option == L"Off" || s->option == L"False") offOption = s;
         return;
     }
-    if (s->HasOption()) translation.assign(s->optionTranslation.begin(), s->optionTranslation.end());
+    if (s->HasOption()) translation = s->optionTranslation;
     if (s->HasValue()) others.push_back(s);
 }
 

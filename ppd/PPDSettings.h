@@ -48,10 +48,13 @@ enum : int {
 constexpr int kGroupCount = 8;
 constexpr unsigned kBlockHeaderSize = 42;
 
-// All statements of one keyword in one group. Statements are not owned.
+// All statements of one keyword in one group. Statements are not owned; the entry, its
+// texts and its lists live in the parser's arena.
 class CPPDEntry {
 public:
-    CPPDEntry(const std::wstring& keyword, int kind) : kind(kind), keyword(keyword) {}
+    using List = std::pmr::vector<PPDStatement*>;
+    CPPDEntry(PPDText keyword, int kind, std::pmr::memory_resource* memory)
+        : kind(kind), keyword(keyword), options(memory), others(memory), params(memory) {}
     virtual ~CPPDEntry() = default;
 
     void AddStatement(PPDStatement* statement);
@@ -62,11 +65,11 @@ public:
                               unsigned size) const;
 
     int kind;
-    std::wstring keyword;
-    std::wstring translation;
-    std::vector<PPDStatement*> options;
-    std::vector<PPDStatement*> others;
-    std::vector<PPDStatement*> params;
+    PPDText keyword;
+    PPDText translation;
+    List options;
+    List others;
+    List params;
     PPDStatement* offOption = nullptr;
     PPDStatement* defaultStatement = nullptr;
     PPDStatement* queryStatement = nullptr;
@@ -88,6 +91,14 @@ private:
     mutable int m_countedKeyword = INT_MIN;
     mutable size_t m_constraintCount = 0;
 };
+
+// Entries live in their parser's arena, as statements do.
+struct PPDEntryDelete {
+    void operator()(CPPDEntry* e) const noexcept {
+        if (e) e->~CPPDEntry();
+    }
+};
+using PPDEntryPtr = std::unique_ptr<CPPDEntry, PPDEntryDelete>;
 
 class CPPDSettings {
 public:
@@ -122,7 +133,7 @@ public:
 
     const std::vector<PPDStatementPtr>& Statements() const { return m_statements; }
     const std::vector<PPDStatementPtr>& Rejected() const { return m_rejected; }
-    const std::vector<std::unique_ptr<CPPDEntry>>& Group(int group) const;
+    const std::vector<PPDEntryPtr>& Group(int group) const;
     const PPDStatement* Slot(int id) const { return id >= 0 && id < kKeywordSlots ? m_slots[id] : nullptr; }
     const CPPDEntry* UIConstraintsEntry() const { return m_uiConstraints; }
     const CPPDEntry* NonUIConstraintsEntry() const { return m_nonUIConstraints; }
@@ -162,7 +173,7 @@ private:
     PPDStatement* m_slots[kKeywordSlots] = {};
     std::vector<PPDStatementPtr> m_statements;
     std::vector<PPDStatementPtr> m_rejected;
-    std::vector<std::unique_ptr<CPPDEntry>> m_groups[kGroupCount];
+    std::vector<PPDEntryPtr> m_groups[kGroupCount];
 
     UINT m_codePage = CP_THREAD_ACP;
     LANGID m_languageId = 0;

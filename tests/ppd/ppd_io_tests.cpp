@@ -88,7 +88,7 @@ TEST(PPDIO, ChunkBoundariesKeepEveryLine) {
         const char* name;
         std::string bytes;
     };
-    // Lines of 9 characters and LF: 1024 of them fill one chunk exactly.
+    // Lines of 9 characters and LF: a tenth of the chunk size of them fill one chunk exactly.
     std::string exact;
     for (unsigned i = 0; i < chunk / 10; ++i) exact += "line_" + std::string(4 - std::to_string(i % 1000).size(), '0') + std::to_string(i % 1000) + "\n";
     exact.resize(chunk);
