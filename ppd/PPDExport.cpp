@@ -340,11 +340,13 @@ void SplitConstraint(const PPDText& line, ConstraintTokens* t) {
         while (IsConstraintBlank(*p)) ++p;
         if (!*p) break;
         const wchar_t* e = p;
-        uint32_t h = 2166136261u;
-        for (; *e && !IsConstraintBlank(*e); ++e) h = (h ^ static_cast<uint16_t>(*e)) * 16777619u;
+        // A rotate and xor per character; the table mixes the result once.
+        uint32_t h = 0x2545F491u;
+        for (; *e && !IsConstraintBlank(*e); ++e) h = ((h << 5) | (h >> 27)) ^ static_cast<uint16_t>(*e);
+        h *= 0x9E3779B1u;
         t->start[t->count] = p;
         t->length[t->count] = static_cast<uint32_t>(e - p);
-        t->hash[t->count] = h;
+        t->hash[t->count] = h ^ (h >> 16);
         ++t->count;
         p = e;
     }

@@ -3,6 +3,10 @@
 #include <cwchar>
 #include <memory>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include "ppd/PPDCharClass.h"
 #include "ppd/PPDSettings.h"
 
@@ -45,10 +49,33 @@ wchar_t* SkipBlanks(wchar_t* p) {
     return p;
 }
 
-wchar_t* FindLineEnd(wchar_t* p) {
-    while (!IsLineEnd(*p)) ++p;
+// Lines are read into the arena with this many characters of room past their
+// terminator, so that a scan may look eight characters at a time.
+constexpr unsigned kScanSlack = 8;
+
+// The first character at or after p that is NUL, CR, LF or Extra (NUL: none besides
+// those): IsLineEnd, and with "/" IsSlashOrLineEnd, with '"' IsQuoteEnd. Every scan of a
+// line stops at its terminator at the latest.
+template <wchar_t Extra>
+wchar_t* ScanToLineEndOr(wchar_t* p) {
+#ifdef __SSE2__
+    static_assert(sizeof(wchar_t) == 2, "UTF-16 wide characters");
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i cr = _mm_set1_epi16(L'\r'), lf = _mm_set1_epi16(L'\n'), extra = _mm_set1_epi16(Extra);
+    for (;; p += 8) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        __m128i hits = _mm_or_si128(_mm_cmpeq_epi16(v, zero), _mm_or_si128(_mm_cmpeq_epi16(v, cr), _mm_cmpeq_epi16(v, lf)));
+        if (Extra) hits = _mm_or_si128(hits, _mm_cmpeq_epi16(v, extra));
+        const unsigned bits = static_cast<unsigned>(_mm_movemask_epi8(hits));
+        if (bits) return p + (__builtin_ctz(bits) >> 1);
+    }
+#else
+    while (*p && *p != L'\r' && *p != L'\n' && (!Extra || *p != Extra)) ++p;
     return p;
+#endif
 }
+
+wchar_t* FindLineEnd(wchar_t* p) { return ScanToLineEndOr<0>(p); }
 
 // Rewrites an extension line so that it starts at the replacement; returns the
 // statement start and the prefix group, or null when no prefix matches.
@@ -91,7 +118,7 @@ void CPPDSettings::SpillValue(PPDStatement* s) {
 }
 
 wchar_t* CPPDSettings::ReadLineText(CBaseIO* stream, int* lineBytes) {
-    wchar_t* room = m_arena.TextRoom(kLineChars);
+    wchar_t* room = m_arena.TextRoom(kLineChars + kScanSlack);
     return stream->ReadLine(room, kLineChars, kReadLimit, lineBytes, m_codePage) ? room : nullptr;
 }
 
@@ -215,7 +242,7 @@ bool CPPDSettings::ParseValue(PPDStatement* s, wchar_t* text, CBaseIO* stream, b
         return true;
     }
     wchar_t* end = p;
-    while (!IsSlashOrLineEnd(*end)) ++end;
+    end = ScanToLineEndOr<L'/'>(end);
     // Trailing blanks are not part of a plain value: "*DefaultX: Value " must
     // still name the option Value.
     wchar_t* valueEnd = end;
@@ -234,7 +261,7 @@ bool CPPDSettings::ParseQuoted(PPDStatement* s, wchar_t* text, CBaseIO* stream) 
     wchar_t* p = text;
     for (;;) {
         wchar_t* q = p;
-        while (!IsQuoteEnd(*q)) ++q;
+        q = ScanToLineEndOr<L'"'>(q);
         if (*q == L'"') {
             AppendValue(s, p, q);
             ++s->valueCount;

@@ -321,6 +321,12 @@ uint32_t FoldedHash(const wchar_t* name) {
 
 constexpr uint32_t kHashSlots = 1024;  // a power of two, about four times the rows
 
+// The slot of a folded hash: the per-character steps mix little, so mix once here.
+uint32_t HashSlot(uint32_t hash) {
+    hash *= 0x9E3779B1u;
+    return (hash ^ (hash >> 16)) & (kHashSlots - 1);
+}
+
 // Sorting the table is the one-time initialisation; a second thread that
 // makes its first look-up meanwhile waits for it. Look-ups go through a hash
 // index over the sorted rows (same answers as a binary search, fewer compares).
@@ -330,7 +336,7 @@ struct SortedKeywords {
         for (int16_t& slot : index) slot = -1;
         for (int i = 0; i < kKeywordSlots; ++i) {
             if (!g_keywords[i].name) continue;
-            uint32_t h = FoldedHash(g_keywords[i].name) & (kHashSlots - 1);
+            uint32_t h = HashSlot(FoldedHash(g_keywords[i].name));
             while (index[h] >= 0) h = (h + 1) & (kHashSlots - 1);
             index[h] = static_cast<int16_t>(i);
         }
@@ -351,7 +357,7 @@ const PPDKeywordRow* CPPDStmtInfo::FindKeyword(const wchar_t* keyword) {
 const PPDKeywordRow* CPPDStmtInfo::FindKeyword(const wchar_t* keyword, uint32_t hash) {
     if (!keyword) return nullptr;
     const SortedKeywords& sorted = EnsureSorted();
-    for (uint32_t h = hash & (kHashSlots - 1);; h = (h + 1) & (kHashSlots - 1)) {
+    for (uint32_t h = HashSlot(hash);; h = (h + 1) & (kHashSlots - 1)) {
         const int row = sorted.index[h];
         if (row < 0) return nullptr;
         if (CompareNames(keyword, g_keywords[row].name) == 0) return &g_keywords[row];

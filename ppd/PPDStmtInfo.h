@@ -64,11 +64,12 @@ struct PPDLanguageRow {
 };
 
 // The keyword table's hash of a name, A-Z folded to a-z: start with kKeywordHashSeed
-// and fold in each character. A reader that scans a keyword anyway hashes it on the way.
-constexpr uint32_t kKeywordHashSeed = 2166136261u;
+// and fold in each character (FindKeyword mixes the result). A reader that scans a
+// keyword anyway hashes it on the way; a rotate and xor per character keeps that cheap.
+constexpr uint32_t kKeywordHashSeed = 0x2545F491u;
 inline uint32_t FoldKeywordHash(uint32_t hash, wchar_t c) {
     if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c + 32);
-    return (hash ^ static_cast<uint32_t>(c)) * 16777619u;
+    return ((hash << 5) | (hash >> 27)) ^ static_cast<uint32_t>(c);
 }
 
 // Stateless accessor of the process-wide keyword table.
