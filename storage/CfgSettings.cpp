@@ -89,6 +89,29 @@ bool RenameOpenFile(HANDLE file, const wchar_t* path) {
     return SetFileInformationByHandle(file, FileRenameInfo, info, static_cast<DWORD>(bytes)) != FALSE;
 }
 
+// Writes the cache when no file of its name exists yet. Created exclusively (CREATE_NEW) and
+// unshared, it cannot be opened by a reader until it is closed whole, a writer that comes
+// second finds the name taken and goes the temporary-file way (whose rename cannot replace
+// a file held open), and a file cut short by a crash fails its size and hash when read. A
+// failed write deletes the file through its handle: there was no former cache to keep.
+// Writing in place spares the temporary file's create and the rename's look-up of the
+// absent name, each a scan of the folder under Wine. False when nothing was written.
+bool WriteNewCacheFile(const wchar_t* path, const uint8_t* bytes, uint32_t size) {
+    HANDLE file = CreateFileW(path, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    DWORD put = 0;
+    bool written = WriteFile(file, bytes, size, &put, nullptr) && put == size;
+    if (!written) {
+        FILE_DISPOSITION_INFO drop{TRUE};
+        SetFileInformationByHandle(file, FileDispositionInfo, &drop, sizeof drop);
+    }
+    if (!CloseHandle(file) && written) {
+        DeleteFileW(path);  // not known to be whole
+        written = false;
+    }
+    return written;
+}
+
 // Closes a plug-in when the scope ends.
 struct CloseOnExit {
     PPDParser::CBaseIOPlugIn* source;
@@ -608,9 +631,14 @@ bool CfgSettings::WriteCacheFile() {
                                             m_sections[i].data, m_sections[i].size);
     PutU64(file.get() + kCfgHashOffset, ComputeCfgFileHash(file.get(), total));
 
-    // A temporary file beside the cache, then replaced in one step: a reader never sees
-    // a half-written cache, and a failed write leaves the former file alone.
     const wchar_t* cachePath = m_cacheSource->GetName();
+    if (typeid(*m_cacheSource) == typeid(PPDParser::CFileIOPlugIn) && WriteNewCacheFile(cachePath, file.get(), total)) {
+        std::memcpy(m_header, file.get(), kCfgHeaderSize);
+        return true;
+    }
+    // A cache exists (or the exclusive create failed): a temporary file beside it, then
+    // replaced in one step, so a reader never sees a half-written cache and a failed write
+    // leaves the former file alone.
     wchar_t tempPath[MAX_PATH];
     if (FormatToBuffer(tempPath, MAX_PATH, L"%s.%X-%X.tmp", cachePath, GetCurrentProcessId(), GetCurrentThreadId()) <= 0)
         return false;
