@@ -56,7 +56,14 @@ public:
         rows.erase(std::unique(rows.begin(), rows.end(),
                                [](const Row& a, const Row& b) { return a.entry == b.entry && a.pair == b.pair; }),
                    rows.end());
-        SortByEntry();
+        // Entries are in order already: only each entry's rows go back to the order they came.
+        auto bySeq = [](const Row& a, const Row& b) { return a.seq < b.seq; };
+        for (auto first = rows.begin(); first != rows.end();) {
+            auto last = first + 1;
+            while (last != rows.end() && last->entry == first->entry) ++last;
+            if (last - first > 1) std::sort(first, last, bySeq);
+            first = last;
+        }
     }
     // Rows without repeated pairs: only the entry order is made.
     void SortByEntry() {
@@ -168,6 +175,7 @@ void Compact(const Work& in, KeyView& keys, Work& out) {
     out.Reserve(in.Size());
     std::vector<const Work::Row*> group;
     std::vector<SoupSlotID> present;
+    std::vector<std::pair<uint32_t, size_t>> runs;  // (first seq, start in group)
     in.ForEachEntry([&](const SoupSlotIDPair& entry, const Work::Row* first, const Work::Row* last) {
         // The entry's pairs by key, keys in the order they first came, pairs in their order.
         group.clear();
@@ -175,7 +183,7 @@ void Compact(const Work& in, KeyView& keys, Work& out) {
         std::stable_sort(group.begin(), group.end(),
                          [](const Work::Row* a, const Work::Row* b) { return a->pair.first < b->pair.first; });
         // Runs of one key, taken in the order of their first pair.
-        std::vector<std::pair<uint32_t, size_t>> runs;  // (first seq, start in group)
+        runs.clear();
         for (size_t i = 0; i < group.size(); ++i)
             if (i == 0 || group[i]->pair.first != group[i - 1]->pair.first) runs.emplace_back(group[i]->seq, i);
         std::sort(runs.begin(), runs.end());
@@ -230,49 +238,48 @@ void Expand(const Work& in, KeyView& keys, Work& out) {
     });
 }
 
-}  // namespace
-
-bool CfgSettings::BuildConstraints(PPDParser::CPPDSettings& parser, CfgConstraintForest& working) {
-    working.Clear();
-    const unsigned need = parser.ExportConstraints(&InternString, &m_soup, nullptr, 0);
-    if (need < 50) return false;
-    std::vector<uint8_t> block(need);
-    const unsigned got = parser.ExportConstraints(&InternString, &m_soup, block.data(), need);
-    if (got < 50 || got > need) return false;
-
-    const SoupSlotID offWords[3] = {m_soup.GetPropertySlot(QV_PROP_FALSE, true),
-                                    m_soup.GetPropertySlot(QV_PROP_NONE, true),
-                                    m_soup.GetPropertySlot(QV_PROP_OFF, true)};
-    KeyView keys(&m_keyForest, &m_defaults, offWords);
-    auto hasSetting = [&](int id) { return id >= 0 && m_defaults.Find(SoupSlotID(id)) != nullptr; };
-
-    Work w;
-    for (uint32_t slot : {42u, 46u}) {
-        const uint32_t at = GetU32(block.data() + slot);
-        if (at == 0 || at > got || got - at < 6) continue;
-        const uint32_t lines = GetU32(block.data() + at + 2);
-        if (lines > (got - at - 6) / 8) return false;
-        for (uint32_t i = 0; i < lines; ++i) {
-            const uint8_t* line = block.data() + at + 6 + 8 * i;
-            int k1 = GetI16(line), o1 = GetI16(line + 2), k2 = GetI16(line + 4), o2 = GetI16(line + 6);
-            if (k1 < 0 || o1 < 0 || !hasSetting(k1)) continue;
-            if (hasSetting(o1)) {  // the line omitted the first option
-                o2 = k2;
-                k2 = o1;
-                o1 = -1;
+// The normalised rows of the constraint block's lines (block checked by the caller to hold
+// at least its fixed part): entry -> conflicting (key, option), sealed.
+template <class HasSetting>
+bool NormaliseConstraints(const std::vector<uint8_t>& block, uint32_t got, KeyView& keys, HasSetting hasSetting,
+                          Work& w) {
+    // Two passes over the lines: the first counts the rows, so the working rows are had in
+    // one allocation (a large block grown by doubling is a fresh mapping each time).
+    for (int pass = 0; pass < 2; ++pass) {
+        size_t count = 0;
+        for (uint32_t slot : {42u, 46u}) {
+            const uint32_t at = GetU32(block.data() + slot);
+            if (at == 0 || at > got || got - at < 6) continue;
+            const uint32_t lines = GetU32(block.data() + at + 2);
+            if (lines > (got - at - 6) / 8) return false;
+            for (uint32_t i = 0; i < lines; ++i) {
+                const uint8_t* line = block.data() + at + 6 + 8 * i;
+                int k1 = GetI16(line), o1 = GetI16(line + 2), k2 = GetI16(line + 4), o2 = GetI16(line + 6);
+                if (k1 < 0 || o1 < 0 || !hasSetting(k1)) continue;
+                if (hasSetting(o1)) {  // the line omitted the first option
+                    o2 = k2;
+                    k2 = o1;
+                    o1 = -1;
+                }
+                if (!hasSetting(k2)) continue;
+                // For (key, option): that single option when the key has it, else every option.
+                const SoupSlotID key1(k1), key2(k2), only1(o1), only2(o2);
+                const bool single1 = o1 >= 0 && keys.HasOption(key1, only1);
+                const bool single2 = o2 >= 0 && keys.HasOption(key2, only2);
+                const std::vector<SoupSlotID>& all1 = keys.Options(key1);
+                const std::vector<SoupSlotID>& all2 = keys.Options(key2);
+                const size_t n1 = single1 ? 1 : all1.size(), n2 = single2 ? 1 : all2.size();
+                if (pass == 0) {
+                    count += n1 * n2;
+                    continue;
+                }
+                for (size_t a = 0; a < n1; ++a)
+                    for (size_t b = 0; b < n2; ++b)
+                        w.Add(SoupSlotIDPair(key1, single1 ? only1 : all1[a]),
+                              SoupSlotIDPair(key2, single2 ? only2 : all2[b]));
             }
-            if (!hasSetting(k2)) continue;
-            // For (key, option): that single option when the key has it, else every option.
-            const SoupSlotID key1(k1), key2(k2), only1(o1), only2(o2);
-            const bool single1 = o1 >= 0 && keys.HasOption(key1, only1);
-            const bool single2 = o2 >= 0 && keys.HasOption(key2, only2);
-            const std::vector<SoupSlotID>& all1 = keys.Options(key1);
-            const std::vector<SoupSlotID>& all2 = keys.Options(key2);
-            const size_t n1 = single1 ? 1 : all1.size(), n2 = single2 ? 1 : all2.size();
-            for (size_t a = 0; a < n1; ++a)
-                for (size_t b = 0; b < n2; ++b)
-                    w.Add(SoupSlotIDPair(key1, single1 ? only1 : all1[a]), SoupSlotIDPair(key2, single2 ? only2 : all2[b]));
         }
+        if (pass == 0) w.Reserve(count);
     }
     w.Seal();
 
@@ -283,37 +290,25 @@ bool CfgSettings::BuildConstraints(PPDParser::CPPDSettings& parser, CfgConstrain
     Expand(s, keys, w);
     Invert(w, s);
     Expand(s, keys, w);
-
-    bool ok = true;
-    w.ForEachEntry([&](const SoupSlotIDPair& entry, const Work::Row* first, const Work::Row* last) {
-        if (!ok || !working.SetData(entry, entry.first)) {
-            ok = false;
-            return;
-        }
-        for (const Work::Row* r = first; r != last && ok; ++r) ok = working.AddLeaf(entry, COptConstraints(r->pair)) != 0;
-    });
-    return ok;
+    return true;
 }
 
-bool CfgSettings::BuildConstraintSection(const CfgConstraintForest& working, int section, int fromProperty,
-                                         int toProperty) {
-    const SoupSlotID from = m_soup.GetPropertySlot(fromProperty, true);
-    const SoupSlotID to = m_soup.GetPropertySlot(toProperty, true);
-    const SoupSlotID none[3];
-    KeyView keys(&m_keyForest, &m_defaults, none);
+// The bytes of one constraint section: the rows whose entry and pair exist in the key forest,
+// the keyword from renamed to, each entry's pairs once. Null when it cannot be written whole.
+std::unique_ptr<uint8_t[]> ConstraintSectionBytes(const Work& rows, KeyView& keys, SoupSlotID from, SoupSlotID to,
+                                                  uint32_t& size) {
     auto exists = [&](const SoupSlotIDPair& p) { return keys.Exists(p.first, p.second); };
     auto rename = [&](SoupSlotID key) { return key == from ? to : key; };
 
-    // Copy with the keyword renamed; entries keep the forest's key order of the renamed keys.
+    // Copy with the keyword renamed; entries keep the rows' key order of the renamed keys.
     Work copy;
-    for (auto it = working.Begin(); it != working.End(); ++it) {
-        if (!exists(it->first) || !it->second.leaves) continue;
-        const SoupSlotIDPair entry(rename(it->first.first), it->first.second);
-        for (const COptConstraints& c : *it->second.leaves) {
-            const SoupSlotIDPair pair(c.first, c.second);
-            if (exists(pair)) copy.Add(entry, SoupSlotIDPair(rename(pair.first), pair.second));
-        }
-    }
+    copy.Reserve(rows.Size());
+    rows.ForEachEntry([&](const SoupSlotIDPair& source, const Work::Row* first, const Work::Row* last) {
+        if (!exists(source)) return;
+        const SoupSlotIDPair entry(rename(source.first), source.second);
+        for (const Work::Row* r = first; r != last; ++r)
+            if (exists(r->pair)) copy.Add(entry, SoupSlotIDPair(rename(r->pair.first), r->pair.second));
+    });
     copy.Seal();
 
     uint64_t total = 52;
@@ -325,9 +320,9 @@ bool CfgSettings::BuildConstraintSection(const CfgConstraintForest& working, int
         total += 10 + 8ull * n;
         ++entries;
     });
-    if (!fits || total > kCfgMaxFileSize) return false;
+    if (!fits || total > kCfgMaxFileSize) return nullptr;
     std::unique_ptr<uint8_t[]> bytes(new (std::nothrow) uint8_t[static_cast<size_t>(total)]);
-    if (!bytes) return false;
+    if (!bytes) return nullptr;
     uint8_t* b = bytes.get();
     std::memset(b, 0, static_cast<size_t>(total));
     PutU32(b + 2, 42);
@@ -348,7 +343,39 @@ bool CfgSettings::BuildConstraintSection(const CfgConstraintForest& working, int
             p += 8;
         }
     });
-    m_sections[section].Own(std::move(bytes), static_cast<uint32_t>(total));
+    size = static_cast<uint32_t>(total);
+    return bytes;
+}
+
+}  // namespace
+
+bool CfgSettings::BuildConstraintSections(PPDParser::CPPDSettings& parser) {
+    const unsigned need = parser.ExportConstraints(&InternString, &m_soup, nullptr, 0);
+    if (need < 50) return false;
+    std::vector<uint8_t> block(need);
+    const unsigned got = parser.ExportConstraints(&InternString, &m_soup, block.data(), need);
+    if (got < 50 || got > need) return false;
+
+    const SoupSlotID offWords[3] = {m_soup.GetPropertySlot(QV_PROP_FALSE, true),
+                                    m_soup.GetPropertySlot(QV_PROP_NONE, true),
+                                    m_soup.GetPropertySlot(QV_PROP_OFF, true)};
+    // One view serves both steps (the sections ask only which options exist).
+    KeyView keys(&m_keyForest, &m_defaults, offWords);
+    auto hasSetting = [&](int id) { return id >= 0 && m_defaults.Find(SoupSlotID(id)) != nullptr; };
+    // The rows go straight to the sections: no forest is built in between.
+    Work rows;
+    if (!NormaliseConstraints(block, got, keys, hasSetting, rows)) return false;
+
+    static constexpr int kSections[2][3] = {{CFG_SECTION_CONSTRAINTS, QV_PROP_QVPRINTSIZE, QV_PROP_PAGESIZE},
+                                            {CFG_SECTION_CONSTRAINTS_ALT, QV_PROP_PAGESIZE, QV_PROP_QVPRINTSIZE}};
+    for (const auto& row : kSections) {
+        const SoupSlotID from = m_soup.GetPropertySlot(row[1], true);
+        const SoupSlotID to = m_soup.GetPropertySlot(row[2], true);
+        uint32_t size = 0;
+        std::unique_ptr<uint8_t[]> bytes = ConstraintSectionBytes(rows, keys, from, to, size);
+        if (!bytes) return false;
+        m_sections[row[0]].Own(std::move(bytes), size);
+    }
     return true;
 }
 

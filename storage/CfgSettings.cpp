@@ -533,14 +533,10 @@ bool CfgSettings::CompileAt(int64_t ppdTime) {
         if (!parser.BuildGroups()) return false;
         const wchar_t* locale = parser.GetLocaleName();
         if (!locale || !*locale || m_soup.FindOrAdd(locale).IsInvalid()) return false;
-        CfgConstraintForest working;
         bool ok = BuildKeySections(parser) && BuildDefaultSettings(kKeySectionOrder, 7);
         m_defaultsReady = ok;
         m_soupReady = ok;
-        ok = ok && BuildConstraints(parser, working) &&
-             BuildConstraintSection(working, CFG_SECTION_CONSTRAINTS, QV_PROP_QVPRINTSIZE, QV_PROP_PAGESIZE) &&
-             BuildConstraintSection(working, CFG_SECTION_CONSTRAINTS_ALT, QV_PROP_PAGESIZE, QV_PROP_QVPRINTSIZE) &&
-             BuildSoupSection() && BuildDefaultValueSections();
+        ok = ok && BuildConstraintSections(parser) && BuildSoupSection() && BuildDefaultValueSections();
         if (!ok) {
             ResetBuilt();
             return false;

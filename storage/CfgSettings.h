@@ -179,8 +179,8 @@ private:
     void FreeSections();
     void ResetBuilt();
     bool BuildKeySections(PPDParser::CPPDSettings& parser);
-    bool BuildConstraints(PPDParser::CPPDSettings& parser, CfgConstraintForest& working);
-    bool BuildConstraintSection(const CfgConstraintForest& working, int section, int fromProperty, int toProperty);
+    // Sections 11 and 12 from the PPD's constraint lines.
+    bool BuildConstraintSections(PPDParser::CPPDSettings& parser);
     bool BuildSoupSection();
     bool BuildDefaultValueSections();
     void TakeHeader(const uint8_t* header);
