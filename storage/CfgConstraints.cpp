@@ -26,9 +26,11 @@ void PutU32(uint8_t* p, uint32_t v) {
     for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
-int InternString(void* user, const wchar_t* text, int) {
+// String callback of the export: the text's slot in the keyword soup, whose lock the caller
+// holds (CStrSoup::Hold); -1 for an empty text, -2 (which fails the export) when it cannot be stored.
+int InternHeld(void* user, const wchar_t* text, int) {
     if (!text || !*text) return -1;
-    const SoupSlotID slot = static_cast<CBaseSoup*>(user)->FindOrAdd(text);
+    const SoupSlotID slot = static_cast<CStrSoup*>(user)->FindOrAddHeld(text);
     return slot.IsValid() ? slot.GetIndex() : -2;
 }
 
@@ -241,19 +243,18 @@ void Expand(const Work& in, KeyView& keys, Work& out) {
 // The normalised rows of the constraint block's lines (block checked by the caller to hold
 // at least its fixed part): entry -> conflicting (key, option), sealed.
 template <class HasSetting>
-bool NormaliseConstraints(const std::vector<uint8_t>& block, uint32_t got, KeyView& keys, HasSetting hasSetting,
-                          Work& w) {
+bool NormaliseConstraints(const uint8_t* block, uint32_t got, KeyView& keys, HasSetting hasSetting, Work& w) {
     // Two passes over the lines: the first counts the rows, so the working rows are had in
     // one allocation (a large block grown by doubling is a fresh mapping each time).
     for (int pass = 0; pass < 2; ++pass) {
         size_t count = 0;
         for (uint32_t slot : {42u, 46u}) {
-            const uint32_t at = GetU32(block.data() + slot);
+            const uint32_t at = GetU32(block + slot);
             if (at == 0 || at > got || got - at < 6) continue;
-            const uint32_t lines = GetU32(block.data() + at + 2);
+            const uint32_t lines = GetU32(block + at + 2);
             if (lines > (got - at - 6) / 8) return false;
             for (uint32_t i = 0; i < lines; ++i) {
-                const uint8_t* line = block.data() + at + 6 + 8 * i;
+                const uint8_t* line = block + at + 6 + 8 * i;
                 int k1 = GetI16(line), o1 = GetI16(line + 2), k2 = GetI16(line + 4), o2 = GetI16(line + 6);
                 if (k1 < 0 || o1 < 0 || !hasSetting(k1)) continue;
                 if (hasSetting(o1)) {  // the line omitted the first option
@@ -350,11 +351,23 @@ std::unique_ptr<uint8_t[]> ConstraintSectionBytes(const Work& rows, KeyView& key
 }  // namespace
 
 bool CfgSettings::BuildConstraintSections(PPDParser::CPPDSettings& parser) {
-    const unsigned need = parser.ExportConstraints(&InternString, &m_soup, nullptr, 0);
-    if (need < 50) return false;
-    std::vector<uint8_t> block(need);
-    const unsigned got = parser.ExportConstraints(&InternString, &m_soup, block.data(), need);
-    if (got < 50 || got > need) return false;
+    // Straight into scratch room when the block fits (no size query), else sized first.
+    unsigned size = kExportScratchSize;
+    std::unique_ptr<uint8_t[]> block(new (std::nothrow) uint8_t[size]);
+    if (!block) return false;
+    unsigned got = 0;
+    {
+        CStrSoup::Hold hold(m_soup);
+        got = parser.ExportConstraints(&InternHeld, &m_soup, block.get(), size);
+        if (got > size) {
+            size = parser.ExportConstraints(&InternHeld, &m_soup, nullptr, 0);
+            if (size < 50) return false;
+            block.reset(new (std::nothrow) uint8_t[size]);
+            if (!block) return false;
+            got = parser.ExportConstraints(&InternHeld, &m_soup, block.get(), size);
+        }
+    }
+    if (got < 50 || got > size) return false;
 
     const SoupSlotID offWords[3] = {m_soup.GetPropertySlot(QV_PROP_FALSE, true),
                                     m_soup.GetPropertySlot(QV_PROP_NONE, true),
@@ -364,7 +377,7 @@ bool CfgSettings::BuildConstraintSections(PPDParser::CPPDSettings& parser) {
     auto hasSetting = [&](int id) { return id >= 0 && m_defaults.Find(SoupSlotID(id)) != nullptr; };
     // The rows go straight to the sections: no forest is built in between.
     Work rows;
-    if (!NormaliseConstraints(block, got, keys, hasSetting, rows)) return false;
+    if (!NormaliseConstraints(block.get(), got, keys, hasSetting, rows)) return false;
 
     static constexpr int kSections[2][3] = {{CFG_SECTION_CONSTRAINTS, QV_PROP_QVPRINTSIZE, QV_PROP_PAGESIZE},
                                             {CFG_SECTION_CONSTRAINTS_ALT, QV_PROP_PAGESIZE, QV_PROP_QVPRINTSIZE}};

@@ -46,11 +46,12 @@ uint64_t GetU64(const uint8_t* p) {
 // The order in which key sections are exported and loaded (the slot ids of a soup depend on it).
 constexpr int kKeySectionOrder[7] = {0, 1, 2, 5, 3, 4, 6};
 
-// String callback of the exports: the text's slot in the keyword soup; -1 for an empty
+// String callback of the exports: the text's slot in the keyword soup, whose lock the
+// caller holds (CStrSoup::Hold: one hold per export, not one per text); -1 for an empty
 // text; -2 (which fails the export) when the text cannot be stored.
-int InternString(void* user, const wchar_t* text, int) {
+int InternHeld(void* user, const wchar_t* text, int) {
     if (!text || !*text) return -1;
-    const SoupSlotID slot = static_cast<CBaseSoup*>(user)->FindOrAdd(text);
+    const SoupSlotID slot = static_cast<CStrSoup*>(user)->FindOrAddHeld(text);
     return slot.IsValid() ? slot.GetIndex() : -2;
 }
 
@@ -555,14 +556,29 @@ bool CfgSettings::CompileAt(int64_t ppdTime) {
 }
 
 bool CfgSettings::BuildKeySections(PPDParser::CPPDSettings& parser) {
+    // Each group is exported straight into scratch room, which spares the size query (a
+    // whole pass of the export) for every group that fits; a larger one is sized first.
+    std::unique_ptr<uint8_t[]> scratch(new (std::nothrow) uint8_t[kExportScratchSize]);
+    if (!scratch) return false;
+    CStrSoup::Hold hold(m_soup);
     for (int section : kKeySectionOrder) {
         const int group = kCfgSectionTable[section].parserGroup;
-        const unsigned need = parser.ExportGroup(group, &InternString, &m_soup, nullptr, 0);
-        if (need < PPDParser::kBlockHeaderSize) return false;  // a string id beyond 16 bits
-        std::unique_ptr<uint8_t[]> bytes(new (std::nothrow) uint8_t[need]);
-        if (!bytes) return false;
-        const unsigned got = parser.ExportGroup(group, &InternString, &m_soup, bytes.get(), need);
-        if (got == 0 || got > need) return false;
+        std::unique_ptr<uint8_t[]> bytes;
+        unsigned got = parser.ExportGroup(group, &InternHeld, &m_soup, scratch.get(), kExportScratchSize);
+        if (got == 0) return false;  // a string id beyond 16 bits
+        if (got <= kExportScratchSize) {
+            if (got < PPDParser::kBlockHeaderSize) return false;
+            bytes.reset(new (std::nothrow) uint8_t[got]);
+            if (!bytes) return false;
+            std::memcpy(bytes.get(), scratch.get(), got);
+        } else {
+            const unsigned need = parser.ExportGroup(group, &InternHeld, &m_soup, nullptr, 0);
+            if (need < PPDParser::kBlockHeaderSize) return false;
+            bytes.reset(new (std::nothrow) uint8_t[need]);
+            if (!bytes) return false;
+            got = parser.ExportGroup(group, &InternHeld, &m_soup, bytes.get(), need);
+            if (got == 0 || got > need) return false;
+        }
         // A block shorter than its query keeps its own total; the section is the block.
         PutU32(bytes.get() + 6, got);
         m_sections[section].Own(std::move(bytes), got);
