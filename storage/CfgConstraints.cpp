@@ -3,6 +3,7 @@
 // options forest, written as sections 11 and 12, and read back.
 #include <algorithm>
 #include <cstring>
+#include <deque>
 #include <unordered_map>
 #include <vector>
 
@@ -34,6 +35,12 @@ int InternHeld(void* user, const wchar_t* text, int) {
     return slot.IsValid() ? slot.GetIndex() : -2;
 }
 
+// A pair of slots as one number in the pairs' own order (first slot, then second; signed
+// indices), so the sorts below compare rows without branches.
+inline uint64_t Packed(const SoupSlotIDPair& p) {
+    return (uint64_t(uint32_t(p.first.GetIndex()) ^ 0x80000000u) << 32) | (uint32_t(p.second.GetIndex()) ^ 0x80000000u);
+}
+
 // A working forest, flat: (entry, pair) rows in the order they were added. Sealed, the
 // rows run in entry order and, within an entry, in the order their pairs first came
 // (a pair is held once). Sorting one vector replaces a map node and a set node per pair.
@@ -51,9 +58,10 @@ public:
     // Puts the rows in entry order, each pair once (its first time).
     void Seal() {
         std::sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) {
-            if (a.entry != b.entry) return a.entry < b.entry;
-            if (a.pair != b.pair) return a.pair < b.pair;
-            return a.seq < b.seq;
+            const uint64_t ea = Packed(a.entry), eb = Packed(b.entry);
+            if (ea != eb) return ea < eb;
+            const uint64_t pa = Packed(a.pair), pb = Packed(b.pair);
+            return pa != pb ? pa < pb : a.seq < b.seq;
         });
         rows.erase(std::unique(rows.begin(), rows.end(),
                                [](const Row& a, const Row& b) { return a.entry == b.entry && a.pair == b.pair; }),
@@ -70,7 +78,8 @@ public:
     // Rows without repeated pairs: only the entry order is made.
     void SortByEntry() {
         std::sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) {
-            return a.entry != b.entry ? a.entry < b.entry : a.seq < b.seq;
+            const uint64_t ea = Packed(a.entry), eb = Packed(b.entry);
+            return ea != eb ? ea < eb : a.seq < b.seq;
         });
     }
     // Rows added entry by entry in entry order: drops the repeated pairs of the entry whose
@@ -79,7 +88,10 @@ public:
         if (rows.size() - first < 2) return;
         scratch.assign(rows.begin() + static_cast<std::ptrdiff_t>(first), rows.end());
         std::sort(scratch.begin(), scratch.end(),
-                  [](const Row& a, const Row& b) { return a.pair != b.pair ? a.pair < b.pair : a.seq < b.seq; });
+                  [](const Row& a, const Row& b) {
+                      const uint64_t pa = Packed(a.pair), pb = Packed(b.pair);
+                      return pa != pb ? pa < pb : a.seq < b.seq;
+                  });
         bool repeats = false;
         for (size_t i = 1; i < scratch.size() && !repeats; ++i) repeats = scratch[i].pair == scratch[i - 1].pair;
         if (!repeats) return;
@@ -151,9 +163,22 @@ private:
         bool offKnown = false;
     };
     KeyInfo& Info(SoupSlotID key) {
-        auto found = m_keys.find(key.GetIndex());
-        if (found != m_keys.end()) return found->second;
-        KeyInfo& info = m_keys[key.GetIndex()];
+        // Keys are soup slots, a dense range: a table by index finds a key's info without
+        // hashing (the deque keeps every info where it is while more are made).
+        const int32_t index = key.GetIndex();
+        KeyInfo** slot = nullptr;
+        if (index >= 0) {
+            const size_t at = static_cast<size_t>(index);
+            if (at >= m_slots.size()) m_slots.resize(at + 1, nullptr);
+            slot = &m_slots[at];
+        } else {
+            slot = &m_unslotted[index];
+        }
+        if (!*slot) *slot = &Made(key);
+        return **slot;
+    }
+    KeyInfo& Made(SoupSlotID key) {
+        KeyInfo& info = m_infos.emplace_back();
         if (auto* leaves = m_forest->GetLeaves(key)) {
             info.options.reserve(leaves->size());
             for (const COptData& o : *leaves) {
@@ -168,7 +193,9 @@ private:
     OptionForest* m_forest;
     KVCache* m_defaults;
     SoupSlotID m_offWords[3];
-    std::unordered_map<int32_t, KeyInfo> m_keys;
+    std::deque<KeyInfo> m_infos;
+    std::vector<KeyInfo*> m_slots;                       // by slot index
+    std::unordered_map<int32_t, KeyInfo*> m_unslotted;  // invalid keys, by their index
 };
 
 // Pairs grouped by key; a group that covers every option of its key becomes (key, any).
