@@ -268,7 +268,7 @@ void Expand(const Work& in, KeyView& keys, Work& out) {
 }
 
 // The normalised rows of the constraint block's lines (block checked by the caller to hold
-// at least its fixed part): entry -> conflicting (key, option), sealed.
+// at least its fixed header): entry -> conflicting (key, option), sealed.
 template <class HasSetting>
 bool NormaliseConstraints(const uint8_t* block, uint32_t got, KeyView& keys, HasSetting hasSetting, Work& w) {
     // Two passes over the lines: the first counts the rows, so the working rows are had in
