@@ -354,6 +354,13 @@ SoupSlotID CStrSoupTmplt<Less>::Add(const wchar_t* text) {
 template <class Less>
 SoupSlotID CStrSoupTmplt<Less>::FindOrAdd(const wchar_t* text) {
     if (!text) return SoupSlotID();
+    AutoLock hold(&lock);
+    return FindOrAddHeld(text);
+}
+
+template <class Less>
+SoupSlotID CStrSoupTmplt<Less>::FindOrAddHeld(const wchar_t* text) {
+    if (!text) return SoupSlotID();
     // Hash and length in one pass (FNV-1a over the code units, as Hash).
     uint32_t hash = 2166136261u;
     const wchar_t* end = text;
@@ -361,7 +368,6 @@ SoupSlotID CStrSoupTmplt<Less>::FindOrAdd(const wchar_t* text) {
         hash ^= static_cast<uint16_t>(*end);
         hash *= 16777619u;
     }
-    AutoLock hold(&lock);
     if (!index.empty()) {
         const Bucket& b = index[Probe(index, strings, text, hash)];
         if (b.slot >= 0) return SoupSlotID(b.slot);

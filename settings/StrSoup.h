@@ -116,6 +116,21 @@ public:
     SoupSlotID FindOrAdd(const wchar_t* text) override;
     using CBaseSoup::FindOrAdd;
 
+    // The soup's lock held by this thread for a run of FindOrAddHeld calls: one hold for all
+    // the texts of an export instead of one per text.
+    class Hold {
+    public:
+        explicit Hold(CStrSoupTmplt& soup) noexcept : m_soup(soup) { m_soup.lock.Lock(); }
+        ~Hold() { m_soup.lock.Unlock(); }
+        Hold(const Hold&) = delete;
+        Hold& operator=(const Hold&) = delete;
+
+    private:
+        CStrSoupTmplt& m_soup;
+    };
+    // FindOrAdd for a caller inside a Hold of this soup.
+    SoupSlotID FindOrAddHeld(const wchar_t* text);
+
     void Assign(const CBaseSoup* other) { CopyFrom(other); }
 
 protected:

@@ -3,6 +3,7 @@
 // options forest, written as sections 11 and 12, and read back.
 #include <algorithm>
 #include <cstring>
+#include <deque>
 #include <unordered_map>
 #include <vector>
 
@@ -26,10 +27,18 @@ void PutU32(uint8_t* p, uint32_t v) {
     for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
-int InternString(void* user, const wchar_t* text, int) {
+// String callback of the export: the text's slot in the keyword soup, whose lock the caller
+// holds (CStrSoup::Hold); -1 for an empty text, -2 (which fails the export) when it cannot be stored.
+int InternHeld(void* user, const wchar_t* text, int) {
     if (!text || !*text) return -1;
-    const SoupSlotID slot = static_cast<CBaseSoup*>(user)->FindOrAdd(text);
+    const SoupSlotID slot = static_cast<CStrSoup*>(user)->FindOrAddHeld(text);
     return slot.IsValid() ? slot.GetIndex() : -2;
+}
+
+// A pair of slots as one number in the pairs' own order (first slot, then second; signed
+// indices), so the sorts below compare rows without branches.
+inline uint64_t Packed(const SoupSlotIDPair& p) {
+    return (uint64_t(uint32_t(p.first.GetIndex()) ^ 0x80000000u) << 32) | (uint32_t(p.second.GetIndex()) ^ 0x80000000u);
 }
 
 // A working forest, flat: (entry, pair) rows in the order they were added. Sealed, the
@@ -49,19 +58,28 @@ public:
     // Puts the rows in entry order, each pair once (its first time).
     void Seal() {
         std::sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) {
-            if (a.entry != b.entry) return a.entry < b.entry;
-            if (a.pair != b.pair) return a.pair < b.pair;
-            return a.seq < b.seq;
+            const uint64_t ea = Packed(a.entry), eb = Packed(b.entry);
+            if (ea != eb) return ea < eb;
+            const uint64_t pa = Packed(a.pair), pb = Packed(b.pair);
+            return pa != pb ? pa < pb : a.seq < b.seq;
         });
         rows.erase(std::unique(rows.begin(), rows.end(),
                                [](const Row& a, const Row& b) { return a.entry == b.entry && a.pair == b.pair; }),
                    rows.end());
-        SortByEntry();
+        // Entries are in order already: only each entry's rows go back to the order they came.
+        auto bySeq = [](const Row& a, const Row& b) { return a.seq < b.seq; };
+        for (auto first = rows.begin(); first != rows.end();) {
+            auto last = first + 1;
+            while (last != rows.end() && last->entry == first->entry) ++last;
+            if (last - first > 1) std::sort(first, last, bySeq);
+            first = last;
+        }
     }
     // Rows without repeated pairs: only the entry order is made.
     void SortByEntry() {
         std::sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) {
-            return a.entry != b.entry ? a.entry < b.entry : a.seq < b.seq;
+            const uint64_t ea = Packed(a.entry), eb = Packed(b.entry);
+            return ea != eb ? ea < eb : a.seq < b.seq;
         });
     }
     // Rows added entry by entry in entry order: drops the repeated pairs of the entry whose
@@ -70,7 +88,10 @@ public:
         if (rows.size() - first < 2) return;
         scratch.assign(rows.begin() + static_cast<std::ptrdiff_t>(first), rows.end());
         std::sort(scratch.begin(), scratch.end(),
-                  [](const Row& a, const Row& b) { return a.pair != b.pair ? a.pair < b.pair : a.seq < b.seq; });
+                  [](const Row& a, const Row& b) {
+                      const uint64_t pa = Packed(a.pair), pb = Packed(b.pair);
+                      return pa != pb ? pa < pb : a.seq < b.seq;
+                  });
         bool repeats = false;
         for (size_t i = 1; i < scratch.size() && !repeats; ++i) repeats = scratch[i].pair == scratch[i - 1].pair;
         if (!repeats) return;
@@ -142,9 +163,22 @@ private:
         bool offKnown = false;
     };
     KeyInfo& Info(SoupSlotID key) {
-        auto found = m_keys.find(key.GetIndex());
-        if (found != m_keys.end()) return found->second;
-        KeyInfo& info = m_keys[key.GetIndex()];
+        // Keys are soup slots, a dense range: a table by index finds a key's info without
+        // hashing (the deque keeps every info where it is while more are made).
+        const int32_t index = key.GetIndex();
+        KeyInfo** slot = nullptr;
+        if (index >= 0) {
+            const size_t at = static_cast<size_t>(index);
+            if (at >= m_slots.size()) m_slots.resize(at + 1, nullptr);
+            slot = &m_slots[at];
+        } else {
+            slot = &m_unslotted[index];
+        }
+        if (!*slot) *slot = &Made(key);
+        return **slot;
+    }
+    KeyInfo& Made(SoupSlotID key) {
+        KeyInfo& info = m_infos.emplace_back();
         if (auto* leaves = m_forest->GetLeaves(key)) {
             info.options.reserve(leaves->size());
             for (const COptData& o : *leaves) {
@@ -159,7 +193,9 @@ private:
     OptionForest* m_forest;
     KVCache* m_defaults;
     SoupSlotID m_offWords[3];
-    std::unordered_map<int32_t, KeyInfo> m_keys;
+    std::deque<KeyInfo> m_infos;
+    std::vector<KeyInfo*> m_slots;                       // by slot index
+    std::unordered_map<int32_t, KeyInfo*> m_unslotted;  // invalid keys, by their index
 };
 
 // Pairs grouped by key; a group that covers every option of its key becomes (key, any).
@@ -168,6 +204,7 @@ void Compact(const Work& in, KeyView& keys, Work& out) {
     out.Reserve(in.Size());
     std::vector<const Work::Row*> group;
     std::vector<SoupSlotID> present;
+    std::vector<std::pair<uint32_t, size_t>> runs;  // (first seq, start in group)
     in.ForEachEntry([&](const SoupSlotIDPair& entry, const Work::Row* first, const Work::Row* last) {
         // The entry's pairs by key, keys in the order they first came, pairs in their order.
         group.clear();
@@ -175,7 +212,7 @@ void Compact(const Work& in, KeyView& keys, Work& out) {
         std::stable_sort(group.begin(), group.end(),
                          [](const Work::Row* a, const Work::Row* b) { return a->pair.first < b->pair.first; });
         // Runs of one key, taken in the order of their first pair.
-        std::vector<std::pair<uint32_t, size_t>> runs;  // (first seq, start in group)
+        runs.clear();
         for (size_t i = 0; i < group.size(); ++i)
             if (i == 0 || group[i]->pair.first != group[i - 1]->pair.first) runs.emplace_back(group[i]->seq, i);
         std::sort(runs.begin(), runs.end());
@@ -230,49 +267,47 @@ void Expand(const Work& in, KeyView& keys, Work& out) {
     });
 }
 
-}  // namespace
-
-bool CfgSettings::BuildConstraints(PPDParser::CPPDSettings& parser, CfgConstraintForest& working) {
-    working.Clear();
-    const unsigned need = parser.ExportConstraints(&InternString, &m_soup, nullptr, 0);
-    if (need < 50) return false;
-    std::vector<uint8_t> block(need);
-    const unsigned got = parser.ExportConstraints(&InternString, &m_soup, block.data(), need);
-    if (got < 50 || got > need) return false;
-
-    const SoupSlotID offWords[3] = {m_soup.GetPropertySlot(QV_PROP_FALSE, true),
-                                    m_soup.GetPropertySlot(QV_PROP_NONE, true),
-                                    m_soup.GetPropertySlot(QV_PROP_OFF, true)};
-    KeyView keys(&m_keyForest, &m_defaults, offWords);
-    auto hasSetting = [&](int id) { return id >= 0 && m_defaults.Find(SoupSlotID(id)) != nullptr; };
-
-    Work w;
-    for (uint32_t slot : {42u, 46u}) {
-        const uint32_t at = GetU32(block.data() + slot);
-        if (at == 0 || at > got || got - at < 6) continue;
-        const uint32_t lines = GetU32(block.data() + at + 2);
-        if (lines > (got - at - 6) / 8) return false;
-        for (uint32_t i = 0; i < lines; ++i) {
-            const uint8_t* line = block.data() + at + 6 + 8 * i;
-            int k1 = GetI16(line), o1 = GetI16(line + 2), k2 = GetI16(line + 4), o2 = GetI16(line + 6);
-            if (k1 < 0 || o1 < 0 || !hasSetting(k1)) continue;
-            if (hasSetting(o1)) {  // the line omitted the first option
-                o2 = k2;
-                k2 = o1;
-                o1 = -1;
+// The normalised rows of the constraint block's lines (block checked by the caller to hold
+// at least its fixed header): entry -> conflicting (key, option), sealed.
+template <class HasSetting>
+bool NormaliseConstraints(const uint8_t* block, uint32_t got, KeyView& keys, HasSetting hasSetting, Work& w) {
+    // Two passes over the lines: the first counts the rows, so the working rows are had in
+    // one allocation (a large block grown by doubling is a fresh mapping each time).
+    for (int pass = 0; pass < 2; ++pass) {
+        size_t count = 0;
+        for (uint32_t slot : {42u, 46u}) {
+            const uint32_t at = GetU32(block + slot);
+            if (at == 0 || at > got || got - at < 6) continue;
+            const uint32_t lines = GetU32(block + at + 2);
+            if (lines > (got - at - 6) / 8) return false;
+            for (uint32_t i = 0; i < lines; ++i) {
+                const uint8_t* line = block + at + 6 + 8 * i;
+                int k1 = GetI16(line), o1 = GetI16(line + 2), k2 = GetI16(line + 4), o2 = GetI16(line + 6);
+                if (k1 < 0 || o1 < 0 || !hasSetting(k1)) continue;
+                if (hasSetting(o1)) {  // the line omitted the first option
+                    o2 = k2;
+                    k2 = o1;
+                    o1 = -1;
+                }
+                if (!hasSetting(k2)) continue;
+                // For (key, option): that single option when the key has it, else every option.
+                const SoupSlotID key1(k1), key2(k2), only1(o1), only2(o2);
+                const bool single1 = o1 >= 0 && keys.HasOption(key1, only1);
+                const bool single2 = o2 >= 0 && keys.HasOption(key2, only2);
+                const std::vector<SoupSlotID>& all1 = keys.Options(key1);
+                const std::vector<SoupSlotID>& all2 = keys.Options(key2);
+                const size_t n1 = single1 ? 1 : all1.size(), n2 = single2 ? 1 : all2.size();
+                if (pass == 0) {
+                    count += n1 * n2;
+                    continue;
+                }
+                for (size_t a = 0; a < n1; ++a)
+                    for (size_t b = 0; b < n2; ++b)
+                        w.Add(SoupSlotIDPair(key1, single1 ? only1 : all1[a]),
+                              SoupSlotIDPair(key2, single2 ? only2 : all2[b]));
             }
-            if (!hasSetting(k2)) continue;
-            // For (key, option): that single option when the key has it, else every option.
-            const SoupSlotID key1(k1), key2(k2), only1(o1), only2(o2);
-            const bool single1 = o1 >= 0 && keys.HasOption(key1, only1);
-            const bool single2 = o2 >= 0 && keys.HasOption(key2, only2);
-            const std::vector<SoupSlotID>& all1 = keys.Options(key1);
-            const std::vector<SoupSlotID>& all2 = keys.Options(key2);
-            const size_t n1 = single1 ? 1 : all1.size(), n2 = single2 ? 1 : all2.size();
-            for (size_t a = 0; a < n1; ++a)
-                for (size_t b = 0; b < n2; ++b)
-                    w.Add(SoupSlotIDPair(key1, single1 ? only1 : all1[a]), SoupSlotIDPair(key2, single2 ? only2 : all2[b]));
         }
+        if (pass == 0) w.Reserve(count);
     }
     w.Seal();
 
@@ -283,37 +318,25 @@ bool CfgSettings::BuildConstraints(PPDParser::CPPDSettings& parser, CfgConstrain
     Expand(s, keys, w);
     Invert(w, s);
     Expand(s, keys, w);
-
-    bool ok = true;
-    w.ForEachEntry([&](const SoupSlotIDPair& entry, const Work::Row* first, const Work::Row* last) {
-        if (!ok || !working.SetData(entry, entry.first)) {
-            ok = false;
-            return;
-        }
-        for (const Work::Row* r = first; r != last && ok; ++r) ok = working.AddLeaf(entry, COptConstraints(r->pair)) != 0;
-    });
-    return ok;
+    return true;
 }
 
-bool CfgSettings::BuildConstraintSection(const CfgConstraintForest& working, int section, int fromProperty,
-                                         int toProperty) {
-    const SoupSlotID from = m_soup.GetPropertySlot(fromProperty, true);
-    const SoupSlotID to = m_soup.GetPropertySlot(toProperty, true);
-    const SoupSlotID none[3];
-    KeyView keys(&m_keyForest, &m_defaults, none);
+// The bytes of one constraint section: the rows whose entry and pair exist in the key forest,
+// the keyword from renamed to, each entry's pairs once. Null when it cannot be written whole.
+std::unique_ptr<uint8_t[]> ConstraintSectionBytes(const Work& rows, KeyView& keys, SoupSlotID from, SoupSlotID to,
+                                                  uint32_t& size) {
     auto exists = [&](const SoupSlotIDPair& p) { return keys.Exists(p.first, p.second); };
     auto rename = [&](SoupSlotID key) { return key == from ? to : key; };
 
-    // Copy with the keyword renamed; entries keep the forest's key order of the renamed keys.
+    // Copy with the keyword renamed; entries keep the rows' key order of the renamed keys.
     Work copy;
-    for (auto it = working.Begin(); it != working.End(); ++it) {
-        if (!exists(it->first) || !it->second.leaves) continue;
-        const SoupSlotIDPair entry(rename(it->first.first), it->first.second);
-        for (const COptConstraints& c : *it->second.leaves) {
-            const SoupSlotIDPair pair(c.first, c.second);
-            if (exists(pair)) copy.Add(entry, SoupSlotIDPair(rename(pair.first), pair.second));
-        }
-    }
+    copy.Reserve(rows.Size());
+    rows.ForEachEntry([&](const SoupSlotIDPair& source, const Work::Row* first, const Work::Row* last) {
+        if (!exists(source)) return;
+        const SoupSlotIDPair entry(rename(source.first), source.second);
+        for (const Work::Row* r = first; r != last; ++r)
+            if (exists(r->pair)) copy.Add(entry, SoupSlotIDPair(rename(r->pair.first), r->pair.second));
+    });
     copy.Seal();
 
     uint64_t total = 52;
@@ -325,9 +348,9 @@ bool CfgSettings::BuildConstraintSection(const CfgConstraintForest& working, int
         total += 10 + 8ull * n;
         ++entries;
     });
-    if (!fits || total > kCfgMaxFileSize) return false;
+    if (!fits || total > kCfgMaxFileSize) return nullptr;
     std::unique_ptr<uint8_t[]> bytes(new (std::nothrow) uint8_t[static_cast<size_t>(total)]);
-    if (!bytes) return false;
+    if (!bytes) return nullptr;
     uint8_t* b = bytes.get();
     std::memset(b, 0, static_cast<size_t>(total));
     PutU32(b + 2, 42);
@@ -348,7 +371,51 @@ bool CfgSettings::BuildConstraintSection(const CfgConstraintForest& working, int
             p += 8;
         }
     });
-    m_sections[section].Own(std::move(bytes), static_cast<uint32_t>(total));
+    size = static_cast<uint32_t>(total);
+    return bytes;
+}
+
+}  // namespace
+
+bool CfgSettings::BuildConstraintSections(PPDParser::CPPDSettings& parser) {
+    // Straight into scratch room when the block fits (no size query), else sized first.
+    unsigned size = kExportScratchSize;
+    std::unique_ptr<uint8_t[]> block(new (std::nothrow) uint8_t[size]);
+    if (!block) return false;
+    unsigned got = 0;
+    {
+        CStrSoup::Hold hold(m_soup);
+        got = parser.ExportConstraints(&InternHeld, &m_soup, block.get(), size);
+        if (got > size) {
+            size = parser.ExportConstraints(&InternHeld, &m_soup, nullptr, 0);
+            if (size < 50) return false;
+            block.reset(new (std::nothrow) uint8_t[size]);
+            if (!block) return false;
+            got = parser.ExportConstraints(&InternHeld, &m_soup, block.get(), size);
+        }
+    }
+    if (got < 50 || got > size) return false;
+
+    const SoupSlotID offWords[3] = {m_soup.GetPropertySlot(QV_PROP_FALSE, true),
+                                    m_soup.GetPropertySlot(QV_PROP_NONE, true),
+                                    m_soup.GetPropertySlot(QV_PROP_OFF, true)};
+    // One view serves both steps (the sections ask only which options exist).
+    KeyView keys(&m_keyForest, &m_defaults, offWords);
+    auto hasSetting = [&](int id) { return id >= 0 && m_defaults.Find(SoupSlotID(id)) != nullptr; };
+    // The rows go straight to the sections: no forest is built in between.
+    Work rows;
+    if (!NormaliseConstraints(block.get(), got, keys, hasSetting, rows)) return false;
+
+    static constexpr int kSections[2][3] = {{CFG_SECTION_CONSTRAINTS, QV_PROP_QVPRINTSIZE, QV_PROP_PAGESIZE},
+                                            {CFG_SECTION_CONSTRAINTS_ALT, QV_PROP_PAGESIZE, QV_PROP_QVPRINTSIZE}};
+    for (const auto& row : kSections) {
+        const SoupSlotID from = m_soup.GetPropertySlot(row[1], true);
+        const SoupSlotID to = m_soup.GetPropertySlot(row[2], true);
+        uint32_t size = 0;
+        std::unique_ptr<uint8_t[]> bytes = ConstraintSectionBytes(rows, keys, from, to, size);
+        if (!bytes) return false;
+        m_sections[row[0]].Own(std::move(bytes), size);
+    }
     return true;
 }
 

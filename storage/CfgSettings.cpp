@@ -46,11 +46,12 @@ uint64_t GetU64(const uint8_t* p) {
 // The order in which key sections are exported and loaded (the slot ids of a soup depend on it).
 constexpr int kKeySectionOrder[7] = {0, 1, 2, 5, 3, 4, 6};
 
-// String callback of the exports: the text's slot in the keyword soup; -1 for an empty
+// String callback of the exports: the text's slot in the keyword soup, whose lock the
+// caller holds (CStrSoup::Hold: one hold per export, not one per text); -1 for an empty
 // text; -2 (which fails the export) when the text cannot be stored.
-int InternString(void* user, const wchar_t* text, int) {
+int InternHeld(void* user, const wchar_t* text, int) {
     if (!text || !*text) return -1;
-    const SoupSlotID slot = static_cast<CBaseSoup*>(user)->FindOrAdd(text);
+    const SoupSlotID slot = static_cast<CStrSoup*>(user)->FindOrAddHeld(text);
     return slot.IsValid() ? slot.GetIndex() : -2;
 }
 
@@ -87,6 +88,29 @@ bool RenameOpenFile(HANDLE file, const wchar_t* path) {
     info->FileNameLength = static_cast<DWORD>(chars * sizeof(wchar_t));
     std::memcpy(info->FileName, path, (chars + 1) * sizeof(wchar_t));
     return SetFileInformationByHandle(file, FileRenameInfo, info, static_cast<DWORD>(bytes)) != FALSE;
+}
+
+// Writes the cache when no file of its name exists yet. Created exclusively (CREATE_NEW) and
+// unshared, it cannot be opened by a reader until it is closed whole, a writer that comes
+// second finds the name taken and goes the temporary-file way (whose rename cannot replace
+// a file held open), and a file cut short by a crash fails its size and hash when read. A
+// failed write deletes the file through its handle: there was no former cache to keep.
+// Writing in place spares the temporary file's create and the rename's look-up of the
+// absent name, each a scan of the folder under Wine. False when nothing was written.
+bool WriteNewCacheFile(const wchar_t* path, const uint8_t* bytes, uint32_t size) {
+    HANDLE file = CreateFileW(path, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    DWORD put = 0;
+    bool written = WriteFile(file, bytes, size, &put, nullptr) && put == size;
+    if (!written) {
+        FILE_DISPOSITION_INFO drop{TRUE};
+        SetFileInformationByHandle(file, FileDispositionInfo, &drop, sizeof drop);
+    }
+    if (!CloseHandle(file) && written) {
+        DeleteFileW(path);  // not known to be whole
+        written = false;
+    }
+    return written;
 }
 
 // Closes a plug-in when the scope ends.
@@ -510,14 +534,10 @@ bool CfgSettings::CompileAt(int64_t ppdTime) {
         if (!parser.BuildGroups()) return false;
         const wchar_t* locale = parser.GetLocaleName();
         if (!locale || !*locale || m_soup.FindOrAdd(locale).IsInvalid()) return false;
-        CfgConstraintForest working;
         bool ok = BuildKeySections(parser) && BuildDefaultSettings(kKeySectionOrder, 7);
         m_defaultsReady = ok;
         m_soupReady = ok;
-        ok = ok && BuildConstraints(parser, working) &&
-             BuildConstraintSection(working, CFG_SECTION_CONSTRAINTS, QV_PROP_QVPRINTSIZE, QV_PROP_PAGESIZE) &&
-             BuildConstraintSection(working, CFG_SECTION_CONSTRAINTS_ALT, QV_PROP_PAGESIZE, QV_PROP_QVPRINTSIZE) &&
-             BuildSoupSection() && BuildDefaultValueSections();
+        ok = ok && BuildConstraintSections(parser) && BuildSoupSection() && BuildDefaultValueSections();
         if (!ok) {
             ResetBuilt();
             return false;
@@ -536,14 +556,29 @@ bool CfgSettings::CompileAt(int64_t ppdTime) {
 }
 
 bool CfgSettings::BuildKeySections(PPDParser::CPPDSettings& parser) {
+    // Each group is exported straight into scratch room, which spares the size query (a
+    // whole pass of the export) for every group that fits; a larger one is sized first.
+    std::unique_ptr<uint8_t[]> scratch(new (std::nothrow) uint8_t[kExportScratchSize]);
+    if (!scratch) return false;
+    CStrSoup::Hold hold(m_soup);
     for (int section : kKeySectionOrder) {
         const int group = kCfgSectionTable[section].parserGroup;
-        const unsigned need = parser.ExportGroup(group, &InternString, &m_soup, nullptr, 0);
-        if (need < PPDParser::kBlockHeaderSize) return false;  // a string id beyond 16 bits
-        std::unique_ptr<uint8_t[]> bytes(new (std::nothrow) uint8_t[need]);
-        if (!bytes) return false;
-        const unsigned got = parser.ExportGroup(group, &InternString, &m_soup, bytes.get(), need);
-        if (got == 0 || got > need) return false;
+        std::unique_ptr<uint8_t[]> bytes;
+        unsigned got = parser.ExportGroup(group, &InternHeld, &m_soup, scratch.get(), kExportScratchSize);
+        if (got == 0) return false;  // a string id beyond 16 bits
+        if (got <= kExportScratchSize) {
+            if (got < PPDParser::kBlockHeaderSize) return false;
+            bytes.reset(new (std::nothrow) uint8_t[got]);
+            if (!bytes) return false;
+            std::memcpy(bytes.get(), scratch.get(), got);
+        } else {
+            const unsigned need = parser.ExportGroup(group, &InternHeld, &m_soup, nullptr, 0);
+            if (need < PPDParser::kBlockHeaderSize) return false;
+            bytes.reset(new (std::nothrow) uint8_t[need]);
+            if (!bytes) return false;
+            got = parser.ExportGroup(group, &InternHeld, &m_soup, bytes.get(), need);
+            if (got == 0 || got > need) return false;
+        }
         // A block shorter than its query keeps its own total; the section is the block.
         PutU32(bytes.get() + 6, got);
         m_sections[section].Own(std::move(bytes), got);
@@ -608,9 +643,14 @@ bool CfgSettings::WriteCacheFile() {
                                             m_sections[i].data, m_sections[i].size);
     PutU64(file.get() + kCfgHashOffset, ComputeCfgFileHash(file.get(), total));
 
-    // A temporary file beside the cache, then replaced in one step: a reader never sees
-    // a half-written cache, and a failed write leaves the former file alone.
     const wchar_t* cachePath = m_cacheSource->GetName();
+    if (typeid(*m_cacheSource) == typeid(PPDParser::CFileIOPlugIn) && WriteNewCacheFile(cachePath, file.get(), total)) {
+        std::memcpy(m_header, file.get(), kCfgHeaderSize);
+        return true;
+    }
+    // A cache exists (or the exclusive create failed): a temporary file beside it, then
+    // replaced in one step, so a reader never sees a half-written cache and a failed write
+    // leaves the former file alone.
     wchar_t tempPath[MAX_PATH];
     if (FormatToBuffer(tempPath, MAX_PATH, L"%s.%X-%X.tmp", cachePath, GetCurrentProcessId(), GetCurrentThreadId()) <= 0)
         return false;

@@ -60,6 +60,9 @@ constexpr uint32_t kCfgLocaleSlotOffset = 214;
 constexpr uint32_t kCfgHashOffset = 14;
 // A cache file larger than this is not believed.
 constexpr uint32_t kCfgMaxFileSize = 256u * 1024 * 1024;
+// Room a compile exports blocks into before it knows their size: below the heap's
+// large-block size, where an allocation is a fresh mapping.
+constexpr unsigned kExportScratchSize = 60u * 1024;
 
 // The constraint forest of sections 11 and 12.
 using CfgConstraintForest = ConstraintForest;
@@ -179,8 +182,8 @@ private:
     void FreeSections();
     void ResetBuilt();
     bool BuildKeySections(PPDParser::CPPDSettings& parser);
-    bool BuildConstraints(PPDParser::CPPDSettings& parser, CfgConstraintForest& working);
-    bool BuildConstraintSection(const CfgConstraintForest& working, int section, int fromProperty, int toProperty);
+    // Sections 11 and 12 from the PPD's constraint lines.
+    bool BuildConstraintSections(PPDParser::CPPDSettings& parser);
     bool BuildSoupSection();
     bool BuildDefaultValueSections();
     void TakeHeader(const uint8_t* header);
