@@ -42,6 +42,23 @@ void WriteUtf8(const wchar_t* text, size_t len, uint8_t* out, uint32_t bytes) {
                         static_cast<int>(bytes), nullptr, nullptr);
 }
 
+// Bytes before the first NUL of the n bytes at p (n when there is none), a word at a time;
+// ascii tells whether those bytes are all below 0x80.
+size_t ScanText(const uint8_t* p, size_t n, bool& ascii) {
+    constexpr uint64_t kOnes = 0x0101010101010101ull, kHighs = 0x8080808080808080ull;
+    uint64_t seen = 0;
+    size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        uint64_t v;
+        std::memcpy(&v, p + i, sizeof v);
+        if ((v - kOnes) & ~v & kHighs) break;  // a NUL in this word
+        seen |= v;
+    }
+    for (; i < n && p[i]; ++i) seen |= p[i];
+    ascii = (seen & kHighs) == 0;
+    return i;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------
@@ -195,29 +212,36 @@ int CBaseSoup::Deserialize(const uint8_t* blob, uint32_t size) {
     if (headerSize + 4ull * count > size) return 0;
 
     std::vector<wchar_t*> fresh;
+    std::vector<uint32_t> hashes;
     SoupTextArena freshTexts;
     try {
         fresh.reserve(count);
+        hashes.reserve(count);
     } catch (const std::bad_alloc&) {
         return 0;
     }
+    // One pass over each string: its end and whether it is ASCII, then the copy, hashed as
+    // it goes (the index needs no second walk over the texts).
     for (uint32_t i = 0; i < count; ++i) {
         const uint32_t offset = ReadU32(blob + headerSize + 4ull * i);
         size_t len = 0;
+        bool ascii = true;
         if (offset != 0) {
             // Every string must start inside the blob and end (NUL) before its end.
-            const void* end = offset < size ? std::memchr(blob + offset, 0, size - offset) : nullptr;
-            if (!end) return 0;
-            len = static_cast<const uint8_t*>(end) - (blob + offset);
+            if (offset >= size) return 0;
+            len = ScanText(blob + offset, size - offset, ascii);
+            if (len == size - offset) return 0;
         }
         const uint8_t* bytes = blob + offset;
         wchar_t* text = nullptr;
-        bool ascii = true;
-        for (size_t k = 0; k < len && ascii; ++k) ascii = bytes[k] < 0x80;
+        uint32_t hash = kTextHashBasis;
         if (ascii) {
             text = freshTexts.Allocate(len + 1);
             if (!text) return 0;
-            for (size_t k = 0; k < len; ++k) text[k] = static_cast<wchar_t>(bytes[k]);
+            for (size_t k = 0; k < len; ++k) {
+                text[k] = static_cast<wchar_t>(bytes[k]);
+                hash = (hash ^ bytes[k]) * kTextHashPrime;
+            }
             text[len] = L'\0';
         } else {
             if (len > INT_MAX) return 0;
@@ -228,13 +252,15 @@ int CBaseSoup::Deserialize(const uint8_t* blob, uint32_t size) {
             if (!text) return 0;
             MultiByteToWideChar(CP_UTF8, 0, narrow, static_cast<int>(len), text, n);
             text[n] = L'\0';
+            for (int k = 0; k < n; ++k) hash = (hash ^ static_cast<uint16_t>(text[k])) * kTextHashPrime;
         }
         fresh.push_back(text);  // capacity reserved: cannot throw
+        hashes.push_back(hash);
     }
 
     int32_t noSlots[kPropertyCount];
     for (int32_t& slot : noSlots) slot = -1;
-    return Adopt(fresh, freshTexts, noSlots) ? 1 : 0;
+    return Adopt(fresh, freshTexts, noSlots, hashes.data()) ? 1 : 0;
 }
 
 void CBaseSoup::CopyFrom(const CBaseSoup* other) {
@@ -258,7 +284,7 @@ void CBaseSoup::CopyFrom(const CBaseSoup* other) {
         }
         std::memcpy(slots, other->propertySlots, sizeof slots);
     }
-    Adopt(fresh, freshTexts, slots);
+    Adopt(fresh, freshTexts, slots, nullptr);
 }
 
 // ---------------------------------------------------------------------------------
@@ -278,10 +304,10 @@ void CStrSoupTmplt<Less>::Clear() {
 
 template <class Less>
 uint32_t CStrSoupTmplt<Less>::Hash(const wchar_t* text) {
-    uint32_t h = 2166136261u;  // FNV-1a over the code units
+    uint32_t h = kTextHashBasis;  // FNV-1a over the code units
     for (; *text; ++text) {
         h ^= static_cast<uint16_t>(*text);
-        h *= 16777619u;
+        h *= kTextHashPrime;
     }
     return h;
 }
@@ -388,7 +414,8 @@ SoupSlotID CStrSoupTmplt<Less>::AddLocked(const wchar_t* text, size_t len, uint3
 }
 
 template <class Less>
-bool CStrSoupTmplt<Less>::Adopt(std::vector<wchar_t*>& fresh, SoupTextArena& freshTexts, const int32_t* slots) {
+bool CStrSoupTmplt<Less>::Adopt(std::vector<wchar_t*>& fresh, SoupTextArena& freshTexts, const int32_t* slots,
+                                const uint32_t* hashes) {
     std::vector<Bucket> freshIndex;
     size_t freshUsed = 0;
     size_t buckets = 64;
@@ -399,8 +426,11 @@ bool CStrSoupTmplt<Less>::Adopt(std::vector<wchar_t*>& fresh, SoupTextArena& fre
         return false;
     }
     // Later duplicates win, as Add leaves them.
-    for (size_t i = 0; i < fresh.size(); ++i)
-        if (!Enter(freshIndex, freshUsed, fresh, static_cast<int32_t>(i))) return false;
+    for (size_t i = 0; i < fresh.size(); ++i) {
+        const int32_t slot = static_cast<int32_t>(i);
+        if (!(hashes ? Enter(freshIndex, freshUsed, fresh, slot, hashes[i]) : Enter(freshIndex, freshUsed, fresh, slot)))
+            return false;
+    }
     AutoLock hold(&lock);
     strings.swap(fresh);
     texts.Swap(freshTexts);
