@@ -59,27 +59,83 @@ size_t ScanText(const uint8_t* p, size_t n, bool& ascii) {
     return i;
 }
 
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------
+
+namespace {
+
+// Each block begins with a mark ahead of its texts (kMarkChars characters, so the texts keep
+// the block's alignment): kSharedBlock for the blocks of the usual size, which go back to a
+// process-wide store when their arena lets go of them, or kOwnBlock for a large text's block
+// of its own. The heap hands a large free region back to the system, and texts copied into
+// it again fault every page in anew; a later soup of the process (typically the next load of
+// a compiled cache) takes the kept blocks warm instead. The mark also holds how many
+// characters of the block were ever written (only blocks mostly written are worth keeping).
+constexpr wchar_t kSharedBlock = 0, kOwnBlock = 1;
+constexpr size_t kMarkChars = 8;
+constexpr size_t kWrittenAt = 4;  // characters into the mark: a size_t
+
+size_t WrittenChars(const wchar_t* block) {
+    size_t n;
+    std::memcpy(&n, block + kWrittenAt, sizeof n);
+    return n;
+}
+
+void SetWrittenChars(wchar_t* block, size_t n) { std::memcpy(block + kWrittenAt, &n, sizeof n); }
+// At most 16 blocks (1 MB) are kept.
+constexpr size_t kKeptBlocksMax = 16;
+SRWLOCK g_keptLock = SRWLOCK_INIT;
+wchar_t* g_kept[kKeptBlocksMax];
+size_t g_keptCount = 0;
+
+struct KeptBlocksRelease {
+    ~KeptBlocksRelease() {
+        for (size_t i = 0; i < g_keptCount; ++i) delete[] g_kept[i];
+        g_keptCount = 0;
+    }
+} g_keptBlocksRelease;
+
+wchar_t* TakeKeptBlock() {
+    AcquireSRWLockExclusive(&g_keptLock);
+    wchar_t* block = g_keptCount ? g_kept[--g_keptCount] : nullptr;
+    ReleaseSRWLockExclusive(&g_keptLock);
+    return block;
+}
+
+void GiveKeptBlock(wchar_t* block) {
+    AcquireSRWLockExclusive(&g_keptLock);
+    const bool kept = g_keptCount < kKeptBlocksMax;
+    if (kept) g_kept[g_keptCount++] = block;
+    ReleaseSRWLockExclusive(&g_keptLock);
+    if (!kept) delete[] block;
+}
+
+}  // namespace
 
 wchar_t* SoupTextArena::Allocate(size_t count) noexcept {
     if (count == 0) count = 1;
     if (count > left) {
         // A large text gets a block of its own; the current block stays in use.
         const bool own = count > kBlockChars / 4;
-        const size_t size = own ? count : kBlockChars;
-        wchar_t* block = new (std::nothrow) wchar_t[size];
-        if (!block) return nullptr;
+        wchar_t* block = own ? nullptr : TakeKeptBlock();
+        if (!block) {
+            block = new (std::nothrow) wchar_t[(own ? count : kBlockChars) + kMarkChars];
+            if (!block) return nullptr;
+            SetWrittenChars(block, 0);
+        }
+        block[0] = own ? kOwnBlock : kSharedBlock;
         try {
             blocks.push_back(block);
         } catch (const std::bad_alloc&) {
-            delete[] block;
+            if (own) delete[] block;
+            else GiveKeptBlock(block);
             return nullptr;
         }
-        if (own) return block;
-        next = block;
-        left = size;
+        if (own) return block + kMarkChars;
+        next = block + kMarkChars;
+        left = kBlockChars;
     }
     wchar_t* p = next;
     next += count;
@@ -96,7 +152,21 @@ wchar_t* SoupTextArena::Copy(const wchar_t* text, size_t len) noexcept {
 }
 
 void SoupTextArena::Release() noexcept {
-    for (wchar_t* block : blocks) delete[] block;
+    // Every block of the usual size but the last was filled (a text did not fit); the last
+    // one up to next.
+    const wchar_t* last = nullptr;
+    for (const wchar_t* block : blocks)
+        if (block[0] == kSharedBlock) last = block;
+    for (wchar_t* block : blocks) {
+        if (block[0] != kSharedBlock) {
+            delete[] block;
+            continue;
+        }
+        const size_t written = block == last ? static_cast<size_t>(next - (block + kMarkChars)) : kBlockChars;
+        if (written > WrittenChars(block)) SetWrittenChars(block, written);
+        if (WrittenChars(block) >= kBlockChars / 2) GiveKeptBlock(block);
+        else delete[] block;
+    }
     blocks.clear();
     next = nullptr;
     left = 0;

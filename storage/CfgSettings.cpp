@@ -16,6 +16,7 @@
 #include "ppd/PPDSettings.h"
 #include "settings/CompiledKeyRecord.h"
 #include "settings/KeyFactory.h"
+#include "settings/KeyOptSetting.h"
 #include "settings/KeyRecords.h"
 #include "settings/PropertyNames.h"
 
@@ -52,6 +53,21 @@ int InternString(void* user, const wchar_t* text, int) {
     if (!text || !*text) return -1;
     const SoupSlotID slot = static_cast<CBaseSoup*>(user)->FindOrAdd(text);
     return slot.IsValid() ? slot.GetIndex() : -2;
+}
+
+// Whether a NUL lies in the n bytes at p, looked for a word at a time (the runtime's memchr
+// is a call of its own for each of a soup's strings).
+bool HasNul(const uint8_t* p, size_t n) {
+    constexpr uint64_t kOnes = 0x0101010101010101ull, kHighs = 0x8080808080808080ull;
+    size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        uint64_t v;
+        std::memcpy(&v, p + i, sizeof v);
+        if ((v - kOnes) & ~v & kHighs) return true;
+    }
+    for (; i < n; ++i)
+        if (!p[i]) return true;
+    return false;
 }
 
 // Reads until bytes bytes are in or the source ends; returns how many came.
@@ -297,7 +313,7 @@ bool ValidateSoupBlob(const uint8_t* blob, uint32_t size, uint32_t* count) noexc
     for (uint32_t i = 0; i < n; ++i) {
         const uint32_t offset = GetU32(blob + headerSize + 4ull * i);
         if (offset == 0) continue;
-        if (offset >= size || !std::memchr(blob + offset, 0, size - offset)) return false;
+        if (offset >= size || !HasNul(blob + offset, size - offset)) return false;
     }
     if (count) *count = n;
     return true;
@@ -783,8 +799,11 @@ bool CfgSettings::LoadSectionSettings(int section, KVCache* cache, OptionForest*
         SoupSlotID display = record.ReadSlot(KeyRecordOffset::kDisplayNameId);
         if (display.IsInvalid()) display = key;
         const SoupSlotID valueList = record.ReadSlot(KeyRecordOffset::kValueListId);
-        if (cache) cache->Set(setting.get());
         auto* base = dynamic_cast<CKeyBaseSetting*>(setting.get());
+        // An option key (most keys) is its own clone, so the cache keeps the one made; it stays
+        // valid through this round, as nothing else changes the cache meanwhile.
+        if (cache && !(typeid(*setting) == typeid(CKeyOptSetting) && cache->Take(setting)))
+            cache->Set(setting.get());
         if (forest && base) {
             std::list<COptData> options;
             base->GetOptionsFromRecord(&record, options);
