@@ -41,7 +41,8 @@ int CKeyOptSetting::GetOptionsFromRecord(const CompiledKeyRecord* record, std::l
             if (at + KeyRecordOffset::kOptionEntrySize > record->size) break;
             const uint8_t* e = record->data + at;
             int16_t v[4];
-            for (int k = 0; k < 4; ++k) v[k] = static_cast<int16_t>(static_cast<uint16_t>(e[2 * k] | (e[2 * k + 1] << 8)));
+            for (int k = 0; k < 4; ++k)
+                v[k] = static_cast<int16_t>(static_cast<uint16_t>(e[2 * k] | (e[2 * k + 1] << 8)));
             if (v[0] == -1) continue;
             // First entry wins.
             if (byBits) {

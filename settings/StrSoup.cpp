@@ -498,8 +498,9 @@ bool CStrSoupTmplt<Less>::Adopt(std::vector<wchar_t*>& fresh, SoupTextArena& fre
     // Later duplicates win, as Add leaves them.
     for (size_t i = 0; i < fresh.size(); ++i) {
         const int32_t slot = static_cast<int32_t>(i);
-        if (!(hashes ? Enter(freshIndex, freshUsed, fresh, slot, hashes[i]) : Enter(freshIndex, freshUsed, fresh, slot)))
-            return false;
+        const bool entered =
+            hashes ? Enter(freshIndex, freshUsed, fresh, slot, hashes[i]) : Enter(freshIndex, freshUsed, fresh, slot);
+        if (!entered) return false;
     }
     AutoLock hold(&lock);
     strings.swap(fresh);

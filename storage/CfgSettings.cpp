@@ -90,7 +90,11 @@ uint8_t* g_spareImage = nullptr;
 uint32_t g_spareImageCapacity = 0;
 
 struct SpareImageRelease {
-    ~SpareImageRelease() { delete[] g_spareImage; }
+    ~SpareImageRelease() {
+        delete[] g_spareImage;
+        g_spareImage = nullptr;  // nothing left dangling for a generation freed after this
+        g_spareImageCapacity = 0;
+    }
 } g_spareImageRelease;
 
 // Takes the kept buffer (null and 0 when there is none).
