@@ -55,6 +55,22 @@ int KVCache::Set(const CKeySetting* setting, bool onlyIfPresent) {
     return it->second.GetSetting() ? 1 : 0;
 }
 
+int KVCache::Take(std::unique_ptr<CKeySetting>& setting) {
+    if (!setting || setting->GetKeyId().IsInvalid()) return 0;
+    const SoupSlotID key = setting->GetKeyId();
+    auto it = entries.find(key);
+    if (it == entries.end()) {
+        try {
+            it = entries.emplace(std::piecewise_construct, std::forward_as_tuple(key), std::forward_as_tuple(nullptr))
+                     .first;
+        } catch (const std::bad_alloc&) {
+            return 0;
+        }
+    }
+    it->second.Take(setting.release());
+    return 1;
+}
+
 void KVCache::SetAll(const KVCache* other, bool onlyIfPresent) {
     if (!other || other == this) return;
     for (const auto& entry : other->entries) Set(entry.second.GetSetting(), onlyIfPresent);

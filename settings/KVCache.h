@@ -4,6 +4,7 @@
 #pragma once
 
 #include <map>
+#include <memory>
 
 #include "settings/KeyRecords.h"
 #include "settings/SoupSlotID.h"
@@ -30,6 +31,10 @@ public:
     // for null, an invalid key id, or with onlyIfPresent when the key is not held.
     // 1 when stored. setting may be one this cache holds.
     int Set(const CKeySetting* setting, bool onlyIfPresent = false);
+    // Stores setting itself under its key id, as Set would store its clone (the cache owns
+    // it from then on and the pointer is left null); for one whose clone is a plain copy, this
+    // spares making and freeing one. 1 when stored; on 0 the caller keeps it.
+    int Take(std::unique_ptr<CKeySetting>& setting);
     void SetAll(const KVCache* other, bool onlyIfPresent = false);
     void SetAllValid(const KVCache* other, bool onlyIfPresent = false);
     // 1 when both hold the same key ids (values are not compared).

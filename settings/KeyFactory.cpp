@@ -1,6 +1,8 @@
 // Key factory tables and CreateKeySetting.
 #include "settings/KeyFactory.h"
 
+#include <iterator>
+
 #include "settings/KeyNoteSetting.h"
 #include "settings/KeyNoteSpecials.h"
 #include "settings/KeyOptSetting.h"
@@ -36,7 +38,21 @@ KeyCreator FindSpecialKeyCreator(CBaseSoup* soup, SoupSlotID keyId) {
     return nullptr;
 }
 
+KeyCreator SpecialKeySlots::Find(SoupSlotID keyId) {
+    if (!soup || keyId.IsInvalid()) return nullptr;
+    for (size_t i = 0; i < std::size(SpecialKeyCreators); ++i) {
+        // A slot that could not be had is asked for again next time, as the soup would be.
+        if (slots[i].IsInvalid()) slots[i] = soup->GetPropertySlot(SpecialKeyCreators[i].propertyId, true);
+        if (slots[i] == keyId) return SpecialKeyCreators[i].creator;
+    }
+    return nullptr;
+}
+
 CKeySetting* CreateKeySetting(CBaseSoup* soup, const CompiledKeyRecord* record) {
+    return CreateKeySetting(soup, record, nullptr);
+}
+
+CKeySetting* CreateKeySetting(CBaseSoup* soup, const CompiledKeyRecord* record, SpecialKeySlots* specials) {
     if (!record || !record->data) return nullptr;
     const int type = record->GetType();
     // A damaged cache: the record must hold everything its type reads.
@@ -49,7 +65,8 @@ CKeySetting* CreateKeySetting(CBaseSoup* soup, const CompiledKeyRecord* record) 
         const size_t needed = KeyRecordOffset::kOptionEntries + KeyRecordOffset::kOptionEntrySize * n + 2u * m;
         if (record->size < needed) return nullptr;
     }
-    KeyCreator creator = FindSpecialKeyCreator(soup, record->GetKeyId());
+    KeyCreator creator =
+        specials ? specials->Find(record->GetKeyId()) : FindSpecialKeyCreator(soup, record->GetKeyId());
     if (!creator && KeyTypeCreators[type].type == type) creator = KeyTypeCreators[type].creator;
     if (!creator) return nullptr;
     try {

@@ -29,8 +29,25 @@ extern const SpecialKeyCreator SpecialKeyCreators[10];
 // keyId; null when none matches or soup is null.
 KeyCreator FindSpecialKeyCreator(CBaseSoup* soup, SoupSlotID keyId);
 
+// The special rows' keyword slots in one soup, asked for as FindSpecialKeyCreator asks (in
+// row order up to the first match, a keyword interned when first needed) but each row only
+// until it is known: loading a whole key section then takes the soup's lock once per row
+// rather than once per row and record. Valid while the soup is not cleared or replaced.
+class SpecialKeySlots {
+public:
+    explicit SpecialKeySlots(CBaseSoup* soup) : soup(soup) {}
+    // What FindSpecialKeyCreator(soup, keyId) returns.
+    KeyCreator Find(SoupSlotID keyId);
+
+private:
+    CBaseSoup* soup;
+    SoupSlotID slots[10];
+};
+
 // A new key for record (caller deletes), or null: for a null or short record, an
 // unknown type, or a special keyword whose record has another type.
 CKeySetting* CreateKeySetting(CBaseSoup* soup, const CompiledKeyRecord* record);
+// The same, the special keys found through specials (made over the same soup).
+CKeySetting* CreateKeySetting(CBaseSoup* soup, const CompiledKeyRecord* record, SpecialKeySlots* specials);
 // The same over raw bytes of the given extent.
 CKeySetting* CreateKeySetting(CBaseSoup* soup, const uint8_t* bytes, size_t size);

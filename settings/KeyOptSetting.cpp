@@ -5,7 +5,7 @@
 #include <cstring>
 #include <cwchar>
 #include <new>
-#include <set>
+#include <algorithm>
 
 #include "foundation/StrUtil.h"
 #include "settings/CompiledKeyRecord.h"
@@ -26,23 +26,40 @@ int CKeyOptSetting::GetOptionsFromRecord(const CompiledKeyRecord* record, std::l
     int16_t n = 0;
     if (!record->ReadI16(KeyRecordOffset::kOptionCount, n)) return 0;
     const SoupSlotID key = record->GetKeyId();
+    // The option ids taken so far: a short list searched in place for the usual few options,
+    // a bit per 16-bit id beyond that (no allocation either way).
+    constexpr int kListed = 32;
+    int16_t listed[kListed];
+    uint64_t bits[65536 / 64];
+    const bool byBits = n > kListed;
+    if (byBits) std::memset(bits, 0, sizeof bits);
+    int taken = 0;
     try {
-        std::set<int32_t> seen;
         for (int i = 0; i < n; ++i) {
             const size_t at = KeyRecordOffset::kOptionEntries + KeyRecordOffset::kOptionEntrySize * i;
-            int16_t v[4];
             // A count that runs past the record ends the list where the record ends.
-            if (!record->ReadI16(at, v[0]) || !record->ReadI16(at + 2, v[1]) || !record->ReadI16(at + 4, v[2]) ||
-                !record->ReadI16(at + 6, v[3]))
-                break;
+            if (at + KeyRecordOffset::kOptionEntrySize > record->size) break;
+            const uint8_t* e = record->data + at;
+            int16_t v[4];
+            for (int k = 0; k < 4; ++k)
+                v[k] = static_cast<int16_t>(static_cast<uint16_t>(e[2 * k] | (e[2 * k + 1] << 8)));
             if (v[0] == -1) continue;
-            if (!seen.insert(v[0]).second) continue;
+            // First entry wins.
+            if (byBits) {
+                uint64_t& word = bits[static_cast<uint16_t>(v[0]) / 64];
+                const uint64_t bit = 1ull << (static_cast<uint16_t>(v[0]) % 64);
+                if (word & bit) continue;
+                word |= bit;
+            } else {
+                if (std::find(listed, listed + taken, v[0]) != listed + taken) continue;
+                listed[taken++] = v[0];
+            }
             const SoupSlotID option(v[0] < 0 ? -1 : v[0]);
             const SoupSlotID display(v[1] == -1 ? v[0] : v[1]);
             const SoupSlotID valueText(v[2]);
             const SoupSlotID valueList(v[3] == -1 ? v[2] : v[3]);
             const CKeyOptSetting setting(key, option);
-            out.push_back(COptData(&setting, display, valueText, valueList));
+            out.emplace_back(&setting, display, valueText, valueList);
         }
     } catch (const std::bad_alloc&) {
         return 0;

@@ -92,6 +92,11 @@ void CKeyProxy::Reset(const CKeySetting* s) {
     setting = copy;
 }
 
+void CKeyProxy::Take(CKeySetting* s) {
+    delete setting;
+    setting = s;
+}
+
 // ---------------------------------------------------------------------------------
 
 COptData::COptData(const CKeySetting* option, SoupSlotID displayNameId, SoupSlotID valueTextId,

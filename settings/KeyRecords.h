@@ -33,6 +33,9 @@ public:
     // Replaces the held setting by a clone of s (cloned before the old one goes,
     // so s may be the held setting itself).
     void Reset(const CKeySetting* s);
+    // Replaces the held setting by s itself, which the proxy then owns (s must not be the
+    // held one).
+    void Take(CKeySetting* s);
     SoupSlotID GetValueId() const { return setting ? setting->GetValueId() : SoupSlotID(); }
 
 private:

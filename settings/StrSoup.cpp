@@ -42,27 +42,100 @@ void WriteUtf8(const wchar_t* text, size_t len, uint8_t* out, uint32_t bytes) {
                         static_cast<int>(bytes), nullptr, nullptr);
 }
 
+// Bytes before the first NUL of the n bytes at p (n when there is none), a word at a time;
+// ascii tells whether those bytes are all below 0x80.
+size_t ScanText(const uint8_t* p, size_t n, bool& ascii) {
+    constexpr uint64_t kOnes = 0x0101010101010101ull, kHighs = 0x8080808080808080ull;
+    uint64_t seen = 0;
+    size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        uint64_t v;
+        std::memcpy(&v, p + i, sizeof v);
+        if ((v - kOnes) & ~v & kHighs) break;  // a NUL in this word
+        seen |= v;
+    }
+    for (; i < n && p[i]; ++i) seen |= p[i];
+    ascii = (seen & kHighs) == 0;
+    return i;
+}
+
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------
+
+namespace {
+
+// Each block begins with a mark ahead of its texts (kMarkChars characters, so the texts keep
+// the block's alignment): kSharedBlock for the blocks of the usual size, which go back to a
+// process-wide store when their arena lets go of them, or kOwnBlock for a large text's block
+// of its own. The heap hands a large free region back to the system, and texts copied into
+// it again fault every page in anew; a later soup of the process (typically the next load of
+// a compiled cache) takes the kept blocks warm instead. The mark also holds how many
+// characters of the block were ever written (only blocks mostly written are worth keeping).
+constexpr wchar_t kSharedBlock = 0, kOwnBlock = 1;
+constexpr size_t kMarkChars = 8;
+constexpr size_t kWrittenAt = 4;  // characters into the mark: a size_t
+
+size_t WrittenChars(const wchar_t* block) {
+    size_t n;
+    std::memcpy(&n, block + kWrittenAt, sizeof n);
+    return n;
+}
+
+void SetWrittenChars(wchar_t* block, size_t n) { std::memcpy(block + kWrittenAt, &n, sizeof n); }
+// At most 16 blocks (1 MB) are kept.
+constexpr size_t kKeptBlocksMax = 16;
+SRWLOCK g_keptLock = SRWLOCK_INIT;
+wchar_t* g_kept[kKeptBlocksMax];
+size_t g_keptCount = 0;
+
+struct KeptBlocksRelease {
+    ~KeptBlocksRelease() {
+        for (size_t i = 0; i < g_keptCount; ++i) delete[] g_kept[i];
+        g_keptCount = 0;
+    }
+} g_keptBlocksRelease;
+
+wchar_t* TakeKeptBlock() {
+    AcquireSRWLockExclusive(&g_keptLock);
+    wchar_t* block = g_keptCount ? g_kept[--g_keptCount] : nullptr;
+    ReleaseSRWLockExclusive(&g_keptLock);
+    return block;
+}
+
+void GiveKeptBlock(wchar_t* block) {
+    AcquireSRWLockExclusive(&g_keptLock);
+    const bool kept = g_keptCount < kKeptBlocksMax;
+    if (kept) g_kept[g_keptCount++] = block;
+    ReleaseSRWLockExclusive(&g_keptLock);
+    if (!kept) delete[] block;
+}
+
+}  // namespace
 
 wchar_t* SoupTextArena::Allocate(size_t count) noexcept {
     if (count == 0) count = 1;
     if (count > left) {
         // A large text gets a block of its own; the current block stays in use.
         const bool own = count > kBlockChars / 4;
-        const size_t size = own ? count : kBlockChars;
-        wchar_t* block = new (std::nothrow) wchar_t[size];
-        if (!block) return nullptr;
+        wchar_t* block = own ? nullptr : TakeKeptBlock();
+        if (!block) {
+            block = new (std::nothrow) wchar_t[(own ? count : kBlockChars) + kMarkChars];
+            if (!block) return nullptr;
+            SetWrittenChars(block, 0);
+        }
+        block[0] = own ? kOwnBlock : kSharedBlock;
         try {
             blocks.push_back(block);
         } catch (const std::bad_alloc&) {
-            delete[] block;
+            if (own) delete[] block;
+            else GiveKeptBlock(block);
             return nullptr;
         }
-        if (own) return block;
-        next = block;
-        left = size;
+        if (own) return block + kMarkChars;
+        next = block + kMarkChars;
+        left = kBlockChars;
     }
     wchar_t* p = next;
     next += count;
@@ -79,7 +152,21 @@ wchar_t* SoupTextArena::Copy(const wchar_t* text, size_t len) noexcept {
 }
 
 void SoupTextArena::Release() noexcept {
-    for (wchar_t* block : blocks) delete[] block;
+    // Every block of the usual size but the last was filled (a text did not fit); the last
+    // one up to next.
+    const wchar_t* last = nullptr;
+    for (const wchar_t* block : blocks)
+        if (block[0] == kSharedBlock) last = block;
+    for (wchar_t* block : blocks) {
+        if (block[0] != kSharedBlock) {
+            delete[] block;
+            continue;
+        }
+        const size_t written = block == last ? static_cast<size_t>(next - (block + kMarkChars)) : kBlockChars;
+        if (written > WrittenChars(block)) SetWrittenChars(block, written);
+        if (WrittenChars(block) >= kBlockChars / 2) GiveKeptBlock(block);
+        else delete[] block;
+    }
     blocks.clear();
     next = nullptr;
     left = 0;
@@ -195,29 +282,36 @@ int CBaseSoup::Deserialize(const uint8_t* blob, uint32_t size) {
     if (headerSize + 4ull * count > size) return 0;
 
     std::vector<wchar_t*> fresh;
+    std::vector<uint32_t> hashes;
     SoupTextArena freshTexts;
     try {
         fresh.reserve(count);
+        hashes.reserve(count);
     } catch (const std::bad_alloc&) {
         return 0;
     }
+    // One pass over each string: its end and whether it is ASCII, then the copy, hashed as
+    // it goes (the index needs no second walk over the texts).
     for (uint32_t i = 0; i < count; ++i) {
         const uint32_t offset = ReadU32(blob + headerSize + 4ull * i);
         size_t len = 0;
+        bool ascii = true;
         if (offset != 0) {
             // Every string must start inside the blob and end (NUL) before its end.
-            const void* end = offset < size ? std::memchr(blob + offset, 0, size - offset) : nullptr;
-            if (!end) return 0;
-            len = static_cast<const uint8_t*>(end) - (blob + offset);
+            if (offset >= size) return 0;
+            len = ScanText(blob + offset, size - offset, ascii);
+            if (len == size - offset) return 0;
         }
         const uint8_t* bytes = blob + offset;
         wchar_t* text = nullptr;
-        bool ascii = true;
-        for (size_t k = 0; k < len && ascii; ++k) ascii = bytes[k] < 0x80;
+        uint32_t hash = kTextHashBasis;
         if (ascii) {
             text = freshTexts.Allocate(len + 1);
             if (!text) return 0;
-            for (size_t k = 0; k < len; ++k) text[k] = static_cast<wchar_t>(bytes[k]);
+            for (size_t k = 0; k < len; ++k) {
+                text[k] = static_cast<wchar_t>(bytes[k]);
+                hash = (hash ^ bytes[k]) * kTextHashPrime;
+            }
             text[len] = L'\0';
         } else {
             if (len > INT_MAX) return 0;
@@ -228,13 +322,15 @@ int CBaseSoup::Deserialize(const uint8_t* blob, uint32_t size) {
             if (!text) return 0;
             MultiByteToWideChar(CP_UTF8, 0, narrow, static_cast<int>(len), text, n);
             text[n] = L'\0';
+            for (int k = 0; k < n; ++k) hash = (hash ^ static_cast<uint16_t>(text[k])) * kTextHashPrime;
         }
         fresh.push_back(text);  // capacity reserved: cannot throw
+        hashes.push_back(hash);
     }
 
     int32_t noSlots[kPropertyCount];
     for (int32_t& slot : noSlots) slot = -1;
-    return Adopt(fresh, freshTexts, noSlots) ? 1 : 0;
+    return Adopt(fresh, freshTexts, noSlots, hashes.data()) ? 1 : 0;
 }
 
 void CBaseSoup::CopyFrom(const CBaseSoup* other) {
@@ -258,7 +354,7 @@ void CBaseSoup::CopyFrom(const CBaseSoup* other) {
         }
         std::memcpy(slots, other->propertySlots, sizeof slots);
     }
-    Adopt(fresh, freshTexts, slots);
+    Adopt(fresh, freshTexts, slots, nullptr);
 }
 
 // ---------------------------------------------------------------------------------
@@ -278,10 +374,10 @@ void CStrSoupTmplt<Less>::Clear() {
 
 template <class Less>
 uint32_t CStrSoupTmplt<Less>::Hash(const wchar_t* text) {
-    uint32_t h = 2166136261u;  // FNV-1a over the code units
+    uint32_t h = kTextHashBasis;  // FNV-1a over the code units
     for (; *text; ++text) {
         h ^= static_cast<uint16_t>(*text);
-        h *= 16777619u;
+        h *= kTextHashPrime;
     }
     return h;
 }
@@ -394,7 +490,8 @@ SoupSlotID CStrSoupTmplt<Less>::AddLocked(const wchar_t* text, size_t len, uint3
 }
 
 template <class Less>
-bool CStrSoupTmplt<Less>::Adopt(std::vector<wchar_t*>& fresh, SoupTextArena& freshTexts, const int32_t* slots) {
+bool CStrSoupTmplt<Less>::Adopt(std::vector<wchar_t*>& fresh, SoupTextArena& freshTexts, const int32_t* slots,
+                                const uint32_t* hashes) {
     std::vector<Bucket> freshIndex;
     size_t freshUsed = 0;
     size_t buckets = 64;
@@ -405,8 +502,12 @@ bool CStrSoupTmplt<Less>::Adopt(std::vector<wchar_t*>& fresh, SoupTextArena& fre
         return false;
     }
     // Later duplicates win, as Add leaves them.
-    for (size_t i = 0; i < fresh.size(); ++i)
-        if (!Enter(freshIndex, freshUsed, fresh, static_cast<int32_t>(i))) return false;
+    for (size_t i = 0; i < fresh.size(); ++i) {
+        const int32_t slot = static_cast<int32_t>(i);
+        const bool entered =
+            hashes ? Enter(freshIndex, freshUsed, fresh, slot, hashes[i]) : Enter(freshIndex, freshUsed, fresh, slot);
+        if (!entered) return false;
+    }
     AutoLock hold(&lock);
     strings.swap(fresh);
     texts.Swap(freshTexts);

@@ -79,10 +79,15 @@ public:
 
 protected:
     // Replaces the strings (and the derived index) by fresh ones whose texts live in
-    // freshTexts, together with the property-slot cache slots. On success the two
-    // hold the soup's former strings afterwards; on failure they are left as they
-    // were. Called without the lock held.
-    virtual bool Adopt(std::vector<wchar_t*>& fresh, SoupTextArena& freshTexts, const int32_t* slots) = 0;
+    // freshTexts, together with the property-slot cache slots; hashes, when given, holds
+    // each fresh text's TextHash. On success the two hold the soup's former strings
+    // afterwards; on failure they are left as they were. Called without the lock held.
+    virtual bool Adopt(std::vector<wchar_t*>& fresh, SoupTextArena& freshTexts, const int32_t* slots,
+                       const uint32_t* hashes) = 0;
+
+    // FNV-1a over the code units: the hash of the index (taken while a text is copied in).
+    static constexpr uint32_t kTextHashBasis = 2166136261u;
+    static constexpr uint32_t kTextHashPrime = 16777619u;
 
     // Frees the strings and forgets the cached property slots; caller holds the lock.
     void ClearLocked();
@@ -134,7 +139,8 @@ public:
     void Assign(const CBaseSoup* other) { CopyFrom(other); }
 
 protected:
-    bool Adopt(std::vector<wchar_t*>& fresh, SoupTextArena& freshTexts, const int32_t* slots) override;
+    bool Adopt(std::vector<wchar_t*>& fresh, SoupTextArena& freshTexts, const int32_t* slots,
+               const uint32_t* hashes) override;
 
 private:
     // Text -> slot index: open addressing over (hash, slot) buckets, one allocation

@@ -16,6 +16,7 @@
 #include "ppd/PPDSettings.h"
 #include "settings/CompiledKeyRecord.h"
 #include "settings/KeyFactory.h"
+#include "settings/KeyOptSetting.h"
 #include "settings/KeyRecords.h"
 #include "settings/PropertyNames.h"
 
@@ -55,15 +56,70 @@ int InternHeld(void* user, const wchar_t* text, int) {
     return slot.IsValid() ? slot.GetIndex() : -2;
 }
 
-// Reads exactly bytes bytes (the plug-in may deliver less per call).
-bool ReadFully(PPDParser::CBaseIOPlugIn* source, uint8_t* buffer, uint32_t bytes) {
+// Whether a NUL lies in the n bytes at p, looked for a word at a time (the runtime's memchr
+// is a call of its own for each of a soup's strings).
+bool HasNul(const uint8_t* p, size_t n) {
+    constexpr uint64_t kOnes = 0x0101010101010101ull, kHighs = 0x8080808080808080ull;
+    size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        uint64_t v;
+        std::memcpy(&v, p + i, sizeof v);
+        if ((v - kOnes) & ~v & kHighs) return true;
+    }
+    for (; i < n; ++i)
+        if (!p[i]) return true;
+    return false;
+}
+
+// Reads until bytes bytes are in or the source ends; returns how many came.
+uint32_t ReadUpTo(PPDParser::CBaseIOPlugIn* source, uint8_t* buffer, uint32_t bytes) {
     uint32_t got = 0;
     while (got < bytes) {
         const unsigned n = source->Read(buffer + got, bytes - got);
-        if (n == 0) return false;
+        if (n == 0 || n > bytes - got) break;
         got += n;
     }
-    return true;
+    return got;
+}
+
+// One file-image buffer handed from a load that ended to the next load of the process. A fresh
+// block of this size page-faults every page it is read into, and a large one is given back to
+// the system when freed, so a kept warm buffer makes most loads touch no new memory.
+constexpr uint32_t kSpareImageMaxBytes = 4u * 1024 * 1024;
+SRWLOCK g_spareImageLock = SRWLOCK_INIT;
+uint8_t* g_spareImage = nullptr;
+uint32_t g_spareImageCapacity = 0;
+
+struct SpareImageRelease {
+    ~SpareImageRelease() {
+        delete[] g_spareImage;
+        g_spareImage = nullptr;  // nothing left dangling for a generation freed after this
+        g_spareImageCapacity = 0;
+    }
+} g_spareImageRelease;
+
+// Takes the kept buffer (null and 0 when there is none).
+std::unique_ptr<uint8_t[]> TakeSpareImage(uint32_t& capacity) {
+    AcquireSRWLockExclusive(&g_spareImageLock);
+    std::unique_ptr<uint8_t[]> bytes(g_spareImage);
+    capacity = g_spareImageCapacity;
+    g_spareImage = nullptr;
+    g_spareImageCapacity = 0;
+    ReleaseSRWLockExclusive(&g_spareImageLock);
+    return bytes;
+}
+
+// Keeps the larger of the buffer and the one kept already; the other is freed.
+void GiveSpareImage(std::unique_ptr<uint8_t[]> bytes, uint32_t capacity) {
+    if (!bytes || capacity > kSpareImageMaxBytes) return;
+    AcquireSRWLockExclusive(&g_spareImageLock);
+    if (capacity > g_spareImageCapacity) {
+        uint8_t* old = g_spareImage;
+        g_spareImage = bytes.release();
+        g_spareImageCapacity = capacity;
+        bytes.reset(old);
+    }
+    ReleaseSRWLockExclusive(&g_spareImageLock);
 }
 
 bool WriteFully(PPDParser::CBaseIOPlugIn* sink, const uint8_t* buffer, uint32_t bytes) {
@@ -285,7 +341,7 @@ bool ValidateSoupBlob(const uint8_t* blob, uint32_t size, uint32_t* count) noexc
     for (uint32_t i = 0; i < n; ++i) {
         const uint32_t offset = GetU32(blob + headerSize + 4ull * i);
         if (offset == 0) continue;
-        if (offset >= size || !std::memchr(blob + offset, 0, size - offset)) return false;
+        if (offset >= size || !HasNul(blob + offset, size - offset)) return false;
     }
     if (count) *count = n;
     return true;
@@ -395,7 +451,8 @@ void CfgSettings::FreeSections() {
         s.data = nullptr;
         s.size = 0;
     }
-    m_fileImage.reset();
+    GiveSpareImage(std::move(m_fileImage), m_fileCapacity);
+    m_fileCapacity = 0;
 }
 
 void CfgSettings::ResetBuilt() {
@@ -453,23 +510,43 @@ bool CfgSettings::EnsureLoaded() {
 bool CfgSettings::ReadCacheFile(int64_t ppdTime) {
     if (!m_cacheSource->Open(PPDParser::kModeRead)) return false;
     CloseOnExit closer{m_cacheSource};
-    uint8_t header[kCfgHeaderSize];
-    if (!ReadFully(m_cacheSource, header, kCfgHeaderSize)) return false;
-    const uint32_t total = GetU32(header + 6);
-    if (GetU16(header) != 0 || GetU32(header + 2) != kCfgTableOffset || GetU32(header + 10) != kCfgSectionCount ||
+    // The whole file in as few reads as it takes: into the warm buffer of an earlier load when
+    // there is one (the file usually fits), else the header first and then the rest into a
+    // buffer of the size it gives. A buffer always has room for one byte more than the file
+    // should hold, so a file longer than it says shows in the same reads.
+    struct Buffer {
+        std::unique_ptr<uint8_t[]> bytes;
+        uint32_t capacity = 0;
+        ~Buffer() { GiveSpareImage(std::move(bytes), capacity); }  // unless the load kept it
+    } file;
+    file.bytes = TakeSpareImage(file.capacity);
+    uint8_t headerOnly[kCfgHeaderSize];
+    uint8_t* first = file.bytes ? file.bytes.get() : headerOnly;
+    const uint32_t got = ReadUpTo(m_cacheSource, first, file.bytes ? file.capacity : kCfgHeaderSize);
+    if (got < kCfgHeaderSize) return false;
+    const uint32_t total = GetU32(first + 6);
+    if (GetU16(first) != 0 || GetU32(first + 2) != kCfgTableOffset || GetU32(first + 10) != kCfgSectionCount ||
         total < kCfgHeaderSize || total > kCfgMaxFileSize)
         return false;
     for (uint32_t i = kCfgHashOffset + 8; i < kCfgTableOffset; ++i)
-        if (header[i]) return false;
-    if (static_cast<int64_t>(GetU64(header + kCfgTimeOffset)) != ppdTime) return false;
-
-    std::unique_ptr<uint8_t[]> file(new (std::nothrow) uint8_t[total]);
-    if (!file) return false;
-    std::memcpy(file.get(), header, kCfgHeaderSize);
-    if (!ReadFully(m_cacheSource, file.get() + kCfgHeaderSize, total - kCfgHeaderSize)) return false;
-    uint8_t extra;
-    if (m_cacheSource->Read(&extra, 1) != 0) return false;  // the file is longer than it says
-    if (ComputeCfgFileHash(file.get(), total) != GetU64(header + kCfgHashOffset)) return false;
+        if (first[i]) return false;
+    if (static_cast<int64_t>(GetU64(first + kCfgTimeOffset)) != ppdTime) return false;
+    if (!file.bytes || total >= file.capacity) {
+        // It does not fit: a buffer of its size and a byte, the part read moved over.
+        if (got > total) return false;
+        std::unique_ptr<uint8_t[]> bigger(new (std::nothrow) uint8_t[total + 1ull]);
+        if (!bigger) return false;
+        std::memcpy(bigger.get(), first, got);
+        if (ReadUpTo(m_cacheSource, bigger.get() + got, total + 1 - got) != total - got)
+            return false;  // cut short, or longer than it says
+        GiveSpareImage(std::move(file.bytes), file.capacity);
+        file.bytes = std::move(bigger);
+        file.capacity = total + 1;
+    } else if (got != total) {
+        return false;  // the source ended before the buffer was full: shorter or longer than it says
+    }
+    const uint8_t* header = file.bytes.get();
+    if (ComputeCfgFileHash(header, total) != GetU64(header + kCfgHashOffset)) return false;
 
     // Rows: numbered by position, contiguous from the header on, covering the file exactly.
     uint32_t running = kCfgHeaderSize;
@@ -495,18 +572,20 @@ bool CfgSettings::ReadCacheFile(int64_t ppdTime) {
     // The soup is only checked here; it is turned into strings on first use, so asking
     // for a section size (every device-mode request) does not pay for that.
     uint32_t soupCount = 0;
-    if (!ValidateSoupBlob(file.get() + offsets[CFG_SECTION_SOUP], sizes[CFG_SECTION_SOUP], &soupCount)) return false;
+    if (!ValidateSoupBlob(header + offsets[CFG_SECTION_SOUP], sizes[CFG_SECTION_SOUP], &soupCount)) return false;
     const int32_t locale = GetI32(header + kCfgLocaleSlotOffset);
     bool ok = locale >= 0 && static_cast<uint32_t>(locale) < soupCount;
     // Each key section is its parser group's block (a section moved to another row shows).
     for (int s : kKeySectionOrder)
-        ok = ok && ValidateKeySection(file.get() + offsets[s], sizes[s], soupCount) &&
-             GetU16(file.get() + offsets[s]) == kCfgSectionTable[s].parserGroup;
+        ok = ok && ValidateKeySection(header + offsets[s], sizes[s], soupCount) &&
+             GetU16(header + offsets[s]) == kCfgSectionTable[s].parserGroup;
     for (int s : {CFG_SECTION_CONSTRAINTS, CFG_SECTION_CONSTRAINTS_ALT})
-        ok = ok && ValidateConstraintSection(file.get() + offsets[s], sizes[s], soupCount);
+        ok = ok && ValidateConstraintSection(header + offsets[s], sizes[s], soupCount);
     if (!ok) return false;
     ResetBuilt();
-    m_fileImage = std::move(file);
+    m_fileImage = std::move(file.bytes);
+    m_fileCapacity = file.capacity;
+    file.capacity = 0;
     for (int i = 0; i < kCfgSectionCount; ++i) {
         m_sections[i].data = sizes[i] ? m_fileImage.get() + offsets[i] : nullptr;
         m_sections[i].size = sizes[i];
@@ -753,18 +832,22 @@ bool CfgSettings::LoadSectionSettings(int section, KVCache* cache, OptionForest*
     // While compiling the soup is being filled; a loaded generation builds it first.
     CBaseSoup* soup = m_loaded ? GetStringSoup() : &m_soup;
     if (!soup) return false;
+    SpecialKeySlots specials(soup);
     for (uint32_t i = 0; i < walker.count; ++i) {
         const uint32_t offset = walker.Offset(i), end = walker.End(i);
         if (offset >= end || end > walker.size) return false;
         const CompiledKeyRecord record{walker.block + offset, end - offset};
-        std::unique_ptr<CKeySetting> setting(CreateKeySetting(soup, &record));
+        std::unique_ptr<CKeySetting> setting(CreateKeySetting(soup, &record, &specials));
         if (!setting) continue;  // a record type the factory does not make
         const SoupSlotID key = setting->GetKeyId();
         SoupSlotID display = record.ReadSlot(KeyRecordOffset::kDisplayNameId);
         if (display.IsInvalid()) display = key;
         const SoupSlotID valueList = record.ReadSlot(KeyRecordOffset::kValueListId);
-        if (cache) cache->Set(setting.get());
         auto* base = dynamic_cast<CKeyBaseSetting*>(setting.get());
+        // An option key (most keys) is its own clone, so the cache keeps the one made; it stays
+        // valid through this round, as nothing else changes the cache meanwhile.
+        if (cache && !(typeid(*setting) == typeid(CKeyOptSetting) && cache->Take(setting)))
+            cache->Set(setting.get());
         if (forest && base) {
             std::list<COptData> options;
             base->GetOptionsFromRecord(&record, options);

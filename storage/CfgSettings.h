@@ -197,8 +197,9 @@ private:
     CfgConstraintForest m_constraints[2];
     bool m_valid = false;
     Section m_sections[kCfgSectionCount];
-    // The cache file as read, when the sections came from it.
+    // The cache file as read, when the sections came from it, and the bytes its buffer holds.
     std::unique_ptr<uint8_t[]> m_fileImage;
+    uint32_t m_fileCapacity = 0;
     std::unique_ptr<wchar_t[]> m_path;
     PPDParser::CFileIOPlugIn* m_ppdSource = nullptr;
     std::unique_ptr<wchar_t[]> m_extensionName;

@@ -4,6 +4,7 @@
 //
 //   cfg_bench.exe <folder of PPDs> [scratch folder] [PPD with a language module]
 //   cfg_bench.exe --load <ppd>      (child: times one load from the cache and prints it)
+//   cfg_bench.exe --loads <scratch folder of an earlier run> [rounds]   (loads only, phase split)
 #include <windows.h>
 
 #include <algorithm>
@@ -40,6 +41,8 @@ int LoadOnce(const std::wstring& ppd) {
     Own own(ppd);
     const uint32_t payload = own.settings.GetSectionSize(CFG_SECTION_VYRUI_DEFAULTS);
     const double t1 = Now();
+    own.settings.GetStringSoup();
+    const double ts = Now();
     const bool defaults = own.settings.GetDefaultSettings() != nullptr;
     const double t2 = Now();
     // A second object in the same process: the load once the process is warm.
@@ -47,8 +50,8 @@ int LoadOnce(const std::wstring& ppd) {
     Own again(ppd);
     again.settings.GetSectionSize(CFG_SECTION_VYRUI_DEFAULTS);
     const double t4 = Now();
-    std::printf("%.6f %.6f %.6f %u %d %d\n", (t1 - t0) * 1e3, (t2 - t0) * 1e3, (t4 - t3) * 1e3, payload,
-                own.settings.LoadedFromCache() ? 1 : 0, defaults ? 1 : 0);
+    std::printf("%.6f %.6f %.6f %.6f %u %d %d\n", (t1 - t0) * 1e3, (t2 - t0) * 1e3, (t4 - t3) * 1e3, (ts - t1) * 1e3,
+                payload, own.settings.LoadedFromCache() ? 1 : 0, defaults ? 1 : 0);
     return 0;
 }
 
@@ -120,10 +123,46 @@ int ProfileOnce(const std::wstring& ppd) {
     return 0;
 }
 
+// Loads every PPD of a folder whose caches are current (a scratch folder of an earlier run),
+// rounds times, and prints the phase split of the loads.
+int LoadFolder(const std::wstring& folder, int rounds) {
+    std::vector<std::wstring> ppds;
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((folder + L"\\*.ppd").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return 1;
+    do ppds.push_back(folder + L"\\" + data.cFileName);
+    while (FindNextFileW(find, &data));
+    FindClose(find);
+    double sections = 0, soup = 0, defaults = 0;
+    int fromCache = 0;
+    for (int r = 0; r < rounds; ++r) {
+        for (const std::wstring& ppd : ppds) {
+            const double t0 = Now();
+            Own own(ppd);
+            own.settings.GetSectionSize(CFG_SECTION_GENERAL_KEYS);
+            const double t1 = Now();
+            own.settings.GetStringSoup();
+            const double t2 = Now();
+            own.settings.GetDefaultSettings();
+            const double t3 = Now();
+            sections += t1 - t0;
+            soup += t2 - t1;
+            defaults += t3 - t2;
+            fromCache += own.settings.LoadedFromCache() ? 1 : 0;
+        }
+    }
+    const double n = static_cast<double>(ppds.size()) * rounds;
+    std::printf("%zu PPDs x %d (%d from their caches): sections %.4f ms, soup %.4f ms, defaults %.4f ms, all %.4f ms\n",
+                ppds.size(), rounds, fromCache, sections / n * 1e3, soup / n * 1e3, defaults / n * 1e3,
+                (sections + soup + defaults) / n * 1e3);
+    return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
     if (argc == 3 && std::wstring(argv[1]) == L"--load") return LoadOnce(argv[2]);
+    if (argc >= 3 && std::wstring(argv[1]) == L"--loads") return LoadFolder(argv[2], argc > 3 ? _wtoi(argv[3]) : 1);
     if (argc == 3 && std::wstring(argv[1]) == L"--profile") {
         for (int i = 0; i < 5; ++i) ProfileOnce(argv[2]);
         for (int i = 0; i < 3; ++i) {
@@ -227,6 +266,22 @@ int wmain(int argc, wchar_t** argv) {
         writeTotal += t4 - t3;
         if (ppd == largest) largestMemory = t3 - t2, largestWrite = t4 - t3;
     }
+    // The same loads split into their phases: sections (read and checked), string soup,
+    // default settings and key forest built from them.
+    double phaseSections = 0, phaseSoup = 0, phaseDefaults = 0;
+    for (const std::wstring& ppd : ppds) {
+        const double t0 = Now();
+        Own own(ppd);
+        own.settings.GetSectionSize(CFG_SECTION_GENERAL_KEYS);
+        const double t1 = Now();
+        own.settings.GetStringSoup();
+        const double t2 = Now();
+        own.settings.GetDefaultSettings();
+        const double t3 = Now();
+        phaseSections += t1 - t0;
+        phaseSoup += t2 - t1;
+        phaseDefaults += t3 - t2;
+    }
     const double n = static_cast<double>(ppds.size());
     std::printf("corpus: %zu PPDs, %d failed to compile, caches %.1f MB\n", ppds.size(), failed, cacheBytes / 1e6);
     std::printf("compile (parse + export + write): %.3f ms per PPD, %.2f s in all\n", compileTotal / n * 1e3, compileTotal);
@@ -238,16 +293,19 @@ int wmain(int argc, wchar_t** argv) {
                 compileTotal / loadTotal);
     std::printf("load + default settings built:    %.3f ms per PPD (%.0fx faster than compile)\n",
                 loadDefaultsTotal / n * 1e3, compileTotal / loadDefaultsTotal);
+    std::printf("  phases of a load: sections %.4f ms, soup %.4f ms, default settings and key forest %.4f ms\n",
+                phaseSections / n * 1e3, phaseSoup / n * 1e3, phaseDefaults / n * 1e3);
 
     // The largest PPD: compile once more, then loads in fresh processes (the file cached by the OS).
-    std::vector<double> childLoad, childDefaults, childWarm;
+    std::vector<double> childLoad, childDefaults, childWarm, childSoup;
     for (int i = 0; i < 7; ++i) {
         const std::string line = RunChild(largest);
-        double a = 0, b = 0, c = 0;
-        if (std::sscanf(line.c_str(), "%lf %lf %lf", &a, &b, &c) == 3) {
+        double a = 0, b = 0, c = 0, d = 0;
+        if (std::sscanf(line.c_str(), "%lf %lf %lf %lf", &a, &b, &c, &d) == 4) {
             childLoad.push_back(a);
             childDefaults.push_back(b);
             childWarm.push_back(c);
+            childSoup.push_back(d);
         }
     }
     std::printf("largest PPD: %ls (%llu bytes), compile %.2f ms (in memory %.2f, write %.2f)\n", largest.c_str(),
@@ -255,6 +313,7 @@ int wmain(int argc, wchar_t** argv) {
     std::printf("  fresh-process load (median of %zu): sections %.3f ms, with default settings %.3f ms (%.0fx)\n",
                 childLoad.size(), Median(childLoad), Median(childDefaults),
                 Median(childLoad) > 0 ? largestCompile * 1e3 / Median(childLoad) : 0.0);
+    std::printf("  of which the string soup (median): %.3f ms\n", Median(childSoup));
     std::printf("  second load in the same process: sections %.3f ms (%.0fx)\n", Median(childWarm),
                 Median(childWarm) > 0 ? largestCompile * 1e3 / Median(childWarm) : 0.0);
 
