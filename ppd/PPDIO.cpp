@@ -354,7 +354,17 @@ bool CBaseIO::ReadLine(wchar_t* out, unsigned outChars, int maxBytes, int* lineL
     if (lineLength) *lineLength = static_cast<int>(len);
     const unsigned before = m_offset;
     const char breakChar = Buffered() ? m_buffer[m_pos] : 0;
-    SkipLineBreak();
+    if (Buffered() >= 2) {
+        // The common case without a refill: the break and, for CR LF or LF CR, its partner.
+        ++m_pos;
+        ++m_offset;
+        if (m_buffer[m_pos] == (breakChar == '\r' ? '\n' : '\r')) {
+            ++m_pos;
+            ++m_offset;
+        }
+    } else {
+        SkipLineBreak();
+    }
     const unsigned consumed = m_offset - before;
     if (consumed >= 1 && written + 1 < outChars) out[written++] = static_cast<wchar_t>(breakChar);
     if (consumed == 2 && written + 1 < outChars) out[written++] = breakChar == '\r' ? L'\n' : L'\r';

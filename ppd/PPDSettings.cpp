@@ -30,7 +30,11 @@ CPPDSettings::~CPPDSettings() {
 PPDStatement* CPPDSettings::NewStatement(unsigned offset, PPDText keyword, uint32_t keywordHash) {
     void* memory = m_arena.Allocate(sizeof(PPDStatement), alignof(PPDStatement));
     PPDStatement* s = ::new (memory) PPDStatement(offset, keyword);
-    const size_t prefix = s->Classify(keywordHash);
+    // Keywords come in runs (thousands of constraint lines): the row of the one before
+    // is reused when the text is the same.
+    const size_t prefix = s->Classify(keywordHash, m_lastKeyword, m_lastRow);
+    m_lastKeyword = keyword;
+    m_lastRow = s->row;
     if (prefix) {
         // "*DefaultX" -> "*X"
         const size_t length = keyword.size() - prefix + 1;
@@ -63,14 +67,9 @@ bool CPPDSettings::Parse(const wchar_t* name, CBaseFileIOPlugIn* plugIn) {
     try {
         CBaseFileIOPlugIn* source = plugIn ? plugIn : m_plugIn.get();
         if (!source) return false;
-        const size_t first = m_statements.size();
         m_includeChain.clear();
+        // Statements are registered as they are read, in the same order.
         const SourceResult result = ReadFile(name, source, 0);
-        for (size_t i = first; i < m_statements.size(); ++i) {
-            PPDStatement* s = m_statements[i].get();
-            RegisterStatement(s);
-            if (s->lineState != kLineGood && s->row) m_rejected.emplace_back(CopyStatement(*s));
-        }
         if (result == SourceResult::Failed) return false;
         // The PPD itself must be there; an extension resource is optional.
         if (result == SourceResult::NotOpened && source->MissingSourceIsError()) return false;
@@ -123,8 +122,11 @@ CPPDSettings::SourceResult CPPDSettings::ReadFile(const wchar_t* name, CBaseFile
             }
             if (id == kIdLanguageVersion) SetLanguage(statement->value.c_str());
         }
+        PPDStatement* s = statement.get();
         m_statements.push_back(std::move(statement));
         m_sourceEnd[static_cast<size_t>(source)] = m_statements.size();
+        RegisterStatement(s);
+        if (s->lineState != kLineGood && s->row) m_rejected.emplace_back(CopyStatement(*s));
     }
     m_includeChain.pop_back();
     return failed ? SourceResult::Failed : SourceResult::Read;

@@ -181,6 +181,8 @@ private:
     std::wstring m_encoding;
 
     // Reading state: the current statement's value pieces and the include chain.
+    PPDText m_lastKeyword;
+    const PPDKeywordRow* m_lastRow = nullptr;
     bool m_valueSet = false;
     bool m_valueSpilled = false;
     std::wstring m_valueText;

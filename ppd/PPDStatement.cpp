@@ -54,8 +54,9 @@ std::wstring StripKeywordPrefix(std::wstring_view keyword, int* kind) {
     return base;
 }
 
-size_t PPDStatement::Classify(uint32_t keywordHash) {
-    row = CPPDStmtInfo::FindKeyword(keyword.c_str(), keywordHash);
+size_t PPDStatement::Classify(uint32_t keywordHash, PPDText known, const PPDKeywordRow* knownRow) {
+    const bool same = known.size() == keyword.size() && known.View() == keyword.View();
+    row = same ? knownRow : CPPDStmtInfo::FindKeyword(keyword.c_str(), keywordHash);
     group = row ? row->group : 0;
     return KeywordPrefixLength(keyword, &prefixKind);
 }

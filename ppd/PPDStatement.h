@@ -57,8 +57,9 @@ struct PPDStatement {
     // Looks the row up for the keyword as written and sets the prefix kind and group.
     // Returns the length of the keyword's prefix: the base keyword is the keyword itself
     // when it has none, and the caller makes it otherwise.
-    // keywordHash is the keyword's hash (see FoldKeywordHash).
-    size_t Classify(uint32_t keywordHash);
+    // keywordHash is the keyword's hash (see FoldKeywordHash); a keyword equal to known
+    // takes knownRow without a look-up.
+    size_t Classify(uint32_t keywordHash, PPDText known = PPDText(), const PPDKeywordRow* knownRow = nullptr);
     bool HasOption() const { return !option.empty(); }
     bool HasValue() const { return valueCount != 0; }
     // The row's id, 0 without a row.
