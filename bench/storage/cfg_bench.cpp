@@ -125,6 +125,28 @@ int ProfileOnce(const std::wstring& ppd) {
 
 // Loads every PPD of a folder whose caches are current (a scratch folder of an earlier run),
 // rounds times, and prints the phase split of the loads.
+// Seconds of the phases of loads: sections (read and checked), string soup, default
+// settings and key forest built from them; and how many loads came from a cache.
+struct LoadPhases {
+    double sections = 0, soup = 0, defaults = 0;
+    int fromCache = 0;
+};
+
+void TimeLoad(const std::wstring& ppd, LoadPhases& phases) {
+    const double t0 = Now();
+    Own own(ppd);
+    own.settings.GetSectionSize(CFG_SECTION_GENERAL_KEYS);
+    const double t1 = Now();
+    own.settings.GetStringSoup();
+    const double t2 = Now();
+    own.settings.GetDefaultSettings();
+    const double t3 = Now();
+    phases.sections += t1 - t0;
+    phases.soup += t2 - t1;
+    phases.defaults += t3 - t2;
+    phases.fromCache += own.settings.LoadedFromCache() ? 1 : 0;
+}
+
 int LoadFolder(const std::wstring& folder, int rounds) {
     std::vector<std::wstring> ppds;
     WIN32_FIND_DATAW data;
@@ -133,28 +155,13 @@ int LoadFolder(const std::wstring& folder, int rounds) {
     do ppds.push_back(folder + L"\\" + data.cFileName);
     while (FindNextFileW(find, &data));
     FindClose(find);
-    double sections = 0, soup = 0, defaults = 0;
-    int fromCache = 0;
-    for (int r = 0; r < rounds; ++r) {
-        for (const std::wstring& ppd : ppds) {
-            const double t0 = Now();
-            Own own(ppd);
-            own.settings.GetSectionSize(CFG_SECTION_GENERAL_KEYS);
-            const double t1 = Now();
-            own.settings.GetStringSoup();
-            const double t2 = Now();
-            own.settings.GetDefaultSettings();
-            const double t3 = Now();
-            sections += t1 - t0;
-            soup += t2 - t1;
-            defaults += t3 - t2;
-            fromCache += own.settings.LoadedFromCache() ? 1 : 0;
-        }
-    }
+    LoadPhases phases;
+    for (int r = 0; r < rounds; ++r)
+        for (const std::wstring& ppd : ppds) TimeLoad(ppd, phases);
     const double n = static_cast<double>(ppds.size()) * rounds;
     std::printf("%zu PPDs x %d (%d from their caches): sections %.4f ms, soup %.4f ms, defaults %.4f ms, all %.4f ms\n",
-                ppds.size(), rounds, fromCache, sections / n * 1e3, soup / n * 1e3, defaults / n * 1e3,
-                (sections + soup + defaults) / n * 1e3);
+                ppds.size(), rounds, phases.fromCache, phases.sections / n * 1e3, phases.soup / n * 1e3,
+                phases.defaults / n * 1e3, (phases.sections + phases.soup + phases.defaults) / n * 1e3);
     return 0;
 }
 
@@ -268,20 +275,8 @@ int wmain(int argc, wchar_t** argv) {
     }
     // The same loads split into their phases: sections (read and checked), string soup,
     // default settings and key forest built from them.
-    double phaseSections = 0, phaseSoup = 0, phaseDefaults = 0;
-    for (const std::wstring& ppd : ppds) {
-        const double t0 = Now();
-        Own own(ppd);
-        own.settings.GetSectionSize(CFG_SECTION_GENERAL_KEYS);
-        const double t1 = Now();
-        own.settings.GetStringSoup();
-        const double t2 = Now();
-        own.settings.GetDefaultSettings();
-        const double t3 = Now();
-        phaseSections += t1 - t0;
-        phaseSoup += t2 - t1;
-        phaseDefaults += t3 - t2;
-    }
+    LoadPhases phases;
+    for (const std::wstring& ppd : ppds) TimeLoad(ppd, phases);
     const double n = static_cast<double>(ppds.size());
     std::printf("corpus: %zu PPDs, %d failed to compile, caches %.1f MB\n", ppds.size(), failed, cacheBytes / 1e6);
     std::printf("compile (parse + export + write): %.3f ms per PPD, %.2f s in all\n", compileTotal / n * 1e3, compileTotal);
@@ -294,7 +289,7 @@ int wmain(int argc, wchar_t** argv) {
     std::printf("load + default settings built:    %.3f ms per PPD (%.0fx faster than compile)\n",
                 loadDefaultsTotal / n * 1e3, compileTotal / loadDefaultsTotal);
     std::printf("  phases of a load: sections %.4f ms, soup %.4f ms, default settings and key forest %.4f ms\n",
-                phaseSections / n * 1e3, phaseSoup / n * 1e3, phaseDefaults / n * 1e3);
+                phases.sections / n * 1e3, phases.soup / n * 1e3, phases.defaults / n * 1e3);
 
     // The largest PPD: compile once more, then loads in fresh processes (the file cached by the OS).
     std::vector<double> childLoad, childDefaults, childWarm, childSoup;
