@@ -15,6 +15,17 @@ SRWLOCK g_cacheLock = SRWLOCK_INIT;
 char* g_cache[CPPDArena::kCachedChunks] = {};
 size_t g_cached = 0;
 
+// Frees the cached chunks when the module goes: a plug-in is loaded and unloaded many
+// times in one process, and each time would leave its chunks behind.
+struct CacheRelease {
+    ~CacheRelease() {
+        AcquireSRWLockExclusive(&g_cacheLock);
+        for (size_t i = 0; i < g_cached; ++i) ::operator delete(g_cache[i]);
+        g_cached = 0;
+        ReleaseSRWLockExclusive(&g_cacheLock);
+    }
+} g_cacheRelease;
+
 // Null when no memory can be had.
 char* TakeChunk() {
     AcquireSRWLockExclusive(&g_cacheLock);

@@ -332,6 +332,9 @@ struct ConstraintTokens {
 
 // TAB and space, as IsBlank.
 inline bool IsConstraintBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
+// The end of a token: a blank or the end of the text. The characters of names lie above the
+// space, so one comparison settles nearly every one.
+inline bool EndsToken(wchar_t c) { return c <= L' ' && (c == 0 || IsConstraintBlank(c)); }
 
 void SplitConstraint(const PPDText& line, ConstraintTokens* t) {
     t->count = 0;
@@ -342,7 +345,7 @@ void SplitConstraint(const PPDText& line, ConstraintTokens* t) {
         const wchar_t* e = p;
         // A rotate and xor per character; the table mixes the result once.
         uint32_t h = 0x2545F491u;
-        for (; *e && !IsConstraintBlank(*e); ++e) h = ((h << 5) | (h >> 27)) ^ static_cast<uint16_t>(*e);
+        for (; !EndsToken(*e); ++e) h = ((h << 5) | (h >> 27)) ^ static_cast<uint16_t>(*e);
         h *= 0x9E3779B1u;
         t->start[t->count] = p;
         t->length[t->count] = static_cast<uint32_t>(e - p);
@@ -357,7 +360,7 @@ bool HasTwoTokens(const PPDText& line) {
     const wchar_t* p = line.c_str();
     while (IsConstraintBlank(*p)) ++p;
     if (!*p) return false;
-    while (*p && !IsConstraintBlank(*p)) ++p;
+    while (!EndsToken(*p)) ++p;
     while (IsConstraintBlank(*p)) ++p;
     return *p != 0;
 }

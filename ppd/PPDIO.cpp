@@ -88,10 +88,18 @@ void WidenAscii(const char* text, unsigned len, wchar_t* out) {
 #ifdef __SSE2__
     static_assert(sizeof(wchar_t) == 2, "UTF-16 wide characters");
     const __m128i zero = _mm_setzero_si128();
-    for (; i + 16 <= len; i += 16) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
+    auto block = [&](unsigned at) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + at));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at), _mm_unpacklo_epi8(v, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at + 8), _mm_unpackhi_epi8(v, zero));
+    };
+    for (; i + 16 <= len; i += 16) block(i);
+    // The rest of a long line as one more block that overlaps the one before (the same
+    // characters written twice), a short line eight at a time: no byte-wise tail on most lines.
+    if (i < len && len >= 16) return block(len - 16);
+    for (; i + 8 <= len; i += 8) {
+        const __m128i v = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(text + i));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_unpacklo_epi8(v, zero));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i + 8), _mm_unpackhi_epi8(v, zero));
     }
 #endif
     for (; i < len; ++i) out[i] = static_cast<unsigned char>(text[i]);

@@ -1,12 +1,17 @@
 // Constraint sections of the compiled settings: the PPD's *UIConstraints and
 // *NonUIConstraints lines compiled into a normalised (key, option) -> conflicting
 // options forest, written as sections 11 and 12, and read back.
+#include <windows.h>
+
 #include <algorithm>
 #include <cstring>
 #include <deque>
+#include <memory_resource>
+#include <new>
 #include <unordered_map>
 #include <vector>
 
+#include "ppd/PPDArena.h"
 #include "ppd/PPDSettings.h"
 #include "settings/PropertyNames.h"
 #include "storage/CfgSettings.h"
@@ -41,6 +46,79 @@ inline uint64_t Packed(const SoupSlotIDPair& p) {
     return (uint64_t(uint32_t(p.first.GetIndex()) ^ 0x80000000u) << 32) | (uint32_t(p.second.GetIndex()) ^ 0x80000000u);
 }
 
+// Blocks of the working rows: one of a few dozen KB or more from the heap is a fresh
+// mapping each time, whose pages cost more to touch than the work done on them. Blocks up
+// to a chunk are the parser's cached chunks; larger ones (the rows of a PPD whose lines
+// name whole keys) are kept, a few and up to a bound, for the next compile.
+class WarmBlocks final : public std::pmr::memory_resource {
+public:
+    ~WarmBlocks() override {
+        for (Kept& k : m_kept) ::operator delete(k.block);
+    }
+
+private:
+    static constexpr size_t kMin = 16 * 1024;
+    static constexpr size_t kChunk = PPDParser::CPPDArena::kChunkSize;
+    static constexpr size_t kKeptMax = 1024 * 1024;  // a larger block goes back to the heap
+    static constexpr size_t kHeader = alignof(std::max_align_t);
+    struct Kept {
+        char* block = nullptr;  // its size at the start, the caller's bytes after kHeader
+        size_t size = 0;
+    };
+    static bool Plain(size_t bytes, size_t alignment) {
+        return bytes < kMin || bytes > kKeptMax || alignment > alignof(std::max_align_t);
+    }
+    void* do_allocate(size_t bytes, size_t alignment) override {
+        if (Plain(bytes, alignment)) return std::pmr::new_delete_resource()->allocate(bytes, alignment);
+        if (bytes <= kChunk) {
+            char* chunk = PPDParser::CPPDArena::TakeSpareChunk();
+            if (!chunk) throw std::bad_alloc();
+            return chunk;
+        }
+        AcquireSRWLockExclusive(&m_lock);
+        Kept* best = nullptr;
+        for (Kept& k : m_kept)
+            if (k.block && k.size >= bytes && (!best || k.size < best->size)) best = &k;
+        char* block = best ? best->block : nullptr;
+        if (best) *best = Kept{};
+        ReleaseSRWLockExclusive(&m_lock);
+        if (!block) {
+            // Rounded up, so a block serves the next compile's slightly larger rows too.
+            const size_t size = (bytes + kChunk / 4 - 1) / (kChunk / 4) * (kChunk / 4);
+            block = static_cast<char*>(::operator new(kHeader + size));
+            std::memcpy(block, &size, sizeof size);
+        }
+        return block + kHeader;
+    }
+    void do_deallocate(void* p, size_t bytes, size_t alignment) override {
+        if (Plain(bytes, alignment)) return std::pmr::new_delete_resource()->deallocate(p, bytes, alignment);
+        if (bytes <= kChunk) return PPDParser::CPPDArena::GiveSpareChunk(static_cast<char*>(p));
+        char* block = static_cast<char*>(p) - kHeader;
+        size_t size = 0;
+        std::memcpy(&size, block, sizeof size);
+        AcquireSRWLockExclusive(&m_lock);
+        for (Kept& k : m_kept) {
+            if (!k.block) {
+                k = Kept{block, size};
+                block = nullptr;
+                break;
+            }
+        }
+        ReleaseSRWLockExclusive(&m_lock);
+        ::operator delete(block);
+    }
+    bool do_is_equal(const std::pmr::memory_resource& other) const noexcept override { return this == &other; }
+
+    SRWLOCK m_lock = SRWLOCK_INIT;
+    Kept m_kept[4];
+};
+
+// At namespace scope, not a function-local static: a compiler-made guard in a plug-in that
+// is loaded and unloaded hundreds of times in one process ends in an abort.
+WarmBlocks g_warmBlocks;
+
+std::pmr::memory_resource* Warm() { return &g_warmBlocks; }
+
 // A working forest, flat: (entry, pair) rows in the order they were added. Sealed, the
 // rows run in entry order and, within an entry, in the order their pairs first came
 // (a pair is held once). Sorting one vector replaces a map node and a set node per pair.
@@ -57,6 +135,7 @@ public:
     }
     // Puts the rows in entry order, each pair once (its first time).
     void Seal() {
+        if (SealByRadix()) return;
         std::sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) {
             const uint64_t ea = Packed(a.entry), eb = Packed(b.entry);
             if (ea != eb) return ea < eb;
@@ -77,6 +156,7 @@ public:
     }
     // Rows without repeated pairs: only the entry order is made.
     void SortByEntry() {
+        if (SortByEntryRadix()) return;
         std::sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) {
             const uint64_t ea = Packed(a.entry), eb = Packed(b.entry);
             return ea != eb ? ea < eb : a.seq < b.seq;
@@ -118,8 +198,95 @@ public:
     size_t Size() const { return rows.size(); }
 
 private:
-    std::vector<Row> rows;
-    std::vector<Row> scratch;
+    // A row's place in a sort: its key and where it stands.
+    struct SortKey {
+        uint64_t key;
+        uint32_t index;
+    };
+    // Both slots of a pair as 16 bits each, in Packed's order; false for a slot outside
+    // [-1, 65534] (then the comparison sorts serve).
+    static bool Key16(const SoupSlotIDPair& p, uint32_t& key) {
+        const int64_t a = int64_t(p.first.GetIndex()) + 1, b = int64_t(p.second.GetIndex()) + 1;
+        if (a < 0 || a > 0xFFFF || b < 0 || b > 0xFFFF) return false;
+        key = uint32_t(a) << 16 | uint32_t(b);
+        return true;
+    }
+    // Stable sort of keys by their low bits (a multiple of 8): a byte a pass, and no pass
+    // where every key has the same byte. Slot ids are small dense numbers, so this beats
+    // comparing rows several times over on the thousands of lines of a large PPD.
+    void RadixSort(std::pmr::vector<SortKey>& keys, int bits) {
+        const size_t n = keys.size();
+        if (n == 0) return;
+        const int passes = bits / 8;
+        std::vector<uint32_t> counts(static_cast<size_t>(passes) * 256, 0);
+        for (const SortKey& k : keys)
+            for (int pass = 0; pass < passes; ++pass) ++counts[pass * 256 + ((k.key >> (8 * pass)) & 255)];
+        sortScratch.resize(n);
+        for (int pass = 0; pass < passes; ++pass) {
+            uint32_t* c = counts.data() + pass * 256;
+            if (c[(keys[0].key >> (8 * pass)) & 255] == n) continue;
+            uint32_t sum = 0;
+            for (int d = 0; d < 256; ++d) {
+                const uint32_t here = c[d];
+                c[d] = sum;
+                sum += here;
+            }
+            for (const SortKey& k : keys) sortScratch[c[(k.key >> (8 * pass)) & 255]++] = k;
+            keys.swap(sortScratch);
+        }
+    }
+    // Rows in the order of keys' indices.
+    void Permute(const std::pmr::vector<SortKey>& keys) {
+        scratch.resize(keys.size());
+        for (size_t i = 0; i < keys.size(); ++i) scratch[i] = rows[keys[i].index];
+        rows.swap(scratch);
+    }
+    // Entry keys of the rows when every slot fits and the rows are in the order they came
+    // (so a stable sort keeps each entry's rows in that order); false otherwise.
+    bool EntryKeys(std::pmr::vector<SortKey>& keys) const {
+        keys.resize(rows.size());
+        for (size_t i = 0; i < rows.size(); ++i) {
+            uint32_t e = 0;
+            if (!Key16(rows[i].entry, e) || (i > 0 && rows[i].seq <= rows[i - 1].seq)) return false;
+            keys[i] = SortKey{e, static_cast<uint32_t>(i)};
+        }
+        return true;
+    }
+    static constexpr size_t kRadixMin = 64;  // below, a comparison sort is as quick
+    bool SortByEntryRadix() {
+        if (rows.size() < kRadixMin || rows.size() > 0xFFFFFFFFu || !EntryKeys(sortKeys)) return false;
+        RadixSort(sortKeys, 32);
+        Permute(sortKeys);
+        return true;
+    }
+    // Seal's result: the first row of each (entry, pair) found by a sort on both, then the
+    // kept rows, still in the order they came, stably sorted by entry.
+    bool SealByRadix() {
+        const size_t n = rows.size();
+        if (n < kRadixMin || n > 0xFFFFFFFFu || !EntryKeys(sortKeys)) return false;
+        for (size_t i = 0; i < n; ++i) {
+            uint32_t p = 0;
+            if (!Key16(rows[i].pair, p)) return false;
+            sortKeys[i].key = sortKeys[i].key << 32 | p;
+        }
+        RadixSort(sortKeys, 64);
+        drop.assign(n, 0);
+        for (size_t i = 1; i < n; ++i)
+            if (sortKeys[i].key == sortKeys[i - 1].key) drop[sortKeys[i].index] = 1;
+        size_t kept = 0;
+        for (size_t i = 0; i < n; ++i)
+            if (!drop[i]) rows[kept++] = rows[i];
+        rows.resize(kept);
+        EntryKeys(sortKeys);  // cannot fail: the same rows, fewer
+        RadixSort(sortKeys, 32);
+        Permute(sortKeys);
+        return true;
+    }
+
+    std::pmr::vector<Row> rows{Warm()};
+    std::pmr::vector<Row> scratch{Warm()};
+    std::pmr::vector<SortKey> sortKeys{Warm()}, sortScratch{Warm()};
+    std::pmr::vector<uint8_t> drop{Warm()};
 };
 
 // What normalising needs to know about the keys, looked up once per key.
@@ -401,7 +568,16 @@ bool CfgSettings::BuildConstraintSections(PPDParser::CPPDSettings& parser) {
                                     m_soup.GetPropertySlot(QV_PROP_OFF, true)};
     // One view serves both steps (the sections ask only which options exist).
     KeyView keys(&m_keyForest, &m_defaults, offWords);
-    auto hasSetting = [&](int id) { return id >= 0 && m_defaults.Find(SoupSlotID(id)) != nullptr; };
+    // Each line asks up to three times a pass whether an id names a setting: answered once
+    // per id (the block's ids are 16 bits) instead of a map look-up every time.
+    std::pmr::vector<int8_t> known(0x8000, -1, Warm());
+    auto hasSetting = [&](int id) {
+        if (id < 0) return false;
+        if (static_cast<size_t>(id) >= known.size()) return m_defaults.Find(SoupSlotID(id)) != nullptr;
+        int8_t& k = known[static_cast<size_t>(id)];
+        if (k < 0) k = m_defaults.Find(SoupSlotID(id)) != nullptr ? 1 : 0;
+        return k == 1;
+    };
     // The rows go straight to the sections: no forest is built in between.
     Work rows;
     if (!NormaliseConstraints(block.get(), got, keys, hasSetting, rows)) return false;

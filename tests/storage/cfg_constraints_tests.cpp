@@ -197,6 +197,41 @@ TEST(CfgConstraintSection, ValidatorBoundsEveryCount) {
     for (const Case& c : cases)
         EXPECT_EQ(c.ok, ValidateConstraintSection(c.bytes.data(), static_cast<uint32_t>(c.bytes.size()), 16)) << c.name;
 }
+// Repeated lines change nothing, however many there are: the lines once (few enough rows
+// for the plain sort) against the same lines followed by all of them again backwards and
+// by every third once more (enough rows for the sort by slot numbers, most of them repeats).
+TEST(CfgConstraints, RepeatedLinesKeepTheFirstOrder) {
+    std::string keys;
+    for (int k = 0; k < 8; ++k) {
+        const std::string key = "*K" + std::to_string(k);
+        keys += "*OpenUI " + key + ": PickOne\r\n*Default" + key.substr(1) + ": O0\r\n";
+        for (int o = 0; o < 5; ++o) keys += key + " O" + std::to_string(o) + ": \"\"\r\n";
+        keys += "*CloseUI: " + key + "\r\n";
+    }
+    std::vector<std::string> lines;
+    std::set<std::string> seen;
+    for (unsigned i = 0, x = 7; lines.size() < 50; ++i) {
+        x = x * 1103515245u + 12345u;
+        const unsigned k1 = (x >> 8) % 8, o1 = (x >> 12) % 5, k2 = (x >> 16) % 8, o2 = (x >> 20) % 5;
+        if (k1 == k2) continue;
+        // Now and then a line without the second option: the whole key.
+        const std::string line = "*UIConstraints: *K" + std::to_string(k1) + " O" + std::to_string(o1) + " *K" +
+                                 std::to_string(k2) + (i % 7 == 3 ? "" : " O" + std::to_string(o2)) + "\r\n";
+        if (seen.insert(line).second) lines.push_back(line);
+    }
+    std::string once = keys, repeated = keys;
+    for (const std::string& line : lines) once += line, repeated += line;
+    for (size_t i = lines.size(); i-- > 0;) repeated += lines[i];
+    for (size_t i = 0; i < lines.size(); i += 3) repeated += lines[i];
+
+    Compiled a("c-once", once), b("c-repeated", repeated);
+    for (int section : {CFG_SECTION_CONSTRAINTS, CFG_SECTION_CONSTRAINTS_ALT}) {
+        const std::vector<std::string> expected = Entries(a.d->settings.get(), section);
+        EXPECT_GT(expected.size(), 10u);
+        EXPECT_EQ(expected, Entries(b.d->settings.get(), section));
+        EXPECT_EQ(a.d->settings->GetSectionSize(section), b.d->settings->GetSectionSize(section));
+    }
+}
 
 // More than 65535 pairs under one entry cannot be written with a 16-bit count: the
 // compile fails instead of writing a cut count.
