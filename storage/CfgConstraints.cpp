@@ -544,24 +544,26 @@ std::unique_ptr<uint8_t[]> ConstraintSectionBytes(const Work& rows, KeyView& key
 
 }  // namespace
 
-bool CfgSettings::BuildConstraintSections(PPDParser::CPPDSettings& parser) {
+bool CfgSettings::ExportConstraintBlock(PPDParser::CPPDSettings& parser, std::unique_ptr<uint8_t[]>& block,
+                                        unsigned& got) {
     // Straight into scratch room when the block fits (no size query), else sized first.
     unsigned size = kExportScratchSize;
-    std::unique_ptr<uint8_t[]> block(new (std::nothrow) uint8_t[size]);
+    block.reset(new (std::nothrow) uint8_t[size]);
     if (!block) return false;
-    unsigned got = 0;
-    {
-        CStrSoup::Hold hold(m_soup);
+    CStrSoup::Hold hold(m_soup);
+    got = parser.ExportConstraints(&InternHeld, &m_soup, block.get(), size);
+    if (got > size) {
+        size = parser.ExportConstraints(&InternHeld, &m_soup, nullptr, 0);
+        if (size < 50) return false;
+        block.reset(new (std::nothrow) uint8_t[size]);
+        if (!block) return false;
         got = parser.ExportConstraints(&InternHeld, &m_soup, block.get(), size);
-        if (got > size) {
-            size = parser.ExportConstraints(&InternHeld, &m_soup, nullptr, 0);
-            if (size < 50) return false;
-            block.reset(new (std::nothrow) uint8_t[size]);
-            if (!block) return false;
-            got = parser.ExportConstraints(&InternHeld, &m_soup, block.get(), size);
-        }
     }
-    if (got < 50 || got > size) return false;
+    return got >= 50 && got <= size;
+}
+
+bool CfgSettings::BuildConstraintSections(const uint8_t* block, unsigned got) {
+    if (!block || got < 50) return false;
 
     const SoupSlotID offWords[3] = {m_soup.GetPropertySlot(QV_PROP_FALSE, true),
                                     m_soup.GetPropertySlot(QV_PROP_NONE, true),
@@ -580,7 +582,7 @@ bool CfgSettings::BuildConstraintSections(PPDParser::CPPDSettings& parser) {
     };
     // The rows go straight to the sections: no forest is built in between.
     Work rows;
-    if (!NormaliseConstraints(block.get(), got, keys, hasSetting, rows)) return false;
+    if (!NormaliseConstraints(block, got, keys, hasSetting, rows)) return false;
 
     static constexpr int kSections[2][3] = {{CFG_SECTION_CONSTRAINTS, QV_PROP_QVPRINTSIZE, QV_PROP_PAGESIZE},
                                             {CFG_SECTION_CONSTRAINTS_ALT, QV_PROP_PAGESIZE, QV_PROP_QVPRINTSIZE}};

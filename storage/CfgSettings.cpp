@@ -153,11 +153,19 @@ bool RenameOpenFile(HANDLE file, const wchar_t* path) {
 // failed write deletes the file through its handle: there was no former cache to keep.
 // Writing in place spares the temporary file's create and the rename's look-up of the
 // absent name, each a scan of the folder under Wine. False when nothing was written.
-bool WriteNewCacheFile(const wchar_t* path, const uint8_t* bytes, uint32_t size) {
+// Writes the pieces in order; false when one is not written whole.
+bool WritePieces(HANDLE file, const CfgFilePiece* pieces, int count) {
+    for (int i = 0; i < count; ++i) {
+        DWORD put = 0;
+        if (!WriteFile(file, pieces[i].data, pieces[i].size, &put, nullptr) || put != pieces[i].size) return false;
+    }
+    return true;
+}
+
+bool WriteNewCacheFile(const wchar_t* path, const CfgFilePiece* pieces, int count) {
     HANDLE file = CreateFileW(path, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
-    DWORD put = 0;
-    bool written = WriteFile(file, bytes, size, &put, nullptr) && put == size;
+    bool written = WritePieces(file, pieces, count);
     if (!written) {
         FILE_DISPOSITION_INFO drop{TRUE};
         SetFileInformationByHandle(file, FileDispositionInfo, &drop, sizeof drop);
@@ -291,6 +299,62 @@ uint64_t ComputeCfgFileHash(const uint8_t* file, uint32_t size) noexcept {
     }
     uint64_t h = size;
     for (; pos < size; ++pos) h = (h ^ file[pos]) * 0x100000001B3ull;
+    for (int l = 0; l < 4; ++l) {
+        h ^= lane[l] + kPrime + (h << 6) + (h >> 2);
+        h *= kPrime;
+    }
+    return h ^ (h >> 31);
+}
+
+uint64_t ComputeCfgFileHash(const CfgFilePiece* pieces, int count) noexcept {
+    // ComputeCfgFileHash's steps over a stream: 32-byte blocks, the first without the
+    // shift (its words hold the zero hash field), then the tail byte by byte. A block that
+    // spans two pieces is gathered; the others are read in place.
+    constexpr uint64_t kPrime = 0x9E3779B97F4A7C15ull;
+    uint64_t lane[4] = {0x243F6A8885A308D3ull, 0x13198A2E03707344ull, 0xA4093822299F31D0ull, 0x082EFA98EC4E6C89ull};
+    uint64_t total = 0;
+    for (int i = 0; i < count; ++i) total += pieces[i].size;
+    if (total > 0xFFFFFFFFull) return 0;
+    const uint32_t size = static_cast<uint32_t>(total);
+    const uint32_t blocks = size / 32;  // whole blocks; what follows is the tail
+    uint32_t done = 0;                  // blocks taken
+    uint8_t gathered[32];
+    uint32_t held = 0;  // bytes in gathered
+    uint64_t h = size;
+    auto take = [&](const uint8_t* block) {
+        for (int l = 0; l < 4; ++l) {
+            uint64_t v;
+            std::memcpy(&v, block + 8 * l, 8);
+            lane[l] = (lane[l] ^ v) * kPrime;
+            if (done != 0) lane[l] ^= lane[l] >> 29;
+        }
+        ++done;
+    };
+    for (int i = 0; i < count; ++i) {
+        const uint8_t* p = pieces[i].data;
+        uint32_t left = pieces[i].size;
+        while (left) {
+            if (done == blocks) {  // the tail
+                for (; left; --left) h = (h ^ *p++) * 0x100000001B3ull;
+                break;
+            }
+            if (held == 0 && left >= 32) {
+                take(p);
+                p += 32;
+                left -= 32;
+                continue;
+            }
+            const uint32_t n = left < 32 - held ? left : 32 - held;
+            std::memcpy(gathered + held, p, n);
+            held += n;
+            p += n;
+            left -= n;
+            if (held == 32) {
+                take(gathered);
+                held = 0;
+            }
+        }
+    }
     for (int l = 0; l < 4; ++l) {
         h ^= lane[l] + kPrime + (h << 6) + (h >> 2);
         h *= kPrime;
@@ -607,23 +671,39 @@ bool CfgSettings::CompileAt(int64_t ppdTime) {
     if (!m_valid) return false;
     ResetBuilt();
     try {
-        PPDParser::CPPDSettings parser(m_ppdSource);
-        if (!parser.Parse(m_path.get())) return false;
-        if (m_extensionName && !parser.Parse(m_extensionName.get(), m_extensionSource)) return false;
-        if (!parser.BuildGroups()) return false;
-        const wchar_t* locale = parser.GetLocaleName();
-        if (!locale || !*locale || m_soup.FindOrAdd(locale).IsInvalid()) return false;
-        bool ok = BuildKeySections(parser) && BuildDefaultSettings(kKeySectionOrder, 7);
-        m_defaultsReady = ok;
-        m_soupReady = ok;
-        ok = ok && BuildConstraintSections(parser) && BuildSoupSection() && BuildDefaultValueSections();
+        std::unique_ptr<uint8_t[]> constraints;
+        unsigned constraintSize = 0;
+        SoupSlotID localeSlot;
+        UINT codePage = CP_THREAD_ACP;
+        LANGID languageId = 0;
+        bool ok = false;
+        {
+            PPDParser::CPPDSettings parser(m_ppdSource);
+            if (!parser.Parse(m_path.get())) return false;
+            if (m_extensionName && !parser.Parse(m_extensionName.get(), m_extensionSource)) return false;
+            if (!parser.BuildGroups()) return false;
+            const wchar_t* locale = parser.GetLocaleName();
+            if (!locale || !*locale) return false;
+            localeSlot = m_soup.FindOrAdd(locale);
+            if (localeSlot.IsInvalid()) return false;
+            ok = BuildKeySections(parser) && BuildDefaultSettings(kKeySectionOrder, 7);
+            m_defaultsReady = ok;
+            m_soupReady = ok;
+            ok = ok && ExportConstraintBlock(parser, constraints, constraintSize);
+            codePage = parser.GetCodePage();
+            languageId = parser.GetLanguageId();
+        }
+        // The parser is gone: the memory it held (a large PPD's dozen arena chunks) is warm
+        // for the constraint work, which would otherwise take fresh pages.
+        ok = ok && BuildConstraintSections(constraints.get(), constraintSize) && BuildSoupSection() &&
+             BuildDefaultValueSections();
         if (!ok) {
             ResetBuilt();
             return false;
         }
-        m_codePage = parser.GetCodePage();
-        m_languageId = parser.GetLanguageId();
-        m_localeSlot = m_soup.FindOrAdd(locale);
+        m_codePage = codePage;
+        m_languageId = languageId;
+        m_localeSlot = localeSlot;
     } catch (...) {
         ResetBuilt();
         return false;
@@ -714,17 +794,18 @@ bool CfgSettings::WriteCacheFile() {
     PutU32(header + kCfgLanguageOffset, m_languageId);
     PutU32(header + kCfgLocaleSlotOffset, static_cast<uint32_t>(m_localeSlot.GetIndex()));
 
-    std::unique_ptr<uint8_t[]> file(new (std::nothrow) uint8_t[total]);
-    if (!file) return false;
-    std::memcpy(file.get(), header, kCfgHeaderSize);
+    // The header and the sections are written as they lie: an image of the whole file would be
+    // hundreds of KB of fresh memory for a large PPD, dearer to touch than the write itself.
+    CfgFilePiece pieces[1 + kCfgSectionCount];
+    int count = 0;
+    pieces[count++] = CfgFilePiece{header, kCfgHeaderSize};
     for (int i = 0; i < kCfgSectionCount; ++i)
-        if (m_sections[i].size) std::memcpy(file.get() + GetU32(header + kCfgTableOffset + kCfgRowSize * i + 4),
-                                            m_sections[i].data, m_sections[i].size);
-    PutU64(file.get() + kCfgHashOffset, ComputeCfgFileHash(file.get(), total));
+        if (m_sections[i].data && m_sections[i].size) pieces[count++] = CfgFilePiece{m_sections[i].data, m_sections[i].size};
+    PutU64(header + kCfgHashOffset, ComputeCfgFileHash(pieces, count));
 
     const wchar_t* cachePath = m_cacheSource->GetName();
-    if (typeid(*m_cacheSource) == typeid(PPDParser::CFileIOPlugIn) && WriteNewCacheFile(cachePath, file.get(), total)) {
-        std::memcpy(m_header, file.get(), kCfgHeaderSize);
+    if (typeid(*m_cacheSource) == typeid(PPDParser::CFileIOPlugIn) && WriteNewCacheFile(cachePath, pieces, count)) {
+        std::memcpy(m_header, header, kCfgHeaderSize);
         return true;
     }
     // A cache exists (or the exclusive create failed): a temporary file beside it, then
@@ -741,14 +822,14 @@ bool CfgSettings::WriteCacheFile() {
         HANDLE temp = CreateFileW(tempPath, GENERIC_WRITE | DELETE, FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
         if (temp == INVALID_HANDLE_VALUE) return false;
-        DWORD put = 0;
-        written = WriteFile(temp, file.get(), total, &put, nullptr) && put == total;
+        written = WritePieces(temp, pieces, count);
         if (written) written = RenameOpenFile(temp, cachePath);
         written = CloseHandle(temp) && written;
     } else {
         std::unique_ptr<PPDParser::CBaseFileIOPlugIn> temp(m_cacheSource->Clone(tempPath, 0));
         if (!temp || !temp->Open(PPDParser::kModeWrite)) return false;
-        written = WriteFully(temp.get(), file.get(), total);
+        written = true;
+        for (int i = 0; i < count && written; ++i) written = WriteFully(temp.get(), pieces[i].data, pieces[i].size);
         written = temp->Close() && written;
         if (written) written = MoveFileExW(tempPath, cachePath, MOVEFILE_REPLACE_EXISTING) != 0;
     }
@@ -756,7 +837,7 @@ bool CfgSettings::WriteCacheFile() {
         DeleteFileW(tempPath);
         return false;
     }
-    std::memcpy(m_header, file.get(), kCfgHeaderSize);
+    std::memcpy(m_header, header, kCfgHeaderSize);
     return true;
 }
 

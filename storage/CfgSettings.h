@@ -71,6 +71,14 @@ using CfgConstraintForest = ConstraintForest;
 int64_t GetFileModificationTime(const wchar_t* path) noexcept;
 // The hash stored at kCfgHashOffset, over a whole file image (those 8 bytes read as zero).
 uint64_t ComputeCfgFileHash(const uint8_t* file, uint32_t size) noexcept;
+// One piece of a file image that is written piece by piece.
+struct CfgFilePiece {
+    const uint8_t* data;
+    uint32_t size;
+};
+// The same hash over the pieces' concatenation, which is never made; the 8 bytes at
+// kCfgHashOffset must be zero in it.
+uint64_t ComputeCfgFileHash(const CfgFilePiece* pieces, int count) noexcept;
 
 // Checks a key section block (header, item offsets, record extents, slots below
 // soupCount). True when it can be walked safely.
@@ -182,8 +190,10 @@ private:
     void FreeSections();
     void ResetBuilt();
     bool BuildKeySections(PPDParser::CPPDSettings& parser);
-    // Sections 11 and 12 from the PPD's constraint lines.
-    bool BuildConstraintSections(PPDParser::CPPDSettings& parser);
+    // The parser's block of the PPD's constraint lines (texts as soup slots), taken while
+    // the parser lives; sections 11 and 12 are built from it once the parser is gone.
+    bool ExportConstraintBlock(PPDParser::CPPDSettings& parser, std::unique_ptr<uint8_t[]>& block, unsigned& got);
+    bool BuildConstraintSections(const uint8_t* block, unsigned got);
     bool BuildSoupSection();
     bool BuildDefaultValueSections();
     void TakeHeader(const uint8_t* header);

@@ -4,6 +4,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <string>
@@ -41,6 +42,30 @@ int CountFiles(const std::wstring& dir) {
     } while (FindNextFileW(find, &data));
     FindClose(find);
     return n;
+}
+
+// The hash of a file written piece by piece is the hash of its image, wherever the pieces
+// are cut: in the first block, across block ends, a byte at a time, in the tail.
+TEST(CfgSettingsFile, HashOfPiecesIsTheHashOfTheImage) {
+    std::mt19937 random(7);
+    for (uint32_t size : {5u, 31u, 32u, 33u, 63u, 64u, 218u, 300u, 1000u, 4099u}) {
+        std::vector<uint8_t> file(size);
+        for (uint8_t& b : file) b = static_cast<uint8_t>(random());
+        for (uint32_t i = kCfgHashOffset; i < kCfgHashOffset + 8 && i < size; ++i) file[i] = 0;
+        const uint64_t expected = ComputeCfgFileHash(file.data(), size);
+        for (int cut = 0; cut < 4; ++cut) {
+            std::vector<CfgFilePiece> pieces;
+            for (uint32_t at = 0; at < size;) {
+                // whole, single bytes, 32-byte steps off by 3, random lengths (some empty)
+                uint32_t n = cut == 0 ? size : cut == 1 ? 1 : cut == 2 ? (at == 0 ? 29 : 32) : random() % 70;
+                n = std::min(n, size - at);
+                pieces.push_back(CfgFilePiece{file.data() + at, n});
+                at += n;
+            }
+            EXPECT_EQ(expected, ComputeCfgFileHash(pieces.data(), static_cast<int>(pieces.size())))
+                << size << " bytes, cut " << cut;
+        }
+    }
 }
 
 TEST(CfgSettingsFile, HeaderLayout) {
