@@ -272,42 +272,23 @@ int64_t GetFileModificationTime(const wchar_t* path) noexcept {
 
 uint64_t ComputeCfgFileHash(const uint8_t* file, uint32_t size) noexcept {
     if (!file) return 0;
-    // Four independent multiply-xor lanes over 8-byte words: quick enough that checking
-    // a large cache costs far less than reading it.
-    constexpr uint64_t kPrime = 0x9E3779B97F4A7C15ull;
-    uint64_t lane[4] = {0x243F6A8885A308D3ull, 0x13198A2E03707344ull, 0xA4093822299F31D0ull, 0x082EFA98EC4E6C89ull};
-    auto word = [&](uint32_t at) -> uint64_t {
-        uint64_t v = 0;
-        for (int i = 7; i >= 0; --i) {
-            const uint32_t pos = at + static_cast<uint32_t>(i);
-            const uint8_t b = (pos >= kCfgHashOffset && pos < kCfgHashOffset + 8) ? 0 : file[pos];
-            v = (v << 8) | b;
-        }
-        return v;
-    };
-    uint32_t pos = 0;
-    // The header (which holds the hash field) goes byte-wise through word(); the rest fast.
-    const uint32_t headerEnd = size < 32 ? 0 : 32;
-    for (; pos + 8 <= headerEnd; pos += 8) lane[(pos / 8) & 3] = (lane[(pos / 8) & 3] ^ word(pos)) * kPrime;
-    for (; pos + 32 <= size; pos += 32) {
-        for (int l = 0; l < 4; ++l) {
-            uint64_t v;
-            std::memcpy(&v, file + pos + 8 * l, 8);
-            lane[l] = (lane[l] ^ v) * kPrime;
-            lane[l] ^= lane[l] >> 29;
-        }
+    // The first block with the hash field read as zero; a file shorter than a block is all
+    // tail, hashed as it is.
+    if (size < 32) {
+        const CfgFilePiece whole{file, size};
+        return ComputeCfgFileHash(&whole, 1);
     }
-    uint64_t h = size;
-    for (; pos < size; ++pos) h = (h ^ file[pos]) * 0x100000001B3ull;
-    for (int l = 0; l < 4; ++l) {
-        h ^= lane[l] + kPrime + (h << 6) + (h >> 2);
-        h *= kPrime;
-    }
-    return h ^ (h >> 31);
+    static_assert(kCfgHashOffset + 8 <= 32, "the hash field lies in the first block");
+    uint8_t first[32];
+    std::memcpy(first, file, sizeof first);
+    std::memset(first + kCfgHashOffset, 0, 8);
+    const CfgFilePiece pieces[2] = {{first, 32}, {file + 32, size - 32}};
+    return ComputeCfgFileHash(pieces, 2);
 }
 
 uint64_t ComputeCfgFileHash(const CfgFilePiece* pieces, int count) noexcept {
-    // ComputeCfgFileHash's steps over a stream: 32-byte blocks, the first without the
+    // Four independent multiply-xor lanes over 8-byte words, quick enough that checking a
+    // large cache costs far less than reading it: 32-byte blocks, the first without the
     // shift (its words hold the zero hash field), then the tail byte by byte. A block that
     // spans two pieces is gathered; the others are read in place.
     constexpr uint64_t kPrime = 0x9E3779B97F4A7C15ull;
