@@ -57,8 +57,11 @@ std::wstring StripKeywordPrefix(std::wstring_view keyword, int* kind) {
 size_t PPDStatement::Classify(uint32_t keywordHash, PPDText known, const PPDKeywordRow* knownRow) {
     const bool same = known.size() == keyword.size() && known.View() == keyword.View();
     row = same ? knownRow : CPPDStmtInfo::FindKeyword(keyword.c_str(), keywordHash);
-    group = row ? row->group : 0;
-    return KeywordPrefixLength(keyword, &prefixKind);
+    group = static_cast<int8_t>(row ? row->group : 0);
+    int kind = kPrefixNone;
+    const size_t length = KeywordPrefixLength(keyword, &kind);
+    prefixKind = static_cast<int8_t>(kind);
+    return length;
 }
 
 void DecodeHexSubstrings(const wchar_t* text, size_t length, UINT codePage, std::wstring* result) {

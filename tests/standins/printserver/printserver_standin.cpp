@@ -72,15 +72,22 @@ std::string Narrow(const wchar_t* text) {
 }
 
 void AppendLog(const std::string& line) {
-    HANDLE file = CreateFileW(SiblingPath(L".log").c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return;
     char head[96];
     snprintf(head, sizeof(head), "%lu %lu %lu ", GetTickCount(), GetCurrentProcessId(), GetCurrentThreadId());
     const std::string text = head + line + "\n";
-    DWORD written = 0;
-    WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-    CloseHandle(file);
+    // Appends of two processes at once lose lines under Wine (FILE_APPEND_DATA writes at the
+    // end it saw, not at the end there is), so the writers of every log take turns.
+    HANDLE turn = CreateMutexW(nullptr, FALSE, L"TolvaPrintServerStandInLog");
+    const DWORD waited = turn ? WaitForSingleObject(turn, 5000) : WAIT_FAILED;
+    HANDLE file = CreateFileW(SiblingPath(L".log").c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        DWORD written = 0;
+        WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+        CloseHandle(file);
+    }
+    if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) ReleaseMutex(turn);
+    if (turn) CloseHandle(turn);
 }
 
 Script ReadScript() {
