@@ -48,7 +48,7 @@ public:
 
 private:
     const wchar_t* m_text = kEmpty;
-    uint32_t m_length = 0;  // a PPD's line is far shorter
+    uint32_t m_length = 0;  // 32 bits, as the reader's source offsets are
 };
 #pragma pack(pop)
 static_assert(sizeof(PPDText) == sizeof(void*) + 4);

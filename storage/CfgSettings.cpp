@@ -146,13 +146,6 @@ bool RenameOpenFile(HANDLE file, const wchar_t* path) {
     return SetFileInformationByHandle(file, FileRenameInfo, info, static_cast<DWORD>(bytes)) != FALSE;
 }
 
-// Writes the cache when no file of its name exists yet. Created exclusively (CREATE_NEW) and
-// unshared, it cannot be opened by a reader until it is closed whole, a writer that comes
-// second finds the name taken and goes the temporary-file way (whose rename cannot replace
-// a file held open), and a file cut short by a crash fails its size and hash when read. A
-// failed write deletes the file through its handle: there was no former cache to keep.
-// Writing in place spares the temporary file's create and the rename's look-up of the
-// absent name, each a scan of the folder under Wine. False when nothing was written.
 // Writes the pieces in order; false when one is not written whole.
 bool WritePieces(HANDLE file, const CfgFilePiece* pieces, int count) {
     for (int i = 0; i < count; ++i) {
@@ -162,6 +155,13 @@ bool WritePieces(HANDLE file, const CfgFilePiece* pieces, int count) {
     return true;
 }
 
+// Writes the cache when no file of its name exists yet. Created exclusively (CREATE_NEW) and
+// unshared, it cannot be opened by a reader until it is closed whole, a writer that comes
+// second finds the name taken and goes the temporary-file way (whose rename cannot replace
+// a file held open), and a file cut short by a crash fails its size and hash when read. A
+// failed write deletes the file through its handle: there was no former cache to keep.
+// Writing in place spares the temporary file's create and the rename's look-up of the
+// absent name, each a scan of the folder under Wine. False when nothing was written.
 bool WriteNewCacheFile(const wchar_t* path, const CfgFilePiece* pieces, int count) {
     HANDLE file = CreateFileW(path, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
