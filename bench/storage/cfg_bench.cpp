@@ -4,6 +4,7 @@
 //
 //   cfg_bench.exe <folder of PPDs> [scratch folder] [PPD with a language module]
 //   cfg_bench.exe --load <ppd>      (child: times one load from the cache and prints it)
+//   cfg_bench.exe --floor <ppd>     (child: times fresh pages and the raw read of the cache)
 //   cfg_bench.exe --loads <scratch folder of an earlier run> [rounds]   (loads only, phase split)
 #include <windows.h>
 
@@ -35,31 +36,70 @@ struct Own {
     CfgSettings settings;
 };
 
-// Child: one load of a current cache, timed from the object's birth.
+// Child: one load of a current cache, timed from the object's birth; then a second load in
+// the same process once the first object is gone (what a later job of a process pays).
 int LoadOnce(const std::wstring& ppd) {
-    const double t0 = Now();
-    Own own(ppd);
-    const uint32_t payload = own.settings.GetSectionSize(CFG_SECTION_VYRUI_DEFAULTS);
-    const double t1 = Now();
-    own.settings.GetStringSoup();
-    const double ts = Now();
-    const bool defaults = own.settings.GetDefaultSettings() != nullptr;
-    const double t2 = Now();
-    // A second object in the same process: the load once the process is warm.
+    double t0, t1, ts, t2;
+    uint32_t payload;
+    bool fromCache, defaults;
+    {
+        t0 = Now();
+        Own own(ppd);
+        payload = own.settings.GetSectionSize(CFG_SECTION_VYRUI_DEFAULTS);
+        t1 = Now();
+        own.settings.GetStringSoup();
+        ts = Now();
+        defaults = own.settings.GetDefaultSettings() != nullptr;
+        t2 = Now();
+        fromCache = own.settings.LoadedFromCache();
+    }
     const double t3 = Now();
     Own again(ppd);
     again.settings.GetSectionSize(CFG_SECTION_VYRUI_DEFAULTS);
     const double t4 = Now();
     std::printf("%.6f %.6f %.6f %.6f %u %d %d\n", (t1 - t0) * 1e3, (t2 - t0) * 1e3, (t4 - t3) * 1e3, (ts - t1) * 1e3,
-                payload, own.settings.LoadedFromCache() ? 1 : 0, defaults ? 1 : 0);
+                payload, fromCache ? 1 : 0, defaults ? 1 : 0);
     return 0;
 }
 
-// Runs this program as a child for one load; returns its output line.
-std::string RunChild(const std::wstring& ppd) {
+// Opens, reads to its end and closes a file into buffer (grown as needed); seconds taken,
+// or a negative figure when the file cannot be read. What every load pays before it checks
+// a byte: the floor of a load's figure on this system.
+double ReadWhole(const std::wstring& path, std::vector<uint8_t>& buffer) {
+    const double t0 = Now();
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return -1;
+    const DWORD size = GetFileSize(file, nullptr);
+    if (buffer.size() < size) buffer.resize(size);
+    DWORD got = 0;
+    const BOOL ok = ReadFile(file, buffer.data(), size, &got, nullptr);
+    CloseHandle(file);
+    return ok && got == size ? Now() - t0 : -1;
+}
+
+// Child: the floor of a fresh process's load of a cache: the first touch of fresh pages as
+// many as the cache's private copy needs, then the file's open, read and close into them.
+int FloorOnce(const std::wstring& ppd) {
+    // The first read learns the size and leaves its buffer touched for the timed one.
+    std::vector<uint8_t> buffer;
+    if (ReadWhole(CachePath(ppd), buffer) < 0) return 1;
+    const size_t size = buffer.size();
+    const double t0 = Now();
+    uint8_t* fresh = static_cast<uint8_t*>(VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    if (!fresh) return 1;
+    for (size_t i = 0; i < size; i += 4096) fresh[i] = 1;
+    const double t1 = Now();
+    VirtualFree(fresh, 0, MEM_RELEASE);
+    const double io = ReadWhole(CachePath(ppd), buffer);
+    std::printf("%.6f %.6f %zu\n", (t1 - t0) * 1e3, io * 1e3, (size + 4095) / 4096);
+    return 0;
+}
+
+// Runs this program as a child (for one load, or with another mode); returns its output line.
+std::string RunChild(const std::wstring& ppd, const wchar_t* mode = L"--load") {
     wchar_t self[MAX_PATH];
     GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring command = L"\"" + std::wstring(self) + L"\" --load \"" + ppd + L"\"";
+    std::wstring command = L"\"" + std::wstring(self) + L"\" " + mode + L" \"" + ppd + L"\"";
     SECURITY_ATTRIBUTES sa{sizeof(sa), nullptr, TRUE};
     HANDLE readEnd, writeEnd;
     if (!CreatePipe(&readEnd, &writeEnd, &sa, 0)) return std::string();
@@ -169,6 +209,7 @@ int LoadFolder(const std::wstring& folder, int rounds) {
 
 int wmain(int argc, wchar_t** argv) {
     if (argc == 3 && std::wstring(argv[1]) == L"--load") return LoadOnce(argv[2]);
+    if (argc == 3 && std::wstring(argv[1]) == L"--floor") return FloorOnce(argv[2]);
     if (argc >= 3 && std::wstring(argv[1]) == L"--loads") return LoadFolder(argv[2], argc > 3 ? _wtoi(argv[3]) : 1);
     if (argc == 3 && std::wstring(argv[1]) == L"--profile") {
         for (int i = 0; i < 5; ++i) ProfileOnce(argv[2]);
@@ -241,6 +282,10 @@ int wmain(int argc, wchar_t** argv) {
         WIN32_FILE_ATTRIBUTE_DATA a;
         if (GetFileAttributesExW(CachePath(ppd).c_str(), GetFileExInfoStandard, &a)) cacheBytes += a.nFileSizeLow;
     }
+    // The loads' floor: each cache opened, read and closed, into memory already touched.
+    double readTotal = 0;
+    std::vector<uint8_t> readBuffer;
+    for (const std::wstring& ppd : ppds) readTotal += std::max(0.0, ReadWhole(CachePath(ppd), readBuffer));
     loadTotal = phases.sections;
     loadDefaultsTotal = phases.sections + phases.soup + phases.defaults;
     // The compile's phases, each PPD once more with no cache beside it: the failed look-up
@@ -280,6 +325,8 @@ int wmain(int argc, wchar_t** argv) {
                 writeTotal / n * 1e3);
     std::printf("load from cache (sections):       %.3f ms per PPD (%.0fx faster than compile)\n", loadTotal / n * 1e3,
                 compileTotal / loadTotal);
+    std::printf("  floor: the cache's open, read and close %.3f ms per PPD (%.0fx faster than compile)\n",
+                readTotal / n * 1e3, compileTotal / readTotal);
     std::printf("load + default settings built:    %.3f ms per PPD (%.0fx faster than compile)\n",
                 loadDefaultsTotal / n * 1e3, compileTotal / loadDefaultsTotal);
     std::printf("  phases of a load: sections %.4f ms, soup %.4f ms, default settings and key forest %.4f ms\n",
@@ -303,8 +350,18 @@ int wmain(int argc, wchar_t** argv) {
                 childLoad.size(), Median(childLoad), Median(childDefaults),
                 Median(childLoad) > 0 ? largestCompile * 1e3 / Median(childLoad) : 0.0);
     std::printf("  of which the string soup (median): %.3f ms\n", Median(childSoup));
-    std::printf("  second load in the same process: sections %.3f ms (%.0fx)\n", Median(childWarm),
-                Median(childWarm) > 0 ? largestCompile * 1e3 / Median(childWarm) : 0.0);
+    std::printf("  second load in the same process, the first one released: sections %.3f ms (%.0fx)\n",
+                Median(childWarm), Median(childWarm) > 0 ? largestCompile * 1e3 / Median(childWarm) : 0.0);
+    std::vector<double> floorPages, floorIO;
+    unsigned pages = 0;
+    for (int i = 0; i < 7; ++i) {
+        const std::string line = RunChild(largest, L"--floor");
+        double a = 0, b = 0;
+        if (std::sscanf(line.c_str(), "%lf %lf %u", &a, &b, &pages) == 3) floorPages.push_back(a), floorIO.push_back(b);
+    }
+    std::printf("  floor of the fresh-process load (median): first touch of %u fresh pages %.3f ms + the cache's "
+                "open, read and close %.3f ms = %.3f ms\n",
+                pages, Median(floorPages), Median(floorIO), Median(floorPages) + Median(floorIO));
 
     // Acquire/Release through the process-wide manager, and CONVERT, on the largest PPD and
     // on the one with the largest private payload.
