@@ -77,8 +77,9 @@ double ReadWhole(const std::wstring& path, std::vector<uint8_t>& buffer) {
     return ok && got == size ? Now() - t0 : -1;
 }
 
-// Child: the floor of a fresh process's load of a cache: the first touch of fresh pages as
-// many as the cache's private copy needs, then the file's open, read and close into them.
+// Child: the floor of a fresh process's load of a cache: the first touch of as many fresh
+// pages as the cache's private copy needs, and the file's open, read and close into memory
+// already touched.
 int FloorOnce(const std::wstring& ppd) {
     // The first read learns the size and leaves its buffer touched for the timed one.
     std::vector<uint8_t> buffer;
@@ -137,12 +138,8 @@ double Median(std::vector<double> v) {
 // Child: the parts of one load, each timed.
 int ProfileOnce(const std::wstring& ppd) {
     const double t0 = Now();
-    HANDLE file = CreateFileW(CachePath(ppd).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return 1;
-    std::vector<uint8_t> bytes(GetFileSize(file, nullptr));
-    DWORD got = 0;
-    ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr);
-    CloseHandle(file);
+    std::vector<uint8_t> bytes;
+    if (ReadWhole(CachePath(ppd), bytes) < 0) return 1;
     const double t1 = Now();
     const uint64_t hash = ComputeCfgFileHash(bytes.data(), static_cast<uint32_t>(bytes.size()));
     const double t2 = Now();
