@@ -13,6 +13,7 @@
 #include "sheets/MemoryDC.h"
 #include "sheets/ResXmlBitmap.h"
 #include "sheets/SubclassLayer.h"
+#include "sheets/TabProperties.h"
 #include "sheets/TextWindows.h"
 #include "storage/CfgSettingsManager.h"
 #include "storage/DrvState.h"
@@ -21,9 +22,6 @@
 namespace {
 
 constexpr int kDialogId = 1280;
-constexpr int kPropPropPage = 5073;  // *VYRPropPage
-constexpr int kPropPageAbout = 5111;  // QVPPAbout
-constexpr int kPropIPAddress = 5020;  // *VYRIPAddress
 constexpr int kMaskFeatures = 2;      // BiDiFeatures
 constexpr DWORD kScrollInterval = 50;
 
@@ -56,8 +54,7 @@ BOOL CAboutTabSettings::Store(CBaseDriverTab*, KVCache*, ConstraintForest*) { re
 void CAboutTabSettings::BindControls(SubclassLayer*) {}
 
 CAboutDriverTab::CAboutDriverTab(PropSheetsInfo* owner, PROPSHEETUI_INFO* info)
-    : CBaseDriverTab(owner, info, kDialogId, new (std::nothrow) CAboutTabSettings()),
-      m_aboutSettings(dynamic_cast<CAboutTabSettings*>(GetSettings()))
+    : CBaseDriverTab(owner, info, kDialogId, new (std::nothrow) CAboutTabSettings())
 {
 }
 
@@ -67,7 +64,6 @@ CAboutDriverTab::~CAboutDriverTab()
         delete window;
         window = nullptr;
     }
-    delete m_aboutSettings;
 }
 
 CBaseDriverTab* CAboutDriverTab::Make(PropSheetsInfo* owner, PROPSHEETUI_INFO* info, int)
@@ -75,20 +71,20 @@ CBaseDriverTab* CAboutDriverTab::Make(PropSheetsInfo* owner, PROPSHEETUI_INFO* i
     return new (std::nothrow) CAboutDriverTab(owner, info);
 }
 
-wchar_t* CAboutDriverTab::GetPageTitle() { return GetOptionDisplayName(kPropPropPage, kPropPageAbout); }
+wchar_t* CAboutDriverTab::GetPageTitle() { return GetOptionDisplayName(tabprop::kPropPage, tabprop::kPageAbout); }
 
-BOOL CAboutDriverTab::IsPageHidden() { return IsOptionOff(kPropPropPage, kPropPageAbout); }
+BOOL CAboutDriverTab::IsPageHidden() { return IsOptionOff(tabprop::kPropPage, tabprop::kPageAbout); }
 
 INT_PTR CAboutDriverTab::OnInitDialog(HWND hwnd, WPARAM wParam, LPARAM lParam)
 {
     CBaseDriverTab::OnInitDialog(hwnd, wParam, lParam);
     CDrvState* state = GetDrvState();
     CKeySettingsUtility keys(state);
-    const wchar_t* server = keys.IsValid() ? keys.GetNoteTextByProp(kPropIPAddress) : nullptr;
+    const wchar_t* server = keys.IsValid() ? keys.GetNoteTextByProp(tabprop::kIPAddress) : nullptr;
     m_connected = server && *server && GetOwner() && GetOwner()->IsBiDiConnectedTo(server);
     m_linkEnabled = IsAboutLinkEnabled(state, m_connected);
-    if (SubclassLayer* layer = FindSubclassLayer(hwnd, DialogLayerProc))
-        if (m_aboutSettings) m_aboutSettings->BindControls(layer);
+    if (SubclassLayer* layer = DialogLayerOf(hwnd))
+        if (AboutSettings()) AboutSettings()->BindControls(layer);
 
     AboutStringLookup lookup = [this](UINT id) { return LoadStringFallback(id); };
     // Each window owns its texts; a window that cannot be made is left out.
@@ -141,9 +137,11 @@ wchar_t* CAboutDriverTab::QueryServerInfoText()
     PropSheetsInfo* owner = GetOwner();
     CDrvState* state = GetDrvState();
     if (!owner || !state || !owner->GetDataFile()) return nullptr;
-    CfgSettingsHold settings(owner->GetDataFile());
+    // The state's generation: its defaults and the reply's keys use the state's slot ids.
+    StateSettingsHold settings(state, owner->GetDataFile());
     if (!settings.Get()) return nullptr;
     return ::QueryServerInfoText(state, settings.Get()->GetDefaultSettings(), [&](KVCache* values) {
+        HoldGivenBack unlocked(settings, state);  // no PPD lock across the fetch
         return owner->FetchServerResults(settings.Get(), kMaskFeatures, values) != FALSE;
     });
 }

@@ -53,7 +53,8 @@ public:
     static CBaseDriverTab* Make(PropSheetsInfo* owner, PROPSHEETUI_INFO* info, int dialogId);
 
 private:
-    CAboutTabSettings* m_aboutSettings;
+    // The settings object the base owns (null when it could not be made).
+    CAboutTabSettings* AboutSettings() const { return dynamic_cast<CAboutTabSettings*>(GetSettings()); }
     CMessageWnd* m_windows[6] = {};
     bool m_connected = false;
     bool m_linkEnabled = false;

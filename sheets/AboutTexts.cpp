@@ -13,14 +13,11 @@
 #include "settings/KeySetting.h"
 #include "settings/KeyUtility.h"
 #include "settings/OptionUtil.h"
+#include "sheets/TabProperties.h"
 #include "storage/DrvState.h"
 
 namespace {
 
-constexpr int kPropIPAddress = 5020;   // *VYRIPAddress
-constexpr int kPropVersion = 5112;     // *QVVersion
-constexpr int kPropServerInfo = 5122;  // *QVServerInfo
-constexpr int kPropAboutURL = 5123;    // *QVAboutURL
 
 wchar_t* CopyOf(const std::wstring& text) { return StrDup(text.c_str()); }
 
@@ -41,8 +38,8 @@ bool AboutUrlOption(CDrvState* state, const wchar_t** name, const wchar_t** valu
     if (!state) return false;
     CKeySettingsUtility keys(state);
     if (!keys.IsValid()) return false;
-    SoupSlotID key = SoupPropertySlot(state->GetSoup(), kPropAboutURL, true);
-    SoupSlotID option = keys.GetOptionByProp(kPropAboutURL);
+    SoupSlotID key = SoupPropertySlot(state->GetSoup(), tabprop::kAboutURL, true);
+    SoupSlotID option = keys.GetOptionByProp(tabprop::kAboutURL);
     if (key.IsInvalid() || option.IsInvalid()) return false;
     COptionUtil options(state->GetSoup(), state->GetKeyForest());
     if (!options.IsValid() || !options.GetOptionData(key, option)) return false;
@@ -89,7 +86,7 @@ wchar_t* BuildDriverInfoText(const AboutStringLookup& lookup, CDrvState* state, 
     try {
         std::wstring text = label1.get();
         SoupSlotID key;
-        if (std::list<COptData>* options = KeyOptions(state, kPropVersion, &key); options && !options->empty())
+        if (std::list<COptData>* options = KeyOptions(state, tabprop::kVersion, &key); options && !options->empty())
             if (const wchar_t* first = state->GetSoup()->GetString(options->front().GetValueId())) text += first;
         text += L'\n';
         text += label2.get();
@@ -133,7 +130,7 @@ wchar_t* BuildAboutLinkAddress(CDrvState* state)
     const wchar_t *name, *value;
     if (!AboutUrlOption(state, &name, &value) || !value) return nullptr;
     CKeySettingsUtility keys(state);
-    return ReplaceFirstPercentS(value, keys.GetNoteTextByProp(kPropIPAddress));
+    return ReplaceFirstPercentS(value, keys.GetNoteTextByProp(tabprop::kIPAddress));
 }
 
 bool IsAboutLinkAllowed(const wchar_t* url, const wchar_t* insertedAddress)
@@ -163,7 +160,7 @@ bool IsAboutLinkEnabled(CDrvState* state, bool connected)
     const wchar_t *name, *value;
     if (!AboutUrlOption(state, &name, &value) || !value) return false;
     CKeySettingsUtility keys(state);
-    const wchar_t* address = std::wcsstr(value, L"%s") ? keys.GetNoteTextByProp(kPropIPAddress) : nullptr;
+    const wchar_t* address = std::wcsstr(value, L"%s") ? keys.GetNoteTextByProp(tabprop::kIPAddress) : nullptr;
     WText url(ReplaceFirstPercentS(value, address));
     return url && IsAboutLinkAllowed(url.get(), address ? address : nullptr);
 }
@@ -202,7 +199,7 @@ wchar_t* GetFileVersionText(const wchar_t* path, bool preferStrings)
 wchar_t* ServerInfoLabels(CDrvState* state)
 {
     SoupSlotID key;
-    std::list<COptData>* options = KeyOptions(state, kPropServerInfo, &key);
+    std::list<COptData>* options = KeyOptions(state, tabprop::kServerInfo, &key);
     if (!options || options->empty()) return nullptr;
     try {
         std::wstring text;
@@ -244,7 +241,7 @@ wchar_t* FormatSettingText(CDrvState* state, CBaseSoup* soup, const CKeySetting*
 wchar_t* ComposeServerInfoText(CDrvState* state, const KVCache* answered)
 {
     SoupSlotID key;
-    std::list<COptData>* options = KeyOptions(state, kPropServerInfo, &key);
+    std::list<COptData>* options = KeyOptions(state, tabprop::kServerInfo, &key);
     if (!options || !answered) return nullptr;
     try {
         std::wstring text;

@@ -10,6 +10,7 @@
 #include <list>
 #include <memory>
 #include <new>
+#include <vector>
 
 #include "foundation/StrUtil.h"
 #include "settings/ConstraintResolver.h"
@@ -20,6 +21,7 @@
 #include "sheets/MemoryDC.h"
 #include "sheets/TextWindows.h"
 #include "sheets/SubclassLayer.h"
+#include "sheets/TabProperties.h"
 #include "storage/CfgSettingsManager.h"
 #include "storage/DrvState.h"
 #include "storage/OEMManager.h"
@@ -31,15 +33,51 @@
 namespace {
 
 constexpr UINT kSheetChanged = WM_USER + 104;  // PSM_CHANGED: the sheet enables Apply
-constexpr int kPropPrintSize = 5096;          // *QVPrintSize
-constexpr int kPropSameAsPageSize = 5097;     // SameAsPageSize
-constexpr int kPropTrue = 5056;
 
-// The page hooked for foreground idle in this process, and the hook.
-HWND g_hookedPage = nullptr;
-HHOOK g_idleHook = nullptr;
-// OnEnterIdle runs once at a time: a save may open a dialog whose messages come back here.
-bool g_inEnterIdle = false;
+// The page hooked for foreground idle, one per thread: Explorer and the printers folder run
+// each sheet on a thread of its own, and one sheet's activation must not unhook another's.
+struct ThreadIdleHook {
+    DWORD thread = 0;
+    HWND page = nullptr;
+    HHOOK hook = nullptr;
+    // OnEnterIdle runs once at a time: a save may open a dialog whose messages come back here.
+    bool inEnterIdle = false;
+};
+SRWLOCK g_hooksLock = SRWLOCK_INIT;
+std::vector<ThreadIdleHook> g_hooks;
+
+// A copy of the calling thread's record (an empty one when it has none).
+ThreadIdleHook ThisThreadHook()
+{
+    const DWORD thread = GetCurrentThreadId();
+    AcquireSRWLockShared(&g_hooksLock);
+    ThreadIdleHook found;
+    for (const ThreadIdleHook& entry : g_hooks)
+        if (entry.thread == thread) found = entry;
+    ReleaseSRWLockShared(&g_hooksLock);
+    return found;
+}
+
+// Stores the calling thread's record; a record without page or hook is dropped.
+void StoreThisThreadHook(const ThreadIdleHook& record)
+{
+    const DWORD thread = GetCurrentThreadId();
+    AcquireSRWLockExclusive(&g_hooksLock);
+    try {
+        for (auto it = g_hooks.begin(); it != g_hooks.end(); ++it)
+            if (it->thread == thread) {
+                g_hooks.erase(it);
+                break;
+            }
+        if (record.page || record.hook || record.inEnterIdle) {
+            g_hooks.push_back(record);
+            g_hooks.back().thread = thread;
+        }
+    } catch (...) {
+        // Out of memory: the thread is left unhooked, the page still saves when it is left.
+    }
+    ReleaseSRWLockExclusive(&g_hooksLock);
+}
 
 struct SiblingRow {
     const wchar_t* extension;
@@ -61,8 +99,6 @@ CBaseDriverTab* TabOf(HWND page)
 {
     return static_cast<CBaseDriverTab*>(GetSubclassData(page, AsWndProc(CBaseDriverTab::PageProc)));
 }
-
-SubclassLayer* DialogLayerOf(HWND page) { return FindSubclassLayer(page, DialogLayerProc); }
 
 CMemoryDC* PictureOf(CBaseDriverTab* tab) { return tab ? tab->GetPicture() : nullptr; }
 
@@ -106,7 +142,13 @@ HtmlHelpFn SetHtmlHelp(HtmlHelpFn fn) noexcept
 HWND CallHtmlHelp(HWND caller, const wchar_t* file, UINT command, DWORD_PTR data) noexcept
 {
     if (!g_htmlHelp) {
-        HMODULE control = LoadLibraryW(L"hhctrl.ocx");
+        // From the system folder only: by bare name the application's folder comes first, and
+        // a planted copy would run in every process that opens help.
+        wchar_t path[MAX_PATH] = {};
+        UINT length = GetSystemDirectoryW(path, MAX_PATH);
+        if (length == 0 || length + 12 >= MAX_PATH) return nullptr;
+        StrCopy(path + length, MAX_PATH - length, L"\\hhctrl.ocx");
+        HMODULE control = LoadLibraryExW(path, nullptr, 0);
         auto bound = control ? reinterpret_cast<HtmlHelpFn>(reinterpret_cast<void (*)()>(GetProcAddress(control, "HtmlHelpW")))
                              : nullptr;
         if (!bound) return nullptr;
@@ -149,11 +191,14 @@ CBaseDriverTab::CBaseDriverTab(PropSheetsInfo* owner, PROPSHEETUI_INFO*, int dia
 
 CBaseDriverTab::~CBaseDriverTab()
 {
-    if (g_hookedPage && TabOf(g_hookedPage) == this) SetIdleHook(nullptr);
+    HWND hooked = ThisThreadHook().page;
+    if (hooked && TabOf(hooked) == this) SetIdleHook(nullptr);
     for (int i = 0; i < 4; ++i)
         if (m_loaded[i] && m_modules[i]) FreeLibrary(m_modules[i]);
     std::free(m_template);
     delete m_picture;
+    if (m_settings != DummySettings::Instance()) delete m_settings;
+    m_settings = nullptr;
     // A tab deleted before its context leaves the context's list (the context's own
     // deletion of its tabs ignores this).
     if (m_registry) m_registry->RemoveTab(this);
@@ -274,7 +319,7 @@ INT_PTR CBaseDriverTab::OnNotify(HWND hwnd, WPARAM, NMHDR* header)
     case PSN_APPLY:
         return OnApply(hwnd);
     case PSN_RESET: {
-        if (m_owner && m_owner->GetDataFile()) CfgSettingsHold settings(m_owner->GetDataFile());
+        if (m_owner && m_owner->GetDataFile()) StateSettingsHold settings(GetDrvState(), m_owner->GetDataFile());
         return 0;
     }
     case PSN_HELP:
@@ -315,32 +360,35 @@ INT_PTR CBaseDriverTab::OnHelp(HWND hwnd)
 
 int CBaseDriverTab::SetIdleHook(HWND page)
 {
-    // One hook per process: a new activation replaces the hook it held.
-    if (g_idleHook) UnhookWindowsHookEx(g_idleHook);
-    g_idleHook = nullptr;
-    g_hookedPage = nullptr;
+    // One hook per thread: a new activation on this thread replaces the hook it held.
+    ThreadIdleHook record = ThisThreadHook();
+    if (record.hook) UnhookWindowsHookEx(record.hook);
+    record.hook = nullptr;
+    record.page = nullptr;
     m_idleHook = nullptr;
     if (page) {
-        g_hookedPage = page;
-        g_idleHook = SetWindowsHookExW(WH_FOREGROUNDIDLE, IdleHookProc, nullptr, GetCurrentThreadId());
-        m_idleHook = g_idleHook;
+        record.page = page;
+        record.hook = SetWindowsHookExW(WH_FOREGROUNDIDLE, IdleHookProc, nullptr, GetCurrentThreadId());
+        m_idleHook = record.hook;
     }
+    StoreThisThreadHook(record);
     return 1;
 }
 
-HWND CBaseDriverTab::GetHookedPage() noexcept { return g_hookedPage; }
+HWND CBaseDriverTab::GetHookedPage() noexcept { return ThisThreadHook().page; }
 
-HHOOK CBaseDriverTab::GetIdleHook() noexcept { return g_idleHook; }
+HHOOK CBaseDriverTab::GetIdleHook() noexcept { return ThisThreadHook().hook; }
 
 LRESULT CALLBACK CBaseDriverTab::IdleHookProc(int code, WPARAM wParam, LPARAM lParam)
 {
-    if (code >= 0 && g_hookedPage) {
-        CBaseDriverTab* tab = TabOf(g_hookedPage);
-        SubclassLayer* layer = tab ? DialogLayerOf(g_hookedPage) : nullptr;
-        if (layer && !tab->m_idlePosted && (tab->HasChanged(layer, g_hookedPage) || tab->m_pending)) {
+    HWND hooked = code >= 0 ? ThisThreadHook().page : nullptr;
+    if (hooked) {
+        CBaseDriverTab* tab = TabOf(hooked);
+        SubclassLayer* layer = tab ? DialogLayerOf(hooked) : nullptr;
+        if (layer && !tab->m_idlePosted && (tab->HasChanged(layer, hooked) || tab->m_pending)) {
             tab->m_pending = 1;
             tab->m_idlePosted = true;
-            PostMessageW(g_hookedPage, WM_ENTERIDLE, 0, 0);
+            PostMessageW(hooked, WM_ENTERIDLE, 0, 0);
         }
     }
     return CallNextHookEx(nullptr, code, wParam, lParam);
@@ -350,25 +398,33 @@ void CBaseDriverTab::OnEnterIdle(HWND page, LPARAM lParam)
 {
     // Only the idle path's own post: a dialog owned by the page sends WM_ENTERIDLE with
     // itself as lParam while the save that opened it is still running.
-    if (lParam != 0 || g_inEnterIdle) return;
+    if (lParam != 0) return;
+    // Our post has arrived, also when it comes inside the loop of a box the save opened: the
+    // hook may post again, else the page would never save at idle once more.
     m_idlePosted = false;
+    ThreadIdleHook record = ThisThreadHook();
+    if (record.inEnterIdle) return;
     SubclassLayer* layer = DialogLayerOf(page);
     if (!layer) return;
-    g_inEnterIdle = true;
+    record.inEnterIdle = true;
+    StoreThisThreadHook(record);
     if (HasChanged(layer, page) || m_pending) {
         DebugTrace(L"Settings Changed\n");
         m_pending = RejectPageChange(page) ? 1 : 0;
         ResetControls(layer, page);
         if (HWND sheet = GetParent(page)) SendMessageW(sheet, kSheetChanged, reinterpret_cast<WPARAM>(page), 0);
     }
-    g_inEnterIdle = false;
+    // The save may have activated another page of this thread meanwhile: keep its hook.
+    record = ThisThreadHook();
+    record.inEnterIdle = false;
+    StoreThisThreadHook(record);
 }
 
 INT_PTR CBaseDriverTab::OnInitDialog(HWND, WPARAM, LPARAM) { return 0; }
 
 INT_PTR CBaseDriverTab::OnDestroy(HWND hwnd)
 {
-    if (g_hookedPage == hwnd) SetIdleHook(nullptr);
+    if (ThisThreadHook().page == hwnd) SetIdleHook(nullptr);
     return 0;
 }
 
@@ -469,7 +525,7 @@ BOOL CBaseDriverTab::IsOptionOff(int keyProperty, int optionProperty) const
     CDrvState* state = GetDrvState();
     if (!state) return TRUE;
     CVYROptionUtility options(state);
-    return options.IsValid() && options.IsValueListedByProp(keyProperty, optionProperty, kPropTrue) ? FALSE : TRUE;
+    return options.IsValid() && options.IsValueListedByProp(keyProperty, optionProperty, tabprop::kTrue) ? FALSE : TRUE;
 }
 
 void CBaseDriverTab::ClearComboBox(HWND dialog, int controlId) const
@@ -563,9 +619,10 @@ void CBaseDriverTab::SetPictures(HMODULE imageModule, HWND dialog, const Picture
         if (!control) continue;
         HBITMAP bitmap = LoadImageResource(imageModule, MAKEINTRESOURCEW(rows[i].resourceId));
         if (!bitmap) continue;
-        // The layer owns the bitmap from here on (deleted when replaced or removed).
+        // A layer that takes the bitmap owns it from here on (deleted when replaced or removed);
+        // a control without one leaves it to us.
         SkinImage image = {bitmap, TRUE, 0};
-        SendMessageW(control, SKM_SETIMAGE, 0, reinterpret_cast<LPARAM>(&image));
+        if (!SendMessageW(control, SKM_SETIMAGE, 0, reinterpret_cast<LPARAM>(&image))) DeleteObject(bitmap);
     }
 }
 
@@ -575,7 +632,7 @@ ConstraintForest* CBaseDriverTab::SelectConstraints(CfgSettings* settings, CDrvS
     bool sameAsPage = false;
     if (state) {
         CKeySettingsUtility keys(state);
-        sameAsPage = keys.IsValid() && keys.IsOptionSetByProp(kPropPrintSize, kPropSameAsPageSize);
+        sameAsPage = keys.IsValid() && keys.IsOptionSetByProp(tabprop::kPrintSize, tabprop::kSameAsPageSize);
     }
     return settings->GetConstraints(sameAsPage);
 }

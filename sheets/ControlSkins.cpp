@@ -484,12 +484,21 @@ struct StaticImageData {
     SkinImage image;
 };
 
+// What STM_SETIMAGE handed back. Common Controls 6 keeps a copy of a 32-bit bitmap with alpha
+// and returns the previous copy from the next STM_SETIMAGE: no one else knows that copy, so it is
+// deleted here. The bitmap the layer held (its owner deletes it) and the new one are not copies.
+void DeleteStaticCopy(LRESULT previous, const SkinImage* held, const SkinImage* given) {
+    HBITMAP returned = reinterpret_cast<HBITMAP>(previous);
+    if (!returned || returned == held->bitmap || (given && returned == given->bitmap)) return;
+    if (GetObjectType(returned) == OBJ_BITMAP) DeleteObject(returned);
+}
+
 void DestroyStaticImageData(void* data) {
     StaticImageData* image = static_cast<StaticImageData*>(data);
     if (image->image.bitmap) {
         // the static must not keep painting a bitmap about to be deleted
         if (SubclassLayer* layer = FindSubclassLayer(image->window, StaticImageLayerProc))
-            CallBelow(layer, STM_SETIMAGE, IMAGE_BITMAP, 0);
+            DeleteStaticCopy(CallBelow(layer, STM_SETIMAGE, IMAGE_BITMAP, 0), &image->image, nullptr);
     }
     DeleteOwnedImage(&image->image);
     std::free(image);
@@ -806,7 +815,9 @@ LRESULT CALLBACK StaticImageLayerProc(HWND hwnd, UINT message, WPARAM wParam, LP
         StaticImageData* data = static_cast<StaticImageData*>(layer->data);
         const SkinImage* image = reinterpret_cast<const SkinImage*>(lParam);
         if (!data) return 0;
-        CallBelow(layer, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(image ? image->bitmap : nullptr));
+        DeleteStaticCopy(
+            CallBelow(layer, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(image ? image->bitmap : nullptr)),
+            &data->image, image);
         PlaceImage(hwnd, &data->image, image);
         return 1;
     }

@@ -10,6 +10,7 @@
 #include "sheets/DataExchange.h"
 #include "sheets/PngImage.h"
 #include "sheets/SubclassLayer.h"
+#include "sheets/TabProperties.h"
 #include "storage/CfgSettingsManager.h"
 #include "storage/DrvState.h"
 #include "uiplugin/PropSheets.h"
@@ -20,24 +21,10 @@ constexpr int kDialogId = 1271;
 constexpr int kPageSizeCombo = 1388, kOrientationCombo = 1389, kMirrorCheck = 1412, kNegativeCheck = 1413,
               kPreview = 1051;
 
-constexpr int kPropPropPage = 5073;       // *VYRPropPage
-constexpr int kPropPageDocument = 5094;   // QVPPDocSettings
-constexpr int kPropPageSize = 5095;       // *PageSize
-constexpr int kPropOrientation = 5067;    // *!dmOrientation
-constexpr int kPropPortrait = 5068;       // Portrait
-constexpr int kPropMirroring = 5124;      // *%Mirroring
-constexpr int kPropNegative = 5125;       // *%Negative
-constexpr int kPropNotAvailable = 5126;   // NotAvailable
-constexpr int kPropTrue = 5056;
-constexpr int kPropFalse = 5057;
-constexpr int kPropCustomPageSize = 5131;  // CustomPageSize
-constexpr int kPropCustomSizeNote = 5129;  // *%CustomPageSize
-constexpr int kPropUserRotate = 5133;      // *QVUserRotate180
 
 // Preview pictures by negative + 2 mirror + 4 rotate + 8 landscape.
 constexpr WORD kPreviewIds[16] = {103, 105, 104, 106, 107, 109, 108, 110, 111, 113, 112, 114, 115, 117, 116, 118};
 
-SubclassLayer* DialogLayerOf(HWND page) { return page ? FindSubclassLayer(page, DialogLayerProc) : nullptr; }
 
 }  // namespace
 
@@ -50,13 +37,13 @@ BOOL CDocTabSettings::Load(CBaseDriverTab* tab)
     CKeySettingsUtility keys(state);
     if (keys.IsValid()) {
         CBaseSoup* soup = state->GetSoup();
-        SoupSlotID trueSlot = SoupPropertySlot(soup, kPropTrue);
-        data.pageSize = keys.GetOptionByProp(kPropPageSize).GetIndex();
-        data.orientation = keys.GetOptionByProp(kPropOrientation).GetIndex();
+        SoupSlotID trueSlot = SoupPropertySlot(soup, tabprop::kTrue);
+        data.pageSize = keys.GetOptionByProp(tabprop::kPageSize).GetIndex();
+        data.orientation = keys.GetOptionByProp(tabprop::kOrientation).GetIndex();
         // A PPD without the key has nothing to show: the box is hidden as for "NotAvailable".
-        SoupSlotID notAvailable = SoupPropertySlot(soup, kPropNotAvailable);
-        SoupSlotID mirroring = keys.GetOptionByProp(kPropMirroring);
-        SoupSlotID negative = keys.GetOptionByProp(kPropNegative);
+        SoupSlotID notAvailable = SoupPropertySlot(soup, tabprop::kNotAvailable);
+        SoupSlotID mirroring = keys.GetOptionByProp(tabprop::kMirroring);
+        SoupSlotID negative = keys.GetOptionByProp(tabprop::kNegative);
         data.mirroring = mirroring.IsValid() ? mirroring.GetIndex() : notAvailable.GetIndex();
         data.negative = negative.IsValid() ? negative.GetIndex() : notAvailable.GetIndex();
         data.notAvailable = notAvailable.GetIndex();
@@ -74,24 +61,24 @@ BOOL CDocTabSettings::Store(CBaseDriverTab* tab, KVCache* changes, ConstraintFor
     if (!keys.IsValid() || !changes) return 1;
     const DOCTABDATA& data = m_data.value;
     CBaseSoup* soup = state->GetSoup();
-    keys.SetOptionByProp(changes, kPropPageSize, SoupSlotID(data.pageSize));
-    keys.SetOptionByProp(changes, kPropOrientation, SoupSlotID(data.orientation));
+    keys.SetOptionByProp(changes, tabprop::kPageSize, SoupSlotID(data.pageSize));
+    keys.SetOptionByProp(changes, tabprop::kOrientation, SoupSlotID(data.orientation));
     if (data.mirroring != data.notAvailable)
-        keys.SetOptionByProps(changes, kPropMirroring, data.mirrorFlag ? kPropTrue : kPropFalse);
+        keys.SetOptionByProps(changes, tabprop::kMirroring, data.mirrorFlag ? tabprop::kTrue : tabprop::kFalse);
     if (data.negative != data.notAvailable)
-        keys.SetOptionByProps(changes, kPropNegative, data.negativeFlag ? kPropTrue : kPropFalse);
-    if (SoupSlotID(data.pageSize) == SoupPropertySlot(soup, kPropCustomPageSize)) {
-        const wchar_t* note = keys.GetNoteTextByProp(kPropCustomSizeNote);
+        keys.SetOptionByProps(changes, tabprop::kNegative, data.negativeFlag ? tabprop::kTrue : tabprop::kFalse);
+    if (SoupSlotID(data.pageSize) == SoupPropertySlot(soup, tabprop::kCustomPageSize)) {
+        const wchar_t* note = keys.GetNoteTextByProp(tabprop::kCustomSizeNote);
         if (!note || !*note) {
             // An empty custom size starts from the default page size's paper dimension.
             COptionUtil options(soup, state->GetKeyForest());
-            SoupSlotID defaultSize = keys.GetDefaultOptionByProp(kPropPageSize);
+            SoupSlotID defaultSize = keys.GetDefaultOptionByProp(tabprop::kPageSize);
             SoupSlotID dimensionKey = soup->Find(L"*PaperDimension");
             const wchar_t* dimension =
                 options.IsValid() && dimensionKey.IsValid() ? options.GetOptionValue(dimensionKey, defaultSize) : nullptr;
             if (dimension && *dimension) {
                 WText size(FormatCustomPrintSize(dimension, nullptr, 1, 0));
-                if (size) keys.SetNoteTextByProp(changes, kPropCustomSizeNote, size.get());
+                if (size) keys.SetNoteTextByProp(changes, tabprop::kCustomSizeNote, size.get());
             }
         }
     }
@@ -120,21 +107,20 @@ void CDocTabSettings::UpdateControlStates(CBaseDriverTab*, SubclassLayer* dialog
 // --- Tab --------------------------------------------------------------------------------------
 
 CDocDriverTab::CDocDriverTab(PropSheetsInfo* owner, PROPSHEETUI_INFO* info)
-    : CBaseDriverTab(owner, info, kDialogId, new (std::nothrow) CDocTabSettings()),
-      m_docSettings(dynamic_cast<CDocTabSettings*>(GetSettings()))
+    : CBaseDriverTab(owner, info, kDialogId, new (std::nothrow) CDocTabSettings())
 {
 }
 
-CDocDriverTab::~CDocDriverTab() { delete m_docSettings; }
+CDocDriverTab::~CDocDriverTab() = default;
 
 CBaseDriverTab* CDocDriverTab::Make(PropSheetsInfo* owner, PROPSHEETUI_INFO* info, int)
 {
     return new (std::nothrow) CDocDriverTab(owner, info);
 }
 
-wchar_t* CDocDriverTab::GetPageTitle() { return GetOptionDisplayName(kPropPropPage, kPropPageDocument); }
+wchar_t* CDocDriverTab::GetPageTitle() { return GetOptionDisplayName(tabprop::kPropPage, tabprop::kPageDocument); }
 
-BOOL CDocDriverTab::IsPageHidden() { return IsOptionOff(kPropPropPage, kPropPageDocument); }
+BOOL CDocDriverTab::IsPageHidden() { return IsOptionOff(tabprop::kPropPage, tabprop::kPageDocument); }
 
 INT_PTR CDocDriverTab::OnInitDialog(HWND hwnd, WPARAM wParam, LPARAM lParam)
 {
@@ -143,23 +129,23 @@ INT_PTR CDocDriverTab::OnInitDialog(HWND hwnd, WPARAM wParam, LPARAM lParam)
     if (!layer) return 1;
     SkinDialogControls(layer);
     ClearComboBox(hwnd, kOrientationCombo);
-    const int noFalse[] = {kPropFalse};
-    FillOptionComboBox(hwnd, kOrientationCombo, kPropOrientation, noFalse, 1);
+    const int noFalse[] = {tabprop::kFalse};
+    FillOptionComboBox(hwnd, kOrientationCombo, tabprop::kOrientation, noFalse, 1);
 
-    WText custom(GetOptionDisplayName(kPropPageSize, kPropCustomPageSize));
-    const ComboRow customRow = {custom ? custom.get() : L"Custom Size", kPropCustomPageSize, 1};
-    FillComboBoxFromRows(hwnd, kPageSizeCombo, kPropPageSize, &customRow, 1);
-    const int noCustom[] = {kPropCustomPageSize};
-    FillOptionComboBox(hwnd, kPageSizeCombo, kPropPageSize, noCustom, 1);
+    WText custom(GetOptionDisplayName(tabprop::kPageSize, tabprop::kCustomPageSize));
+    const ComboRow customRow = {custom ? custom.get() : L"Custom Size", tabprop::kCustomPageSize, 1};
+    FillComboBoxFromRows(hwnd, kPageSizeCombo, tabprop::kPageSize, &customRow, 1);
+    const int noCustom[] = {tabprop::kCustomPageSize};
+    FillOptionComboBox(hwnd, kPageSizeCombo, tabprop::kPageSize, noCustom, 1);
     SendDlgItemMessageW(hwnd, kPageSizeCombo, SKM_ENDGROUP, static_cast<WPARAM>(-1), 0);
     UpdatePreview(hwnd);
-    if (m_docSettings) m_docSettings->BindControls(layer);
+    if (DocSettings()) DocSettings()->BindControls(layer);
     return 1;
 }
 
 int CDocDriverTab::UpdateControlStates(HWND hwnd)
 {
-    MarkConstrainedItems(hwnd, kPageSizeCombo, kPropPageSize);
+    MarkConstrainedItems(hwnd, kPageSizeCombo, tabprop::kPageSize);
     UpdatePreview(hwnd);
     return CBaseDriverTab::UpdateControlStates(hwnd);
 }
@@ -174,14 +160,15 @@ void CDocDriverTab::UpdatePreview(HWND page)
     HWND preview = page ? GetDlgItem(page, kPreview) : nullptr;
     CKeySettingsUtility keys(GetDrvState());
     if (!preview || !keys.IsValid() || !GetModule(kModuleResources)) return;
-    bool landscape = !keys.IsOptionSetByProp(kPropOrientation, kPropPortrait);
-    bool rotate = keys.IsOptionSetByProp(kPropUserRotate, kPropTrue) != 0;
-    bool mirror = keys.IsOptionSetByProp(kPropMirroring, kPropTrue) != 0;
-    bool negative = keys.IsOptionSetByProp(kPropNegative, kPropTrue) != 0;
+    bool landscape = !keys.IsOptionSetByProp(tabprop::kOrientation, tabprop::kPortrait);
+    bool rotate = keys.IsOptionSetByProp(tabprop::kUserRotate, tabprop::kTrue) != 0;
+    bool mirror = keys.IsOptionSetByProp(tabprop::kMirroring, tabprop::kTrue) != 0;
+    bool negative = keys.IsOptionSetByProp(tabprop::kNegative, tabprop::kTrue) != 0;
     HBITMAP bitmap = LoadImageResource(GetModule(kModuleResources),
                                        MAKEINTRESOURCEW(PreviewImageId(landscape, rotate, mirror, negative)));
     if (!bitmap) return;
-    // Handed over owned: the control deletes the picture it replaces.
+    // Handed over owned: the control's layer deletes the picture it replaces. A preview without
+    // a skin takes nothing, and the picture is ours to delete.
     SkinImage image = {bitmap, TRUE, 0};
-    SendMessageW(preview, SKM_SETIMAGE, 0, reinterpret_cast<LPARAM>(&image));
+    if (!SendMessageW(preview, SKM_SETIMAGE, 0, reinterpret_cast<LPARAM>(&image))) DeleteObject(bitmap);
 }

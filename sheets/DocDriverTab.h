@@ -44,5 +44,6 @@ public:
     static CBaseDriverTab* Make(PropSheetsInfo* owner, PROPSHEETUI_INFO* info, int dialogId);
 
 private:
-    CDocTabSettings* m_docSettings;
+    // The settings object the base owns (null when it could not be made).
+    CDocTabSettings* DocSettings() const { return dynamic_cast<CDocTabSettings*>(GetSettings()); }
 };

@@ -15,6 +15,7 @@
 #include "sheets/InsOptFacts.h"
 #include "sheets/MemoryDC.h"
 #include "sheets/SubclassLayer.h"
+#include "sheets/TabProperties.h"
 #include "sheets/TabOfPage.h"
 #include "storage/CfgSettingsManager.h"
 #include "storage/DriverUserKey.h"
@@ -39,13 +40,7 @@ enum : int {
     kEmailLabel = 1361, kListLabel = 1163, kInstalledLabel = 1208, kPictureFrame = 1181,
 };
 
-constexpr int kPropPropPage = 5073, kPropPageInstallable = 5075;
-constexpr int kPropTwoWay = 5016, kPropUpdate = 5017, kPropEmail = 5018, kPropEmailAddress = 5019,
-              kPropIPAddress = 5020, kPropEmailReady = 5027, kPropYes = 5026, kPropUpdated = 5107;
-constexpr int kPropSpecialOption = 5011, kPropBasic = 5151, kPropDefaultBiDiOff = 5149;
-constexpr int kPropTrue = 5056, kPropFalse = 5057, kPropNone = 5036;
 
-SubclassLayer* DialogLayerOf(HWND page) { return page ? FindSubclassLayer(page, DialogLayerProc) : nullptr; }
 
 CInsOptDriverTab* TabOf(HWND page)
 {
@@ -70,7 +65,7 @@ std::wstring PortAddress(HANDLE printer)
 bool ListsTrue(CDrvState* state, int optionProperty)
 {
     CVYROptionUtility options(state);
-    return options.IsValid() && options.IsValueListedByProp(kPropSpecialOption, optionProperty, kPropTrue);
+    return options.IsValid() && options.IsValueListedByProp(tabprop::kSpecialOption, optionProperty, tabprop::kTrue);
 }
 
 const wchar_t* PrinterNameOf(CBaseDriverTab* tab)
@@ -116,7 +111,7 @@ std::wstring InsOptServerAddress(HANDLE printer, bool remote, bool updated, cons
     if (remote) {
         WText stored(PrnGetText(printer, L"QVTwoWayServer"));
         address = stored ? stored.get() : L"";
-        if (address.empty() || address == L"(null)" || address == L"localhost") address = PortAddress(printer);
+        if (address.empty() || IsPlaceholderAddress(address.c_str())) address = PortAddress(printer);
     } else {
         address = noteText ? noteText : L"";
         // A port that names no controller keeps the note's address.
@@ -170,17 +165,17 @@ BOOL CInsOptTabSettings::Load(CBaseDriverTab* tab)
         data.emailAddress.Set(L"");
         return 1;
     }
-    data.twoWay = keys.IsOptionSetByProp(kPropTwoWay, kPropTrue) ? 1 : 0;
-    data.update = keys.IsOptionSetByProp(kPropUpdate, kPropTrue) ? 1 : 0;
-    data.email = keys.IsOptionSetByProp(kPropEmail, kPropTrue) ? 1 : 0;
-    data.emailReady = keys.IsOptionSetByProp(kPropEmailReady, kPropYes) ? 1 : 0;
-    data.updated = keys.IsOptionSetByProp(kPropUpdated, kPropTrue) ? 1 : 0;
+    data.twoWay = keys.IsOptionSetByProp(tabprop::kTwoWay, tabprop::kTrue) ? 1 : 0;
+    data.update = keys.IsOptionSetByProp(tabprop::kUpdate, tabprop::kTrue) ? 1 : 0;
+    data.email = keys.IsOptionSetByProp(tabprop::kEmail, tabprop::kTrue) ? 1 : 0;
+    data.emailReady = keys.IsOptionSetByProp(tabprop::kEmailReady, tabprop::kYes) ? 1 : 0;
+    data.updated = keys.IsOptionSetByProp(tabprop::kUpdated, tabprop::kTrue) ? 1 : 0;
     HANDLE printer = tab->GetOwner() ? tab->GetOwner()->GetPrinter() : nullptr;
     auto* page = dynamic_cast<CInsOptDriverTab*>(tab);
     bool remote = page ? page->IsRemote() : GetInsOptPrinterFacts().hasServerName(printer) != FALSE;
-    std::wstring address = InsOptServerAddress(printer, remote, data.updated != 0, keys.GetNoteTextByProp(kPropIPAddress));
+    std::wstring address = InsOptServerAddress(printer, remote, data.updated != 0, keys.GetNoteTextByProp(tabprop::kIPAddress));
     data.server.Set(address.c_str());
-    const wchar_t* email = keys.GetNoteTextByProp(kPropEmailAddress);
+    const wchar_t* email = keys.GetNoteTextByProp(tabprop::kEmailAddress);
     data.emailAddress.Set(email ? email : L"");
     return 1;
 }
@@ -191,12 +186,12 @@ BOOL CInsOptTabSettings::Store(CBaseDriverTab* tab, KVCache* changes, Constraint
     CKeySettingsUtility keys(state);
     const InsOptTabDataWrapper& data = m_data;
     if (keys.IsValid() && changes) {
-        keys.SetOptionByProps(changes, kPropTwoWay, data.twoWay ? kPropTrue : kPropFalse);
-        keys.SetOptionByProps(changes, kPropUpdate, data.update ? kPropTrue : kPropFalse);
-        keys.SetOptionByProps(changes, kPropEmail, data.email ? kPropTrue : kPropFalse);
-        keys.SetOptionByProps(changes, kPropUpdated, kPropTrue);
-        keys.SetNoteTextByProp(changes, kPropIPAddress, data.server.Get() ? data.server.Get() : L"");
-        keys.SetNoteTextByProp(changes, kPropEmailAddress, data.emailAddress.Get() ? data.emailAddress.Get() : L"");
+        keys.SetOptionByProps(changes, tabprop::kTwoWay, data.twoWay ? tabprop::kTrue : tabprop::kFalse);
+        keys.SetOptionByProps(changes, tabprop::kUpdate, data.update ? tabprop::kTrue : tabprop::kFalse);
+        keys.SetOptionByProps(changes, tabprop::kEmail, data.email ? tabprop::kTrue : tabprop::kFalse);
+        keys.SetOptionByProps(changes, tabprop::kUpdated, tabprop::kTrue);
+        keys.SetNoteTextByProp(changes, tabprop::kIPAddress, data.server.Get() ? data.server.Get() : L"");
+        keys.SetNoteTextByProp(changes, tabprop::kEmailAddress, data.emailAddress.Get() ? data.emailAddress.Get() : L"");
     }
     // The user has seen the installable options: the document sheet need not ask again.
     if (tab && tab->GetOwner()) MarkInstallablesConfirmed(tab->GetOwner()->GetDataFile());
@@ -268,8 +263,7 @@ void CInsOptTabSettings::UpdateControlStates(CBaseDriverTab* tab, SubclassLayer*
 // --- Tab --------------------------------------------------------------------------------------
 
 CInsOptDriverTab::CInsOptDriverTab(PropSheetsInfo* owner, PROPSHEETUI_INFO* info)
-    : CBaseDriverTab(owner, info, kDialogId, new (std::nothrow) CInsOptTabSettings()),
-      m_insSettings(dynamic_cast<CInsOptTabSettings*>(GetSettings()))
+    : CBaseDriverTab(owner, info, kDialogId, new (std::nothrow) CInsOptTabSettings())
 {
     CDrvState* state = GetDrvState();
     const wchar_t* dataFile = GetOwner() ? GetOwner()->GetDataFile() : nullptr;
@@ -292,7 +286,6 @@ CInsOptDriverTab::~CInsOptDriverTab()
     if (m_shownPicture) DeleteObject(m_shownPicture);
     delete m_background;
     delete m_bitmaps;
-    delete m_insSettings;
 }
 
 CBaseDriverTab* CInsOptDriverTab::Make(PropSheetsInfo* owner, PROPSHEETUI_INFO* info, int)
@@ -317,9 +310,9 @@ void* CInsOptDriverTab::LoadTemplate(HMODULE module, int dialogId)
     return merged;
 }
 
-wchar_t* CInsOptDriverTab::GetPageTitle() { return GetOptionDisplayName(kPropPropPage, kPropPageInstallable); }
+wchar_t* CInsOptDriverTab::GetPageTitle() { return GetOptionDisplayName(tabprop::kPropPage, tabprop::kPageInstallable); }
 
-BOOL CInsOptDriverTab::IsPageHidden() { return IsOptionOff(kPropPropPage, kPropPageInstallable); }
+BOOL CInsOptDriverTab::IsPageHidden() { return IsOptionOff(tabprop::kPropPage, tabprop::kPageInstallable); }
 
 const CInsOptDriverTab::PrinterFacts& CInsOptDriverTab::Facts() const
 {
@@ -339,7 +332,7 @@ bool CInsOptDriverTab::IsRemote() const { return Facts().remote; }
 
 bool CInsOptDriverTab::IsDenied() const { return Facts().denied; }
 
-bool CInsOptDriverTab::IsBasic() const { return ListsTrue(GetDrvState(), kPropBasic); }
+bool CInsOptDriverTab::IsBasic() const { return ListsTrue(GetDrvState(), tabprop::kBasicDriver); }
 
 INT_PTR CInsOptDriverTab::DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
@@ -364,7 +357,7 @@ INT_PTR CInsOptDriverTab::OnInitDialog(HWND hwnd, WPARAM wParam, LPARAM lParam)
     if (SubclassLayer* layer = DialogLayerOf(hwnd)) {
         SkinDialogControls(layer);
         RefreshLists(hwnd);
-        if (m_insSettings) m_insSettings->BindControls(layer);
+        if (InsSettings()) InsSettings()->BindControls(layer);
     }
     return 1;
 }
@@ -391,8 +384,9 @@ void CInsOptDriverTab::RefreshLists(HWND page)
     const wchar_t* dataFile = GetOwner() ? GetOwner()->GetDataFile() : nullptr;
     SendDlgItemMessageW(page, kAvailableList, LB_RESETCONTENT, 0, 0);
     SendDlgItemMessageW(page, kInstalledList, LB_RESETCONTENT, 0, 0);
+    // Drawn now: the picture follows every change of the lists, not only the page's paint.
     m_pictureDirty = true;
-    InvalidateRect(GetDlgItem(page, kPicture), nullptr, FALSE);
+    PaintPrinterPicture(page);
     if (!IsBasic()) {
         const PictureRow pictures[] = {{kAvailablePicture, 101}, {kInstalledPicture, 102}};
         SetPictures(GetModule(kModuleResources), page, pictures, 2);
@@ -407,7 +401,7 @@ void CInsOptDriverTab::RefreshLists(HWND page)
     settings.Get()->LoadSectionSettings(1, &installables, nullptr, nullptr);
     installables.SetAll(state->GetCurrentSettings(), true);
     COptionUtil options(soup, settings.Get()->GetKeyForest());
-    SoupSlotID falseSlot = SoupPropertySlot(soup, kPropFalse), noneSlot = SoupPropertySlot(soup, kPropNone);
+    SoupSlotID falseSlot = SoupPropertySlot(soup, tabprop::kFalse), noneSlot = SoupPropertySlot(soup, tabprop::kNone);
     SoupSlotID clearCoat = soup->Find(L"*QVClearCoatOpt");
     m_pairs.reserve(64);
     for (auto it = installables.Begin(); it != installables.End(); ++it) {
@@ -461,19 +455,22 @@ BOOL CInsOptDriverTab::RefreshFromServer(int mask)
     CDrvState* state = GetDrvState();
     CKeySettingsUtility keys(state);
     if (!keys.IsValid()) return 0;
-    bool updated = keys.IsOptionSetByProp(kPropUpdated, kPropTrue) != 0;
-    std::wstring address = InsOptServerAddress(printer, true, updated, keys.GetNoteTextByProp(kPropIPAddress));
+    bool updated = keys.IsOptionSetByProp(tabprop::kUpdated, tabprop::kTrue) != 0;
+    std::wstring address = InsOptServerAddress(printer, true, updated, keys.GetNoteTextByProp(tabprop::kIPAddress));
     KVCache values;
-    keys.SetNoteTextByProp(&values, kPropIPAddress, address.c_str());
+    keys.SetNoteTextByProp(&values, tabprop::kIPAddress, address.c_str());
     bool denied = IsDenied();
     if (denied && !updated) {
         // A user who may not administer a never-updated shared printer gets the controller's view.
-        keys.SetOptionByProps(&values, kPropTwoWay, ListsTrue(state, kPropDefaultBiDiOff) ? kPropFalse : kPropTrue);
-        keys.SetOptionByProps(&values, kPropUpdate, kPropTrue);
+        keys.SetOptionByProps(&values, tabprop::kTwoWay, ListsTrue(state, tabprop::kDefaultBiDiOff) ? tabprop::kFalse : tabprop::kTrue);
+        keys.SetOptionByProps(&values, tabprop::kUpdate, tabprop::kTrue);
     }
     state->UpdateValues(&values);
-    // Only then are the installables fetched: the user's own choices are never overwritten.
-    return denied && FetchFromServer(address.c_str(), mask) ? 1 : 0;
+    // A locked user gets the controller's view; otherwise only a printer whose options the
+    // user let follow the controller (two-way on, updated) fetches them.
+    bool twoWay = keys.IsOptionSetByProp(tabprop::kTwoWay, tabprop::kTrue) != 0;
+    bool fetch = denied || (twoWay && updated);
+    return fetch && FetchFromServer(address.c_str(), mask) ? 1 : 0;
 }
 
 BOOL CInsOptDriverTab::FetchFromServer(const wchar_t* address, int mask)
@@ -481,8 +478,10 @@ BOOL CInsOptDriverTab::FetchFromServer(const wchar_t* address, int mask)
     if (IsExcludedHostProcess()) return TRUE;
     PropSheetsInfo* owner = GetOwner();
     if (!owner || !owner->GetDataFile() || !address || !*address) return FALSE;
-    CfgSettingsHold settings(owner->GetDataFile());
+    // The state's generation: results keyed by a newer PPD's strings would be saved as wrong keys.
+    StateSettingsHold settings(GetDrvState(), owner->GetDataFile());
     if (!settings.Get()) return FALSE;
+    HoldGivenBack unlocked(settings, GetDrvState());  // no PPD lock across the connect and the fetch
     return owner->ConnectBiDiClient(settings.Get(), nullptr, mask) &&
            owner->ConnectBiDiClient(settings.Get(), address, mask) && owner->ApplyServerResults(settings.Get(), mask);
 }
@@ -498,7 +497,7 @@ void CInsOptDriverTab::Refresh(HWND page)
 
 void CInsOptDriverTab::UpdateFromServer(HWND page)
 {
-    const wchar_t* server = m_insSettings ? m_insSettings->GetData().server.Get() : nullptr;
+    const wchar_t* server = InsSettings() ? InsSettings()->GetData().server.Get() : nullptr;
     if (!FetchFromServer(server, kMaskAll)) {
         WText text(LoadString(kModuleLanguage, 119)), caption(LoadString(kModuleLanguage, 120));
         if (text && caption)
@@ -525,7 +524,7 @@ void CInsOptDriverTab::AddSelectedOption(HWND page)
     size_t pair = static_cast<size_t>(SendDlgItemMessageW(page, kAvailableList, LB_GETITEMDATA, index, 0));
     CKeySettingsUtility keys(GetDrvState());
     if (pair >= m_pairs.size() || !keys.IsValid()) return;
-    if (keys.IsOptionSetByProp(kPropTwoWay, kPropTrue) && keys.IsOptionSetByProp(kPropUpdate, kPropTrue)) return;
+    if (keys.IsOptionSetByProp(tabprop::kTwoWay, tabprop::kTrue) && keys.IsOptionSetByProp(tabprop::kUpdate, tabprop::kTrue)) return;
     KVCache changes;
     keys.SetOption(&changes, m_pairs[pair].first, m_pairs[pair].second);
     ApplyChanges(page, changes);
@@ -540,7 +539,7 @@ void CInsOptDriverTab::RemoveSelectedOption(HWND page)
     if (pair >= m_pairs.size() || !keys.IsValid()) return;
     auto absent = m_absent.find(m_pairs[pair].first);
     if (absent == m_absent.end()) return;  // the key cannot be without an option
-    if (keys.IsOptionSetByProp(kPropTwoWay, kPropTrue) && keys.IsOptionSetByProp(kPropUpdate, kPropTrue)) return;
+    if (keys.IsOptionSetByProp(tabprop::kTwoWay, tabprop::kTrue) && keys.IsOptionSetByProp(tabprop::kUpdate, tabprop::kTrue)) return;
     KVCache changes;
     keys.SetOption(&changes, m_pairs[pair].first, absent->second);
     ApplyChanges(page, changes);

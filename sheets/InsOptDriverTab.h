@@ -80,7 +80,9 @@ private:
     void Refresh(HWND page);
     void ApplyChanges(HWND page, const KVCache& changes);
 
-    CInsOptTabSettings* m_insSettings;
+    // The settings object the base owns (null when it could not be made).
+
+    CInsOptTabSettings* InsSettings() const { return dynamic_cast<CInsOptTabSettings*>(GetSettings()); }
     mutable PrinterFacts m_facts;
     mutable bool m_factsKnown = false;
     CMemoryDC* m_background = nullptr;

@@ -6,6 +6,7 @@
 #include "settings/KeyUtility.h"
 #include "sheets/DataExchange.h"
 #include "sheets/SubclassLayer.h"
+#include "sheets/TabProperties.h"
 #include "sheets/TabOfPage.h"
 #include "storage/DrvState.h"
 #include "uiplugin/PropSheets.h"
@@ -17,17 +18,7 @@ constexpr int kErrorHandlerCheck = 1046, kOutputFormatCombo = 1037, kLevelCombo 
               kTrueTypeCombo = 1109, kRestoreButton = 1055;
 constexpr int kHelpId = 387;
 
-constexpr int kPropPropPage = 5073;      // *VYRPropPage
-constexpr int kPropPagePostScript = 5074;  // QVPPPostscript
-constexpr int kPropOutputFormat = 5010;  // *%OutputFormat
-constexpr int kPropErrorHandler = 5012;  // *%PSErrorHandler
-constexpr int kPropLevel = 5013;         // *%OutputPSLevel
-constexpr int kPropDownload = 5014;      // *%TTDownloadFormat
-constexpr int kPropTrueType = 5015;      // *!dmTTOption
-constexpr int kPropTrue = 5056;
-constexpr int kPropFalse = 5057;
 
-SubclassLayer* DialogLayerOf(HWND page) { return page ? FindSubclassLayer(page, DialogLayerProc) : nullptr; }
 
 }  // namespace
 
@@ -37,13 +28,13 @@ BOOL CPSTabSettings::Load(CBaseDriverTab* tab)
     CDrvState* state = tab ? tab->GetDrvState() : nullptr;
     CKeySettingsUtility keys(state);
     if (keys.IsValid()) {
-        data.outputFormat = keys.GetOptionByProp(kPropOutputFormat).GetIndex();
-        data.languageLevel = keys.GetOptionByProp(kPropLevel).GetIndex();
-        data.downloadFormat = keys.GetOptionByProp(kPropDownload).GetIndex();
-        data.trueTypeOption = keys.GetOptionByProp(kPropTrueType).GetIndex();
+        data.outputFormat = keys.GetOptionByProp(tabprop::kOutputFormat).GetIndex();
+        data.languageLevel = keys.GetOptionByProp(tabprop::kLevel).GetIndex();
+        data.downloadFormat = keys.GetOptionByProp(tabprop::kDownload).GetIndex();
+        data.trueTypeOption = keys.GetOptionByProp(tabprop::kTrueType).GetIndex();
         // A PPD without the key loads the handler as on: no option differs from "False".
         data.errorHandler =
-            keys.GetOptionByProp(kPropErrorHandler) != SoupPropertySlot(state->GetSoup(), kPropFalse) ? 1 : 0;
+            keys.GetOptionByProp(tabprop::kErrorHandler) != SoupPropertySlot(state->GetSoup(), tabprop::kFalse) ? 1 : 0;
     }
     m_data.value = data;
     return 1;
@@ -55,11 +46,11 @@ BOOL CPSTabSettings::Store(CBaseDriverTab* tab, KVCache* changes, ConstraintFore
     CKeySettingsUtility keys(state);
     if (!keys.IsValid() || !changes) return 1;
     const PSTABDATA& data = m_data.value;
-    keys.SetOptionByProp(changes, kPropOutputFormat, SoupSlotID(data.outputFormat));
-    keys.SetOptionByProp(changes, kPropLevel, SoupSlotID(data.languageLevel));
-    keys.SetOptionByProp(changes, kPropDownload, SoupSlotID(data.downloadFormat));
-    keys.SetOptionByProp(changes, kPropTrueType, SoupSlotID(data.trueTypeOption));
-    keys.SetOptionByProps(changes, kPropErrorHandler, data.errorHandler ? kPropTrue : kPropFalse);
+    keys.SetOptionByProp(changes, tabprop::kOutputFormat, SoupSlotID(data.outputFormat));
+    keys.SetOptionByProp(changes, tabprop::kLevel, SoupSlotID(data.languageLevel));
+    keys.SetOptionByProp(changes, tabprop::kDownload, SoupSlotID(data.downloadFormat));
+    keys.SetOptionByProp(changes, tabprop::kTrueType, SoupSlotID(data.trueTypeOption));
+    keys.SetOptionByProps(changes, tabprop::kErrorHandler, data.errorHandler ? tabprop::kTrue : tabprop::kFalse);
     return 1;
 }
 
@@ -79,21 +70,20 @@ void CPSTabSettings::BindControls(SubclassLayer* dialogLayer)
 }
 
 CPSDriverTab::CPSDriverTab(PropSheetsInfo* owner, PROPSHEETUI_INFO* info)
-    : CBaseDriverTab(owner, info, kDialogId, new (std::nothrow) CPSTabSettings()),
-      m_psSettings(dynamic_cast<CPSTabSettings*>(GetSettings()))
+    : CBaseDriverTab(owner, info, kDialogId, new (std::nothrow) CPSTabSettings())
 {
 }
 
-CPSDriverTab::~CPSDriverTab() { delete m_psSettings; }
+CPSDriverTab::~CPSDriverTab() = default;
 
 CBaseDriverTab* CPSDriverTab::Make(PropSheetsInfo* owner, PROPSHEETUI_INFO* info, int)
 {
     return new (std::nothrow) CPSDriverTab(owner, info);
 }
 
-wchar_t* CPSDriverTab::GetPageTitle() { return GetOptionDisplayName(kPropPropPage, kPropPagePostScript); }
+wchar_t* CPSDriverTab::GetPageTitle() { return GetOptionDisplayName(tabprop::kPropPage, tabprop::kPagePostScript); }
 
-BOOL CPSDriverTab::IsPageHidden() { return IsOptionOff(kPropPropPage, kPropPagePostScript); }
+BOOL CPSDriverTab::IsPageHidden() { return IsOptionOff(tabprop::kPropPage, tabprop::kPagePostScript); }
 
 INT_PTR CPSDriverTab::OnNotify(HWND hwnd, WPARAM wParam, NMHDR* header)
 {
@@ -110,15 +100,15 @@ INT_PTR CPSDriverTab::OnInitDialog(HWND hwnd, WPARAM wParam, LPARAM lParam)
     const struct {
         int control;
         int key;
-    } lists[] = {{kOutputFormatCombo, kPropOutputFormat},
-                 {kLevelCombo, kPropLevel},
-                 {kDownloadCombo, kPropDownload},
-                 {kTrueTypeCombo, kPropTrueType}};
+    } lists[] = {{kOutputFormatCombo, tabprop::kOutputFormat},
+                 {kLevelCombo, tabprop::kLevel},
+                 {kDownloadCombo, tabprop::kDownload},
+                 {kTrueTypeCombo, tabprop::kTrueType}};
     for (const auto& list : lists) {
         FillComboBoxFromRows(hwnd, list.control, list.key, nullptr, 0);
         FillOptionComboBox(hwnd, list.control, list.key, nullptr, 0);
     }
-    if (m_psSettings) m_psSettings->BindControls(layer);
+    if (PSSettings()) PSSettings()->BindControls(layer);
     return 1;
 }
 

@@ -39,5 +39,6 @@ public:
     static CBaseDriverTab* Make(PropSheetsInfo* owner, PROPSHEETUI_INFO* info, int dialogId);
 
 private:
-    CPSTabSettings* m_psSettings;
+    // The settings object the base owns (null when it could not be made).
+    CPSTabSettings* PSSettings() const { return dynamic_cast<CPSTabSettings*>(GetSettings()); }
 };

@@ -9,7 +9,11 @@ int GetBitmapIdFromResXml(const wchar_t* dataFile, const wchar_t* bitmapName)
 {
     if (!dataFile || !bitmapName) return -1;
     wchar_t path[MAX_PATH];
-    const wchar_t* dot = std::wcschr(dataFile, L'.');
+    // The extension of the file name only: a dot in a folder name ("john.doe") is no extension.
+    const wchar_t* name = dataFile;
+    for (const wchar_t* p = dataFile; *p; ++p)
+        if (*p == L'\\' || *p == L'/' || *p == L':') name = p + 1;
+    const wchar_t* dot = std::wcsrchr(name, L'.');
     size_t stem = dot ? static_cast<size_t>(dot - dataFile) : std::wcslen(dataFile);
     constexpr wchar_t kSuffix[] = L"Res.xml";
     if (stem + std::wcslen(kSuffix) + 1 > MAX_PATH) return 0;

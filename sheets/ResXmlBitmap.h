@@ -3,9 +3,10 @@
 
 #include <windows.h>
 
-// The id of the named bitmap in the data file's "Res.xml" (the path's characters before its
-// first "." followed by "Res.xml", C:\drv\PRINTER.PPD gives C:\drv\PRINTERRes.xml): -1 when an
-// argument is null or no bitmap has that name, 0 when the file cannot be loaded.
+// The id of the named bitmap in the data file's "Res.xml" (the path without the file name's
+// extension, followed by "Res.xml": C:\drv\PRINTER.PPD gives C:\drv\PRINTERRes.xml, a dot in a
+// folder name is kept): -1 when an argument is null or no bitmap has that name, 0 when the file
+// cannot be loaded.
 int GetBitmapIdFromResXml(const wchar_t* dataFile, const wchar_t* bitmapName);
 
 // The about page's background: the id that "Res.xml" gives "IDB_ABOUT_FD", or 3640 when it

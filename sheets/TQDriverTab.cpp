@@ -7,11 +7,11 @@
 #include "foundation/StrUtil.h"
 #include "settings/KeyUtility.h"
 #include "sheets/MemoryDC.h"
+#include "sheets/ResXmlBitmap.h"
 #include "storage/CfgSettings.h"
 #include "storage/CfgSettingsManager.h"
 #include "storage/PortResolver.h"
 #include "storage/Store.h"
-#include "storage/XMLParser.h"
 #include "uiplugin/DrvStateUI.h"
 #include "uiplugin/PropSheets.h"
 #include "uiplugin/SDMInterface.h"
@@ -262,18 +262,7 @@ TQSessionInfo* CTQDriverTab::BuildTQSessionInfo(CfgSettings* settings, CDrvState
 }
 
 int CTQDriverTab::GetBitmapIdFromResXml(const wchar_t* dataFile, const wchar_t* bitmapName) {
-    if (!dataFile || !bitmapName) return -1;
-    // The extension of the file name only: a dot in a folder name ("john.doe") is no extension.
-    const wchar_t* name = dataFile;
-    for (const wchar_t* p = dataFile; *p; ++p)
-        if (*p == L'\\' || *p == L'/' || *p == L':') name = p + 1;
-    const wchar_t* dot = wcsrchr(name, L'.');
-    size_t stem = dot ? static_cast<size_t>(dot - dataFile) : wcslen(dataFile);
-    std::wstring path(dataFile, stem);
-    path += L"Res.xml";
-    if (path.size() >= MAX_PATH) return 0;
-    CXMLParser parser(path.c_str());
-    return parser.GetBitmapIdByName(bitmapName);
+    return ::GetBitmapIdFromResXml(dataFile, bitmapName);  // one path rule for every page
 }
 
 CBaseDriverTab* MakeTQDriverTab(PropSheetsInfo* owner, PROPSHEETUI_INFO* info, int dialogId) {

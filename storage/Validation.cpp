@@ -240,21 +240,16 @@ bool ValidateChangedSettings(CDrvState* state, const wchar_t* ppdPath, HMODULE m
                              HWND owner) noexcept {
     if (!state || !ppdPath || !changed)
         return false;
-    CfgSettings* settings = AcquireCfgSettings(ppdPath);
-    if (!settings)
+    // The forests of the state's own generation: its slot ids are the ones the state uses, and
+    // the state keeps them alive while the hold is given back during a message box.
+    StateSettingsHold settings(state, ppdPath);
+    if (!settings.Get())
         return false;
-    bool consistent = false;
     try {
-        // The forests of the state's own generation: its slot ids are the ones the state uses,
-        // and the state keeps them alive while the hold is given back during a message box.
-        CfgSettings* generation = state->GetGeneration() ? state->GetGeneration() : settings;
-        CValidationUtility utility(state, generation->GetKeyForest(), generation->GetConstraints(true), module);
-        utility.ReleaseHoldDuringMessages(ppdPath, &settings);
-        consistent = utility.ResolveChanges(changed, owner).GetCount() == 0;
+        CValidationUtility utility(state, settings.Get()->GetKeyForest(), settings.Get()->GetConstraints(true), module);
+        utility.ReleaseHoldDuringMessages(settings.GetPath(), settings.Held());
+        return utility.ResolveChanges(changed, owner).GetCount() == 0;
     } catch (...) {
-        consistent = false;
+        return false;
     }
-    if (settings)
-        ReleaseCfgSettings(ppdPath, settings);
-    return consistent;
 }

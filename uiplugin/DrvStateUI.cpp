@@ -10,6 +10,7 @@
 #include "settings/KeyOptSetting.h"
 #include "settings/OptionUtil.h"
 #include "storage/CfgSettings.h"
+#include "storage/Store.h"
 
 CDrvStateUI::CDrvStateUI(CfgSettings* settings, IPrintCoreUI2* core, POEMUIPSPARAM param, POEMUIOBJ uiObject)
     : CBaseDrvState(settings)
@@ -60,6 +61,8 @@ BOOL CDrvStateUI::Load(CfgSettings* given, POEMUIPSPARAM param, POEMUIOBJ uiObje
         if (set.printer && !LoadPrinterSettings(settings, set.printer, &m_current)) return FALSE;
         if (set.privateBlock && !LoadPrivateDevmode(settings, set, &m_current)) return FALSE;
         if (set.publicDevmode && !LoadPublicDevmode(settings, set.publicDevmode, &m_current)) return FALSE;
+        // The user's own watermarks: the job-settings library starts from what was kept.
+        if (CUserStore* store = GetWatermarkStore()) store->Load();
         return TRUE;
     } catch (...) {
         return FALSE;
@@ -134,6 +137,8 @@ BOOL CDrvStateUI::Save(CfgSettings* given, POEMUIPSPARAM param, POEMUIOBJ uiObje
         if (set.printer && !SavePrinterSettings(settings, set.printer, &m_current)) return FALSE;
         if (set.privateBlock && !SavePrivateDevmode(settings, set, &m_current)) return FALSE;
         if (set.publicDevmode && !SavePublicDevmode(settings, set.publicDevmode, &m_current)) return FALSE;
+        // Only with everything else written; the settings are saved whatever the store answers.
+        if (CUserStore* store = GetWatermarkStore()) store->Save();
         return TRUE;
     } catch (...) {
         return FALSE;

@@ -11,6 +11,7 @@
 #include "settings/KeyUtility.h"
 #include "sheets/BaseDriverTab.h"
 #include "storage/CfgSettingsManager.h"
+#include "storage/DrvState.h"
 #include "storage/DriverUserKey.h"
 #include "storage/PortResolver.h"
 #include "storage/PrinterData.h"
@@ -172,7 +173,8 @@ void AddPagesAndLoad(PropSheetsInfo* context, PROPSHEETUI_INFO* info, int mask)
     for (CBaseDriverTab* tab : tabs)
         if (tab->AddPage(info)) ++added;
     if (added == 0 || tabs.empty()) return;
-    CfgSettingsHold settings(context->GetDataFile());
+    // The generation the state was made from: a PPD changed since gives other slot ids.
+    StateSettingsHold settings(context->GetDrvState(), context->GetDataFile());
     if (!settings.Get()) return;
     context->LoadTexts(tabs.front());
     context->LoadSettings(settings.Get(), tabs.front(), mask);
@@ -246,7 +248,9 @@ HRESULT DocumentPropertySheetsHandler(PPROPSHEETUI_INFO info, LPARAM lParam, IPr
             ShowBusyMessage(printer);
             return S_OK;
         }
-        auto* context = new (std::nothrow) PropSheetsInfo(printer, core, info);
+        // Owned here until the sheet keeps it: an exception on the way deletes it with its tabs.
+        std::unique_ptr<PropSheetsInfo> owned(new (std::nothrow) PropSheetsInfo(printer, core, info));
+        PropSheetsInfo* context = owned.get();
         if (!context) return S_OK;
         bool withDocument = preferences && !SpecialOptionTrue(context->GetDrvState(), kPropShowDocSizeUI);
         const SheetTab tabs[] = {kTabJobSettings, kTabPostScript, kTabDocument, kTabAbout};
@@ -255,12 +259,9 @@ HRESULT DocumentPropertySheetsHandler(PPROPSHEETUI_INFO info, LPARAM lParam, IPr
         const bool mandatoryNoDoc[] = {true, true, true};
         bool made = withDocument ? MakeTabs(context, info, tabs, mandatory, 4)
                                  : MakeTabs(context, info, tabsNoDoc, mandatoryNoDoc, 3);
-        if (!made) {
-            delete context;
-            return S_OK;
-        }
+        if (!made) return S_OK;
         AddPagesAndLoad(context, info, kMaskDocument);
-        info->UserData = reinterpret_cast<ULONG_PTR>(context);
+        info->UserData = reinterpret_cast<ULONG_PTR>(owned.release());
         DecideAttention(context);
         info->Result = 1;
         return S_OK;
@@ -275,16 +276,14 @@ HRESULT DevicePropertySheetsHandler(PPROPSHEETUI_INFO info, LPARAM lParam, IPrin
     if (HandleCommonReason(info, lParam, &hr)) return hr;
     try {
         auto* param = reinterpret_cast<POEMUIPSPARAM>(info->lParamInit);
-        auto* context = new (std::nothrow) PropSheetsInfo(param ? param->hPrinter : nullptr, core, info);
+        std::unique_ptr<PropSheetsInfo> owned(new (std::nothrow) PropSheetsInfo(param ? param->hPrinter : nullptr, core, info));
+        PropSheetsInfo* context = owned.get();
         if (!context) return S_OK;
         const SheetTab tabs[] = {kTabInstallable, kTabAbout};
         const bool mandatory[] = {true, true};
-        if (!MakeTabs(context, info, tabs, mandatory, 2)) {
-            delete context;
-            return S_OK;
-        }
+        if (!MakeTabs(context, info, tabs, mandatory, 2)) return S_OK;
         AddPagesAndLoad(context, info, kMaskDevice);
-        info->UserData = reinterpret_cast<ULONG_PTR>(context);
+        info->UserData = reinterpret_cast<ULONG_PTR>(owned.release());
         info->Result = 1;
         return S_OK;
     } catch (...) {
@@ -404,9 +403,9 @@ BOOL PropSheetsInfo::ResolveTwoWayServer(CfgSettings*) noexcept
     wchar_t host[256] = {}, queue[256] = {};
     bool applyDefaults = false;
     if (resolver.IsValid() && resolver.HasServerName()) {
-        DWORD type = 0, bytes = 0;
-        std::unique_ptr<BYTE[]> stored(PrnReadValue(m_param->hPrinter, L"QVTwoWayServer", &type, &bytes));
-        if (!stored || type != REG_SZ) {
+        // Terminated whatever its byte length: an odd length is not read past.
+        WText stored(PrnGetText(m_param->hPrinter, L"QVTwoWayServer"));
+        if (!stored) {
             if (resolver.ResolveServerAddress(host, 256, queue, 256)) {
                 if (const wchar_t* token = LastToken(host)) {
                     PrnSetText(m_param->hPrinter, L"QVTwoWayServer", token);
@@ -415,8 +414,8 @@ BOOL PropSheetsInfo::ResolveTwoWayServer(CfgSettings*) noexcept
                 }
             }
         } else {
-            const wchar_t* address = reinterpret_cast<const wchar_t*>(stored.get());
-            if (!std::wcscmp(address, L"(null)") || !std::wcscmp(address, L"localhost"))
+            const wchar_t* address = stored.get();
+            if (IsPlaceholderAddress(address))
                 address = resolver.ResolveServerAddress(host, 256, queue, 256) ? host : nullptr;
             if (const wchar_t* token = LastToken(address)) SetAddress(m_state, token);
             applyDefaults = true;
@@ -485,4 +484,24 @@ BOOL PropSheetsInfo::ApplyTwoWayServer(CfgSettings* settings, CBaseDriverTab* ta
     if (OptionIs(m_state, L"*TwoWayComm", L"True") && ConnectBiDiClient(settings, token, kMaskDocument) && m_bidi)
         ApplyServerResults(settings, kMaskDocument);
     return m_state->Save(settings, m_param, m_uiObject);
+}
+
+bool IsPlaceholderAddress(const wchar_t* address) noexcept
+{
+    return address && (!_wcsicmp(address, L"(null)") || !_wcsicmp(address, L"localhost"));
+}
+
+HoldGivenBack::HoldGivenBack(StateSettingsHold& hold, const CDrvState* state) noexcept
+    : m_path(hold.GetPath()), m_held(hold.Held())
+{
+    // Only a state that keeps its own generation alive may go on using it without the lock.
+    m_given = state && state->GetGeneration() && m_path && *m_held;
+    if (!m_given) return;
+    ReleaseCfgSettings(m_path, *m_held);
+    *m_held = nullptr;
+}
+
+HoldGivenBack::~HoldGivenBack()
+{
+    if (m_given) *m_held = AcquireCfgSettings(m_path);
 }

@@ -13,8 +13,10 @@
 #include "uiplugin/SheetSeams.h"
 
 class CBaseDriverTab;
+class CDrvState;
 class CDrvStateUI;
 class CfgSettings;
+class StateSettingsHold;
 class PropSheetsInfo;
 
 HRESULT DocumentPropertySheetsHandler(PPROPSHEETUI_INFO info, LPARAM lParam, IPrintCoreUI2* core) noexcept;
@@ -42,6 +44,25 @@ extern const wchar_t kBusyCaption[];
 // The plug-in's message boxes without an owner go through this call (tests replace it).
 using PluginMessageBoxFn = int (*)(HWND owner, const wchar_t* text, const wchar_t* caption, UINT type);
 PluginMessageBoxFn SetPluginMessageBox(PluginMessageBoxFn fn) noexcept;
+
+// "(null)" and "localhost", in any case: a stored two-way address that names no controller.
+bool IsPlaceholderAddress(const wchar_t* address) noexcept;
+
+// Gives the PPD's lock of a hold back for its scope, so that a connect or a fetch over the
+// network does not keep the process's other threads from the PPD; taken again at its end. Only
+// when the state keeps its generation alive meanwhile (else the hold keeps its lock).
+class HoldGivenBack {
+public:
+    HoldGivenBack(StateSettingsHold& hold, const CDrvState* state) noexcept;
+    ~HoldGivenBack();
+    HoldGivenBack(const HoldGivenBack&) = delete;
+    HoldGivenBack& operator=(const HoldGivenBack&) = delete;
+
+private:
+    const wchar_t* m_path;
+    CfgSettings** m_held;
+    bool m_given = false;
+};
 
 class PropSheetsInfo : public GeneralInfo<IPrintCoreUI2> {
 public:

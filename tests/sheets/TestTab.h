@@ -97,10 +97,11 @@ private:
 class TestTab : public CBaseDriverTab {
 public:
     TestTab(PropSheetsInfo* owner, PROPSHEETUI_INFO* info, int dialogId)
-        : CBaseDriverTab(owner, info, dialogId, &m_testSettings)
+        : CBaseDriverTab(owner, info, dialogId, new TestSettings())
     {
     }
-    TestSettings& Settings() { return m_testSettings; }
+    // The base owns the settings object.
+    TestSettings& Settings() { return *static_cast<TestSettings*>(GetSettings()); }
     int hiddenByOption = 0;  // option property of key 5073 that decides visibility (0: shown)
 
     BOOL IsPageHidden() override { return hiddenByOption ? IsOptionOff(5073, hiddenByOption) : FALSE; }
@@ -109,7 +110,7 @@ public:
     {
         Fill(hwnd, 1401, L"*PageSize");
         Fill(hwnd, 1403, L"*InputSlot");
-        m_testSettings.BindControls(FindSubclassLayer(hwnd, DialogLayerProc));
+        Settings().BindControls(FindSubclassLayer(hwnd, DialogLayerProc));
         return 1;
     }
 
@@ -130,7 +131,6 @@ private:
             SendMessageW(combo, CB_SETITEMDATA, index, static_cast<LPARAM>(option.GetValueId().GetIndex()));
         }
     }
-    TestSettings m_testSettings;
 };
 
 }  // namespace sheettest

@@ -475,3 +475,52 @@ TEST_F(ControlSkinTest, TransparentButtonsPaintOverTheirBackground) {
 }
 
 }  // namespace
+
+namespace {
+
+// What Common Controls 6 does with a 32-bit bitmap given by STM_SETIMAGE: the static keeps a copy
+// and hands back the previous copy (Wine's static keeps the handle given, so this stands in for
+// Windows below the skin). Every copy it makes is recorded.
+WNDPROC g_plainStatic = nullptr;
+std::vector<HBITMAP> g_copies;
+LRESULT CALLBACK CopyingStatic(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == STM_SETIMAGE && wParam == IMAGE_BITMAP) {
+        HBITMAP given = reinterpret_cast<HBITMAP>(lParam);
+        HBITMAP copy = given ? static_cast<HBITMAP>(CopyImage(given, IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION)) : nullptr;
+        if (copy) g_copies.push_back(copy);
+        return CallWindowProcW(g_plainStatic, hwnd, message, wParam, reinterpret_cast<LPARAM>(copy));
+    }
+    return CallWindowProcW(g_plainStatic, hwnd, message, wParam, lParam);
+}
+
+}  // namespace
+
+TEST_F(ControlSkinTest, AStaticThatCopiesItsBitmapsLosesNoneOfThem) {
+    // The preview and the printer picture: owned pictures replaced at every change, and a
+    // picture lent by its page. Deleting the copies handed back is the layer's work.
+    const int picture = 1324;  // SS_BITMAP
+    RemoveControlSkin(Item(picture));
+    g_copies.clear();
+    g_plainStatic = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(Item(picture), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CopyingStatic)));
+    ASSERT_TRUE(SkinStatic(Item(picture)));
+    std::vector<HBITMAP> owned;
+    for (COLORREF colour : {RGB(255, 0, 0), RGB(0, 255, 0), RGB(0, 0, 255)}) {
+        owned.push_back(SolidBitmap(12, 12, colour));
+        SkinImage image{owned.back(), TRUE, 0};
+        EXPECT_EQ(Send(picture, SKM_SETIMAGE, 0, reinterpret_cast<LPARAM>(&image)), 1);
+    }
+    HBITMAP lent = SolidBitmap(12, 12, RGB(9, 9, 9));
+    SkinImage lentImage{lent, FALSE, 0};
+    Send(picture, SKM_SETIMAGE, 0, reinterpret_cast<LPARAM>(&lentImage));
+    ASSERT_EQ(g_copies.size(), 4u);
+    // Each copy but the one shown is gone as soon as the next image arrives.
+    for (size_t i = 0; i + 1 < g_copies.size(); ++i) EXPECT_EQ(GetObjectType(g_copies[i]), 0u) << "copy " << i;
+    EXPECT_EQ(GetObjectType(g_copies.back()), static_cast<DWORD>(OBJ_BITMAP)) << "the copy on show stays";
+    for (size_t i = 0; i < owned.size(); ++i) EXPECT_EQ(GetObjectType(owned[i]), 0u) << "owned " << i;
+    RemoveControlSkin(Item(picture));
+    EXPECT_EQ(GetObjectType(g_copies.back()), 0u) << "the last copy goes with the skin";
+    EXPECT_EQ(GetObjectType(lent), static_cast<DWORD>(OBJ_BITMAP)) << "a lent picture is its page's";
+    DeleteObject(lent);
+    SetWindowLongPtrW(Item(picture), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(g_plainStatic));
+}

@@ -4,15 +4,18 @@
 #include <windows.h>
 #include <htmlhelp.h>
 #include <prsht.h>
+#include <commctrl.h>
 
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <cwchar>
 #include <string>
 #include <vector>
 
 #include "SheetTestUtil.h"
 #include "TestTab.h"
+#include "sheets/TabOfPage.h"
 #include "storage/Validation.h"
 #include "uiplugin/DrvStateUI.h"
 
@@ -332,6 +335,303 @@ TEST_F(TabFrameworkTest, HiddenOrUnusablePagesAreNotAdded)
         EXPECT_EQ(pages == 1, c.added) << c.name;
         delete context;
     }
+}
+
+}  // namespace
+
+namespace {
+
+// Counts WM_USER + 104 (1128) that the sheet gets for a page.
+WNDPROC g_sheetProcBefore = nullptr;
+HWND g_changedFor = nullptr;
+int g_sheetChanged = 0;
+LRESULT CALLBACK CountSheetChanged(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_USER + 104 && reinterpret_cast<HWND>(wParam) == g_changedFor) ++g_sheetChanged;
+    return CallWindowProcW(g_sheetProcBefore, hwnd, message, wParam, lParam);
+}
+
+// Dispatches the idle path's posts to the page (what the sheet's message loop would do).
+int PumpIdlePosts(HWND page)
+{
+    int handled = 0;
+    MSG message;
+    while (PeekMessageW(&message, page, WM_ENTERIDLE, WM_ENTERIDLE, PM_REMOVE)) {
+        ++handled;
+        DispatchMessageW(&message);
+    }
+    return handled;
+}
+
+// While the real confirmation box is open: the first tick is a foreground-idle moment inside
+// the box's loop, the second presses the box's default button.
+struct BoxScript {
+    HWND sheet = nullptr;
+    int ticks = 0;
+    bool boxSeen = false;
+    bool hookPostedInBox = false;
+};
+BoxScript g_box;
+
+void CALLBACK BoxTick(HWND, UINT, UINT_PTR timer, DWORD)
+{
+    HWND box = GetWindow(g_box.sheet, GW_ENABLEDPOPUP);
+    if (!box || box == g_box.sheet) return;
+    g_box.boxSeen = true;
+    if (++g_box.ticks == 1) {
+        HWND page = coredriver::CurrentPage(g_box.sheet);
+        CBaseDriverTab::IdleHookProc(HC_ACTION, 0, 0);
+        MSG message;
+        g_box.hookPostedInBox = PeekMessageW(&message, page, WM_ENTERIDLE, WM_ENTERIDLE, PM_NOREMOVE) != FALSE;
+        return;  // the box's own loop hands the post to the page
+    }
+    KillTimer(nullptr, timer);
+    LRESULT id = SendMessageW(box, DM_GETDEFID, 0, 0);
+    PostMessageW(box, WM_COMMAND, HIWORD(id) == DC_HASDEFID ? LOWORD(id) : IDOK, 0);
+}
+
+TEST_F(TabFrameworkTest, AnIdleSaveThatShowsTheRealBoxStillSavesLaterEdits)
+{
+    SetValidationMessageBox(nullptr);  // the platform's MessageBoxW, with its own modal loop
+    tolvatest::TestPrinter printer(SheetPrinterSetup({}));
+    ASSERT_TRUE(printer.Ok()) << printer.Error();
+    SheetSide side(printer.Handle(), true);
+    coredriver::SheetRun run;
+    std::wstring pageSize, collate;
+    int changedAfterBox = -1, postedAfterBox = -1;
+    g_box = BoxScript();
+    run.script = [&](HWND sheet) {
+        HWND page = coredriver::CurrentPage(sheet);
+        g_box.sheet = sheet;
+        g_changedFor = page;
+        g_sheetChanged = 0;
+        g_sheetProcBefore = reinterpret_cast<WNDPROC>(
+            SetWindowLongPtrW(sheet, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CountSheetChanged)));
+        SelectByText(GetDlgItem(page, 1401), L"A3");  // a constrained choice: the box asks
+        UINT_PTR timer = SetTimer(nullptr, 0, 100, BoxTick);
+        CBaseDriverTab::IdleHookProc(HC_ACTION, 0, 0);
+        PumpIdlePosts(page);
+        KillTimer(nullptr, timer);
+        pageSize = CurrentOption(g_lastTestTab, L"*PageSize");
+        PumpIdlePosts(page);
+        int before = g_sheetChanged;
+        // An edit after the box: saved at the next idle moment, and the sheet is told.
+        CheckDlgButton(page, 1402, BST_UNCHECKED);
+        CBaseDriverTab::IdleHookProc(HC_ACTION, 0, 0);
+        postedAfterBox = PumpIdlePosts(page);
+        collate = CurrentOption(g_lastTestTab, L"*Collate");
+        changedAfterBox = g_sheetChanged - before;
+        SetWindowLongPtrW(sheet, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(g_sheetProcBefore));
+    };
+    ASSERT_TRUE(Run(printer, side, run)) << run.error;
+    ASSERT_TRUE(g_box.boxSeen) << "the constrained change shows the confirmation box";
+    EXPECT_TRUE(g_box.hookPostedInBox) << "the hook posts inside the box's loop, as on Windows";
+    EXPECT_EQ(pageSize, L"A3");
+    EXPECT_EQ(postedAfterBox, 1);
+    EXPECT_EQ(collate, L"False");
+    EXPECT_EQ(changedAfterBox, 1);
+}
+
+// Two sheets of one process, each on a thread of its own (as Explorer runs them).
+struct ThreadSheet {
+    tolvatest::TestPrinter* printer = nullptr;
+    HANDLE myTurn = nullptr, otherTurn = nullptr;
+    bool ran = false, hookKept = false, hookedOwnPage = false;
+    int posted = -1;
+    std::wstring collate;
+    std::wstring error;
+};
+
+std::wstring CollateOfPage(HWND page)
+{
+    CBaseDriverTab* tab = DriverTabOfPage(page);
+    CDrvStateUI* state = tab && tab->GetOwner() ? tab->GetOwner()->GetDrvState() : nullptr;
+    const wchar_t* text = state ? state->GetOptionText(state->GetCurrentSettings(), L"*Collate") : nullptr;
+    return text ? text : L"";
+}
+
+DWORD WINAPI RunThreadSheet(void* parameter)
+{
+    auto* me = static_cast<ThreadSheet*>(parameter);
+    SheetSide side(me->printer->Handle(), true);
+    coredriver::SheetRun run;
+    run.param = &side.param;
+    IPrintCoreUI2* core = &side.core;
+    run.entry = [core](PPROPSHEETUI_INFO info, LPARAM lParam) { return DocumentPropertySheetsHandler(info, lParam, core); };
+    run.script = [me](HWND sheet) {
+        HWND page = coredriver::CurrentPage(sheet);
+        SetEvent(me->otherTurn);  // my page is active (and hooked): the other sheet goes on
+        if (WaitForSingleObject(me->myTurn, 20000) != WAIT_OBJECT_0) return;
+        me->hookKept = CBaseDriverTab::GetIdleHook() != nullptr;
+        me->hookedOwnPage = CBaseDriverTab::GetHookedPage() == page;
+        CheckDlgButton(page, 1402, BST_UNCHECKED);
+        CBaseDriverTab::IdleHookProc(HC_ACTION, 0, 0);
+        me->posted = PumpIdlePosts(page);
+        me->collate = CollateOfPage(page);
+        SetEvent(me->otherTurn);
+    };
+    me->ran = RunPropertySheet(run);
+    if (!me->ran) me->error = run.error;
+    return 0;
+}
+
+TEST_F(TabFrameworkTest, TwoSheetsOnTwoThreadsEachSaveAtIdle)
+{
+    tolvatest::TestPrinter printer(SheetPrinterSetup({}));
+    ASSERT_TRUE(printer.Ok()) << printer.Error();
+    HANDLE firstTurn = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    HANDLE secondTurn = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    ThreadSheet first, second;
+    first.printer = second.printer = &printer;
+    first.myTurn = firstTurn;
+    first.otherTurn = secondTurn;
+    second.myTurn = secondTurn;
+    second.otherTurn = firstTurn;
+    // The first sheet opens and activates its page; then the second opens (its activation on its
+    // own thread), then the first edits and idles, then the second.
+    HANDLE one = CreateThread(nullptr, 0, RunThreadSheet, &first, 0, nullptr);
+    ASSERT_EQ(WaitForSingleObject(secondTurn, 60000), static_cast<DWORD>(WAIT_OBJECT_0));
+    HANDLE two = CreateThread(nullptr, 0, RunThreadSheet, &second, 0, nullptr);
+    HANDLE threads[] = {one, two};
+    EXPECT_EQ(WaitForMultipleObjects(2, threads, TRUE, 120000), static_cast<DWORD>(WAIT_OBJECT_0));
+    for (HANDLE h : {one, two, firstTurn, secondTurn}) CloseHandle(h);
+    for (const ThreadSheet* sheet : {&first, &second}) {
+        const char* name = sheet == &first ? "first" : "second";
+        EXPECT_TRUE(sheet->ran) << name << ": " << testing::PrintToString(sheet->error);
+        EXPECT_TRUE(sheet->hookKept) << name;
+        EXPECT_TRUE(sheet->hookedOwnPage) << name;
+        EXPECT_EQ(sheet->posted, 1) << name;
+        EXPECT_EQ(sheet->collate, L"False") << name;
+    }
+}
+
+TEST_F(TabFrameworkTest, HelpIsLoadedFromTheSystemFolderOnly)
+{
+    // A copy planted in the program's folder, where a load by bare name would look first.
+    wchar_t program[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, program, MAX_PATH);
+    std::wstring planted(program);
+    planted = planted.substr(0, planted.rfind(L'\\') + 1) + L"hhctrl.ocx";
+    ASSERT_TRUE(CopyFileW(TestModule().c_str(), planted.c_str(), FALSE)) << GetLastError();
+    SetHtmlHelp(nullptr);
+    CallHtmlHelp(nullptr, nullptr, HH_CLOSE_ALL, 0);
+    wchar_t system[MAX_PATH] = {};
+    GetSystemDirectoryW(system, MAX_PATH);
+    HMODULE loaded = GetModuleHandleW(L"hhctrl.ocx");
+    wchar_t loadedPath[MAX_PATH] = {};
+    if (loaded) GetModuleFileNameW(loaded, loadedPath, MAX_PATH);
+    const bool plantedLoaded = GetModuleHandleW(planted.c_str()) != nullptr;
+    SetHtmlHelp(RecordHelp);
+    DeleteFileW(planted.c_str());
+    EXPECT_FALSE(plantedLoaded);
+    ASSERT_NE(loaded, nullptr);
+    EXPECT_EQ(_wcsnicmp(loadedPath, system, wcslen(system)), 0) << testing::PrintToString(std::wstring(loadedPath));
+}
+
+// A sheet-like window with a tab control, a button and pages, on the display.
+struct FakeSheet {
+    HWND sheet = nullptr, tabs = nullptr, button = nullptr;
+    std::vector<HWND> pages;
+    FakeSheet(int x, int y, int width, int height)
+    {
+        INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_TAB_CLASSES};
+        InitCommonControlsEx(&controls);
+        sheet = CreateWindowExW(0, L"STATIC", L"sheet", WS_POPUP | WS_VISIBLE, x, y, width, height, nullptr, nullptr,
+                                nullptr, nullptr);
+        tabs = CreateWindowExW(0, L"SysTabControl32", L"", WS_CHILD | WS_VISIBLE, 5, 5, width - 10, height - 50, sheet,
+                               nullptr, nullptr, nullptr);
+        button = CreateWindowExW(0, L"Button", L"OK", WS_CHILD | WS_VISIBLE, width - 90, height - 35, 80, 25, sheet,
+                                 nullptr, nullptr, nullptr);
+    }
+    HWND AddPage(int width, int height)
+    {
+        HWND page = CreateWindowExW(0, L"STATIC", L"page", WS_CHILD | WS_VISIBLE, 10, 30, width, height, sheet, nullptr,
+                                    nullptr, nullptr);
+        pages.push_back(page);
+        return page;
+    }
+    ~FakeSheet() { DestroyWindow(sheet); }
+};
+
+SIZE SizeOf(HWND window)
+{
+    RECT r;
+    GetWindowRect(window, &r);
+    return {r.right - r.left, r.bottom - r.top};
+}
+
+POINT PlaceOf(HWND window)
+{
+    RECT r;
+    GetWindowRect(window, &r);
+    POINT p = {r.left, r.top};
+    if (GetParent(window)) ScreenToClient(GetParent(window), &p);
+    return p;
+}
+
+TEST_F(TabFrameworkTest, LaterPagesGrowToTheFirstAndTheSheetStaysOnTheDesktop)
+{
+    tolvatest::TestPrinter printer(SheetPrinterSetup({}));
+    ASSERT_TRUE(printer.Ok()) << printer.Error();
+    SheetSide side(printer.Handle(), true);
+    RECT desktop;
+    GetWindowRect(GetDesktopWindow(), &desktop);
+    struct Case {
+        const char* name;
+        int x, y;       // the sheet's place
+        bool movedBack; // growing by (60, 40) would cross the right edge or the bottom less 40
+    } cases[] = {{"inside the desktop", 20, 20, false},
+                 {"at the right edge", desktop.right - 430, 20, true},
+                 {"near the bottom", 20, desktop.bottom - 40 - 330, true}};
+    for (const Case& c : cases) {
+        PROPSHEETUI_INFO info = MakeInfo(PROPSHEETUI_REASON_INIT, &side.param, nullptr);
+        auto* context = new PropSheetsInfo(printer.Handle(), &side.core, &info);
+        auto* firstTab = static_cast<TestTab*>(MakeTestTab(context, &info, 101));
+        auto* secondTab = static_cast<TestTab*>(MakeTestTab(context, &info, 101));
+        FakeSheet sheet(c.x, c.y, 400, 300);
+        HWND first = sheet.AddPage(360, 240);
+        HWND second = sheet.AddPage(300, 200);
+        firstTab->PlaceSheet(first);  // the first page gives the size every page gets
+        SIZE sheetBefore = SizeOf(sheet.sheet), tabsBefore = SizeOf(sheet.tabs);
+        POINT buttonBefore = PlaceOf(sheet.button);
+        RECT placeBefore;
+        GetWindowRect(sheet.sheet, &placeBefore);
+        secondTab->PlaceSheet(second);
+        SIZE page = SizeOf(second);
+        EXPECT_EQ(page.cx, 360) << c.name;
+        EXPECT_EQ(page.cy, 240) << c.name;
+        EXPECT_EQ(SizeOf(sheet.sheet).cx, sheetBefore.cx + 60) << c.name;
+        EXPECT_EQ(SizeOf(sheet.sheet).cy, sheetBefore.cy + 40) << c.name;
+        EXPECT_EQ(SizeOf(sheet.tabs).cx, tabsBefore.cx + 60) << c.name;
+        EXPECT_EQ(PlaceOf(sheet.button).x, buttonBefore.x + 60) << c.name;
+        EXPECT_EQ(PlaceOf(sheet.button).y, buttonBefore.y + 40) << c.name;
+        RECT placeAfter;
+        GetWindowRect(sheet.sheet, &placeAfter);
+        EXPECT_EQ(placeAfter.left != placeBefore.left || placeAfter.top != placeBefore.top, c.movedBack) << c.name;
+        EXPECT_LE(placeAfter.right, desktop.right) << c.name;
+        EXPECT_LE(placeAfter.bottom, desktop.bottom - 40) << c.name;
+        delete context;
+    }
+}
+
+TEST_F(TabFrameworkTest, FitSheetToDesktopGrowsThePageToA750WideSheet)
+{
+    tolvatest::TestPrinter printer(SheetPrinterSetup({}));
+    ASSERT_TRUE(printer.Ok()) << printer.Error();
+    SheetSide side(printer.Handle(), true);
+    PROPSHEETUI_INFO info = MakeInfo(PROPSHEETUI_REASON_INIT, &side.param, nullptr);
+    auto* context = new PropSheetsInfo(printer.Handle(), &side.core, &info);
+    auto* tab = static_cast<TestTab*>(MakeTestTab(context, &info, 101));
+    FakeSheet sheet(10, 10, 500, 400);
+    HWND page = sheet.AddPage(450, 300);
+    RECT desktop;
+    GetWindowRect(GetDesktopWindow(), &desktop);
+    int height = (desktop.bottom - desktop.top) * 80 / 100;
+    if (height > 750) height = 750;
+    tab->FitSheetToDesktop(page);
+    EXPECT_EQ(SizeOf(page).cx, 450 + 250);
+    EXPECT_EQ(SizeOf(page).cy, 300 + height - 400);
+    delete context;
 }
 
 }  // namespace

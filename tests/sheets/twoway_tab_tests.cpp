@@ -24,7 +24,12 @@
 #include "sheets/MessageBox.h"
 #include "sheets/TabOfPage.h"
 #include "sheets/TextWindows.h"
+#include "sheets/InsOptDriverTab.h"
+#include "sheets/InsOptFacts.h"
+#include "storage/CfgSettingsManager.h"
 #include "storage/DriverUserKey.h"
+#include "storage/PrinterData.h"
+#include "tests/storage/CfgTestUtil.h"
 #include "storage/Validation.h"
 
 using namespace tabsheet;
@@ -347,6 +352,147 @@ TEST_F(TwoWayTabTest, SheetsOpenAndCloseWhenNoServerCanStart)
         EXPECT_TRUE(EndServersOf(printer));
         DeleteRegKeyTree(HKEY_CURRENT_USER, userKey.c_str());
     }
+}
+
+// A printer shared from a print server (the facts seam: Wine's printers are local) whose user
+// may administer it.
+const InsOptPrinterFacts kSharedAdministered = {
+    [](HANDLE) -> BOOL { return TRUE; }, [](HANDLE) -> BOOL { return FALSE; }, []() -> BOOL { return TRUE; },
+    [](const wchar_t*) -> BOOL { return FALSE; }};
+
+// The installable-options page of a shared printer fetches from the controller only while the
+// user lets the options follow it (two-way on, options updated) or may not change them.
+TEST_F(TwoWayTabTest, ASharedPrinterFetchesWhenTwoWayAndUpdated)
+{
+    struct Case {
+        const char* name;
+        const wchar_t* twoWay;
+        const wchar_t* updated;
+        bool fetched;
+    } cases[] = {
+        {"two-way and updated", L"True", L"True", true},
+        {"two-way, never updated", L"True", L"False", false},
+        {"updated, two-way off", L"False", L"True", false},
+    };
+    std::wstring dir = tabtest::ScratchDir(L"twoway-refresh");
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        tolvatest::TestPrinter printer(TwoWaySetup(dir, L"ref", n++, "", TwoWayPrinterFiles(), L"tabs.LAN", L"LPT1:"));
+        ASSERT_TRUE(printer.Ok()) << printer.Error();
+        PrnSetText(printer.Handle(), L"QVTwoWayServer", L"ctl.test");
+        SetInsOptPrinterFacts(&kSharedAdministered);
+        sheettest::SheetSide side(printer.Handle(), false);
+        SetCoreOptions(side);
+        coredriver::SheetRun run;
+        BOOL refreshed = -1;
+        std::wstring finisher;
+        int fetchesBefore = -1, fetchesAfter = -1;
+        run.script = [&](HWND sheet) {
+            HWND page = ShowPage(sheet, L"Installable Options");
+            auto* tab = page ? dynamic_cast<CInsOptDriverTab*>(DriverTabOfPage(page)) : nullptr;
+            CDrvStateUI* state = StateOfPage(page);
+            if (!tab || !state) return;
+            state->SetOptionByText(state->GetCurrentSettings(), L"*TwoWayComm", c.twoWay);
+            state->SetOptionByText(state->GetCurrentSettings(), L"*UpdatedProps", c.updated);
+            fetchesBefore = bidi_test::CountLines(StandInLog(printer), "enter QVServerGetInstallablesList");
+            refreshed = tab->RefreshFromServer(15);
+            fetchesAfter = bidi_test::CountLines(StandInLog(printer), "enter QVServerGetInstallablesList");
+            finisher = StateOption(state, L"*TolvaFinisher");
+        };
+        ASSERT_TRUE(RunSheet(side, run, true)) << run.error;
+        SetInsOptPrinterFacts(nullptr);
+        EXPECT_TRUE(EndServersOf(printer));
+        EXPECT_EQ(refreshed, c.fetched ? TRUE : FALSE);
+        EXPECT_EQ(fetchesAfter > fetchesBefore, c.fetched) << fetchesBefore << " -> " << fetchesAfter;
+        EXPECT_EQ(finisher, c.fetched ? L"Stapler" : L"None");
+    }
+}
+
+// Another thread that takes the PPD while the page's fetch runs; the moment it had them.
+struct Watcher {
+    std::wstring ppd;
+    DWORD startAfterMs = 0;
+    bool acquired = false;
+    std::chrono::steady_clock::time_point when;
+};
+
+DWORD WINAPI AcquireDuringFetch(void* parameter)
+{
+    auto* watcher = static_cast<Watcher*>(parameter);
+    Sleep(watcher->startAfterMs);
+    CfgSettings* held = AcquireCfgSettings(watcher->ppd.c_str());
+    watcher->when = std::chrono::steady_clock::now();
+    watcher->acquired = held != nullptr;
+    ReleaseCfgSettings(watcher->ppd.c_str(), held);
+    return 0;
+}
+
+// The PPD is replaced while the printer's sheet is open: the fetch and the about page's server
+// information use the driver state's own compiled settings, so the controller's installables
+// reach the state and what OK saves; and the fetch holds no PPD lock, so another thread of the
+// process takes the PPD while the controller is still answering.
+TEST_F(TwoWayTabTest, APPDReplacedUnderOpenPagesKeepsTheStatesKeysAndNoLockAcrossTheFetch)
+{
+    std::wstring dir = tabtest::ScratchDir(L"twoway-replaced");
+    TwoWayPrinterFiles files;
+    files.script = std::string("QVServerGetInstallablesList ok 2000\n") + kControllerScript;
+    tolvatest::TestPrinter printer(TwoWaySetup(dir, L"rep", 0, tabtest::kAboutLines, files, L"tabs.LAN", L"LPT1:"));
+    ASSERT_TRUE(printer.Ok()) << printer.Error();
+    sheettest::SheetSide side(printer.Handle(), false);
+    SetCoreOptions(side);
+    coredriver::SheetRun run;
+    bool replaced = false, found = false;
+    std::vector<std::wstring> installed;
+    std::wstring values;
+    Watcher watcher;
+    watcher.ppd = printer.DataFile();
+    watcher.startAfterMs = 500;
+    std::chrono::steady_clock::time_point fetchEnded;
+    run.script = [&](HWND sheet) {
+        HWND page = ShowPage(sheet, L"Installable Options");
+        CDrvStateUI* state = StateOfPage(page);
+        if (!(found = page && state)) return;
+        // The same keys behind a new one at the top: every later string gets another slot.
+        std::string other = tabtest::ReadFileBytes(printer.DataFile());
+        size_t firstLine = other.find("\r\n");
+        if (firstLine == std::string::npos) return;
+        other.insert(firstLine + 2, "*OpenUI *TolvaAlpha/Alpha: PickOne\r\n*DefaultTolvaAlpha: One\r\n"
+                                    "*TolvaAlpha One/One: \"\"\r\n*TolvaAlpha Two/Two: \"\"\r\n*CloseUI: *TolvaAlpha\r\n");
+        if (!tabtest::WriteFileBytes(printer.DataFile(), other) || !cfgtest::Touch(printer.DataFile(), 300)) return;
+        {
+            CfgSettingsHold now(printer.DataFile().c_str());
+            replaced = now.Get() && now.Get() != state->GetGeneration() &&
+                       now.Get()->GetStringSoup()->Find(L"*TolvaFinisher") != state->GetSoup()->Find(L"*TolvaFinisher");
+        }
+        SetDlgItemTextW(page, kServer, L"ctl.test");
+        SendDlgItemMessageW(page, kServer, SKM_COMMITTEXT, 0, 0);
+        Idle(page);
+        HANDLE thread = CreateThread(nullptr, 0, AcquireDuringFetch, &watcher, 0, nullptr);
+        Click(page, kUpdate);
+        fetchEnded = std::chrono::steady_clock::now();
+        if (thread) {
+            WaitForSingleObject(thread, 60000);
+            CloseHandle(thread);
+        }
+        installed = ListTexts(page, kInstalled);
+        HWND about = ShowPage(sheet, L"About");
+        auto* tab = about ? dynamic_cast<CAboutDriverTab*>(DriverTabOfPage(about)) : nullptr;
+        WText text(tab ? tab->QueryServerInfoText() : nullptr);
+        values = text ? text.get() : L"<null>";
+        SendMessageW(sheet, PSM_PRESSBUTTON, PSBTN_OK, 0);
+    };
+    ASSERT_TRUE(RunSheet(side, run, true)) << run.error;
+    EXPECT_TRUE(EndServersOf(printer));
+    ASSERT_TRUE(found);
+    ASSERT_TRUE(replaced) << "the rewritten PPD gives a new generation that numbers its strings otherwise";
+    EXPECT_TRUE(g_boxes.empty());
+    EXPECT_EQ(installed, (std::vector<std::wstring>{L"Installed", L"Installed", L"Stapler Finisher", L"2 GB"}));
+    EXPECT_EQ(values, L"CTL-9000\n2.1\n");
+    EXPECT_EQ(CoreOption(side, "TolvaFinisher"), "Stapler");
+    EXPECT_EQ(CoreOption(side, "TolvaTray3"), "True");
+    ASSERT_TRUE(watcher.acquired);
+    EXPECT_LT(watcher.when, fetchEnded) << "the other thread had the PPD before the fetch ended";
 }
 
 }  // namespace

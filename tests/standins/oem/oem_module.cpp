@@ -42,11 +42,22 @@ std::string Narrow(const wchar_t* text)
     return buffer;
 }
 
+#ifdef TOLVA_OEM_INSTALLABLE_PICTURE
+// The printer of the installable-options page: the body, and a layer for each installable the
+// user can add or remove, so the picture changes with the lists.
+ModuleRecord g_records[] = {
+    {L"", L"", 1, 2, 202, 0, 201, -1, nullptr, 0},
+    {L"*TolvaTray3", L"True", 4, 20, 203, 0, 203, -1, nullptr, 0},
+    {L"*TolvaFinisher", L"Stapler", 24, 4, 203, 0, 203, -1, nullptr, 0},
+    {L"*TolvaDuplexUnit", L"True", 24, 20, 203, 0, 203, -1, nullptr, 0},
+};
+#else
 ModuleCondition g_conditions[2] = {{L"*InputSlot", L"Tray2"}, {L"*Finisher", L"Stapler"}};
 ModuleRecord g_records[2] = {
     {L"", L"", 1, 2, 202, 0, 201, -1, nullptr, 0},
     {L"*Duplex", L"DuplexNoTumble", 5, 6, 203, 0, 203, -1, g_conditions, 2},
 };
+#endif
 
 // Text of a job buffer id, empty for an id the module does not know.
 std::string BufferText(const char* kind, int id, const wchar_t* driver)
@@ -84,7 +95,7 @@ int WINAPI OEMGetPrinterBitmapInfo(ModuleRecord** records, int* count, ULONG_PTR
     if (records == nullptr || count == nullptr)
         return 1;
     *records = g_records;
-    *count = 2;
+    *count = static_cast<int>(sizeof(g_records) / sizeof(g_records[0]));
     // Out words the caller must ignore.
     for (ULONG_PTR* word : {a, b, c, d})
         if (word != nullptr)
