@@ -10,6 +10,7 @@
 #include "foundation/StrUtil.h"
 #include "settings/KeyUtility.h"
 #include "sheets/BaseDriverTab.h"
+#include "sheets/InsOptFacts.h"
 #include "storage/CfgSettingsManager.h"
 #include "storage/DrvState.h"
 #include "storage/DriverUserKey.h"
@@ -402,7 +403,8 @@ BOOL PropSheetsInfo::ResolveTwoWayServer(CfgSettings*) noexcept
     bool defaultOff = SpecialOptionTrue(m_state, kPropDefaultBiDiOff);
     wchar_t host[256] = {}, queue[256] = {};
     bool applyDefaults = false;
-    if (resolver.IsValid() && resolver.HasServerName()) {
+    // Whether the printer is shared from a print server, as the installable-options page sees it.
+    if (resolver.IsValid() && GetInsOptPrinterFacts().hasServerName(m_param->hPrinter)) {
         // Terminated whatever its byte length: an odd length is not read past.
         WText stored(PrnGetText(m_param->hPrinter, L"QVTwoWayServer"));
         if (!stored) {

@@ -279,4 +279,41 @@ TEST_F(DocPsTabTest, WithoutTheErrorHandlerKeyTheBoxLoadsTicked)
     EXPECT_TRUE(ticked);
 }
 
+// A PPD without *%Mirroring: the mirror box is hidden, the preview still shows, and what OK
+// hands the core driver carries no mirroring (the page never writes a key the PPD lacks).
+TEST_F(DocPsTabTest, WithoutTheMirroringKeyTheBoxIsHiddenAndNothingIsWritten)
+{
+    tolvatest::TestPrinter printer(TabPrinterSetup(Variant(L"nomirror.ppd", "", {"%Mirroring"})));
+    ASSERT_TRUE(printer.Ok()) << printer.Error();
+    sheettest::SheetSide side(printer.Handle(), true);
+    SetCoreOptions(side);
+    side.core.Options().erase(side.core.Options().begin() + 8);  // %Mirroring
+    coredriver::SheetRun run;
+    bool found = false, mirrorShown = true, negativeShown = false;
+    int preview = -1;
+    std::wstring mirroring = L"<unread>", negative;
+    run.script = [&](HWND sheet) {
+        HWND page = ShowPage(sheet, L"Document");
+        if (!(found = page != nullptr)) return;
+        mirrorShown = Visible(page, kMirror);
+        negativeShown = Visible(page, kNegative);
+        Click(page, kNegative);
+        Idle(page);
+        CDrvStateUI* state = StateOfPage(page);
+        mirroring = StateOption(state, L"*%Mirroring");
+        negative = StateOption(state, L"*%Negative");
+        preview = PictureOfColour(CentreColour(page, kPreview));
+        SendMessageW(sheet, PSM_PRESSBUTTON, PSBTN_OK, 0);
+    };
+    ASSERT_TRUE(RunSheet(side, run)) << run.error;
+    ASSERT_TRUE(found);
+    EXPECT_FALSE(mirrorShown);
+    EXPECT_TRUE(negativeShown);
+    EXPECT_EQ(mirroring, L"");
+    EXPECT_EQ(negative, L"True");
+    EXPECT_EQ(preview, 105) << "portrait, negative";
+    EXPECT_EQ(CoreOption(side, "%Mirroring"), "");
+    EXPECT_EQ(CoreOption(side, "%Negative"), "True");
+}
+
 }  // namespace

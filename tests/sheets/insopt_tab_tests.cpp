@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,8 @@
 #include "sheets/InsOptDriverTab.h"
 #include "sheets/InsOptFacts.h"
 #include "sheets/TabOfPage.h"
+#include "settings/KeyUtility.h"
+#include "SheetTestSupport.h"
 #include "storage/DriverUserKey.h"
 #include "storage/PrinterData.h"
 #include "storage/Validation.h"
@@ -175,6 +178,8 @@ TEST_F(InsOptTabTest, ControllerAddressRules)
         {L"10.0.0.1|10.0.0.2|ctl.test", true, false, nullptr, L"ctl.test"},
         {L"localhost", true, false, nullptr, L"10.1.2.3"},
         {L"(null)", true, false, nullptr, L"10.1.2.3"},
+        {L"LocalHost", true, false, nullptr, L"10.1.2.3"},
+        {L"(NULL)", true, false, nullptr, L"10.1.2.3"},
         {L"ctl.test", true, true, nullptr, L"ctl.test"},
         {nullptr, false, true, L"a.test|b.test", L"b.test"},
         {nullptr, false, false, L"a.test", L"10.1.2.3"},
@@ -189,6 +194,116 @@ TEST_F(InsOptTabTest, ControllerAddressRules)
         TabPrinterSetup(tabtest::WriteSampleVariant(tabtest::ScratchDir(L"insopt"), L"addr2.ppd", ""), L"tabs.LAN", L"LPT1:"));
     ASSERT_TRUE(local.Ok()) << local.Error();
     EXPECT_EQ(InsOptServerAddress(local.Handle(), false, false, L"kept.test"), L"kept.test");
+}
+
+// The pixels of a control on the screen.
+std::vector<uint32_t> ControlPixels(HWND page, int id)
+{
+    HWND control = GetDlgItem(page, id);
+    UpdateWindow(page);
+    RECT rect;
+    GetWindowRect(control, &rect);
+    HDC screen = GetDC(nullptr);
+    std::vector<uint32_t> pixels = sheettest::ReadPixels(screen, rect);
+    ReleaseDC(nullptr, screen);
+    return pixels;
+}
+
+// The printer picture follows every change of the lists: a test OEM module draws a layer for
+// each installable the user adds or removes.
+TEST_F(InsOptTabTest, ThePrinterPictureIsRedrawnAfterEachListChange)
+{
+    tolvatest::TestPrinterSetup setup =
+        TabPrinterSetup(tabtest::WriteSampleVariant(tabtest::ScratchDir(L"insopt"), L"pict.ppd", ""));
+    setup.companions.push_back({Module(L"PRNPICT.OEM"), L"{stem}.OEM"});
+    tolvatest::TestPrinter printer(setup);
+    ASSERT_TRUE(printer.Ok()) << printer.Error();
+    sheettest::SheetSide side(printer.Handle(), false);
+    SetCoreOptions(side);
+    coredriver::SheetRun run;
+    std::vector<std::vector<uint32_t>> pictures;
+    std::vector<std::wstring> steps;
+    bool found = false;
+    run.script = [&](HWND sheet) {
+        HWND page = ShowPage(sheet, L"Installable Options");
+        if (!(found = page != nullptr)) return;
+        if (Checked(page, kTwoWay)) Click(page, kTwoWay);
+        Idle(page);
+        auto take = [&](const wchar_t* step) {
+            steps.push_back(step);
+            pictures.push_back(ControlPixels(page, 1145));
+        };
+        take(L"opened");
+        DoubleClick(page, kAvailable, L"Stapler Finisher");
+        take(L"finisher added");
+        DoubleClick(page, kInstalled, L"Installed");  // the duplex unit
+        take(L"duplex unit removed");
+        Shot(sheet, L"installable-picture-changed");
+        Click(page, kRestore);
+        take(L"defaults restored");
+    };
+    ASSERT_TRUE(RunSheet(side, run, true)) << run.error;
+    ASSERT_TRUE(found);
+    ASSERT_EQ(pictures.size(), 4u);
+    for (size_t i = 0; i < pictures.size(); ++i) {
+        ASSERT_FALSE(pictures[i].empty()) << testing::PrintToString(steps[i]);
+        bool oneColour = std::all_of(pictures[i].begin(), pictures[i].end(), [&](uint32_t p) { return p == pictures[i][0]; });
+        EXPECT_FALSE(oneColour) << "a printer is drawn: " << testing::PrintToString(steps[i]);
+    }
+    for (size_t i = 1; i < pictures.size(); ++i)
+        EXPECT_NE(pictures[i], pictures[i - 1]) << testing::PrintToString(steps[i]);
+    EXPECT_EQ(pictures[3], pictures[0]) << "the defaults draw the printer as it opened";
+}
+
+// A printer shared from a print server (the facts seam) resolves its two-way address from the
+// printer data "QVTwoWayServer": "(null)" and "localhost" in any case are no address and give
+// the port's, several addresses give the last; without the value the port's address is written
+// back.
+TEST_F(InsOptTabTest, ASharedPrinterResolvesItsTwoWayAddressAtTheSheetsStart)
+{
+    static const InsOptPrinterFacts shared = {
+        [](HANDLE) -> BOOL { return TRUE; }, [](HANDLE) -> BOOL { return FALSE; }, []() -> BOOL { return TRUE; },
+        [](const wchar_t*) -> BOOL { return FALSE; }};
+    struct Case {
+        const wchar_t* stored;  // null: no value
+        const wchar_t* address;
+        const wchar_t* storedAfter;
+    } cases[] = {
+        {L"(null)", L"10.1.2.3", L"(null)"},
+        {L"LOCALHOST", L"10.1.2.3", L"LOCALHOST"},
+        {L"10.0.0.1|10.0.0.2|ctl.test", L"ctl.test", L"10.0.0.1|10.0.0.2|ctl.test"},
+        {nullptr, L"10.1.2.3", L"10.1.2.3"},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.stored ? c.stored : L"(none)");
+        wchar_t name[32] = {};
+        FormatToBuffer(name, 32, L"shared%d.ppd", n++);
+        tolvatest::TestPrinter printer(
+            TabPrinterSetup(tabtest::WriteSampleVariant(tabtest::ScratchDir(L"insopt"), name, ""), L"tabs.LAN", L"IP_10.1.2.3"));
+        ASSERT_TRUE(printer.Ok()) << printer.Error();
+        if (c.stored) PrnSetText(printer.Handle(), L"QVTwoWayServer", c.stored);
+        SetInsOptPrinterFacts(&shared);
+        sheettest::SheetSide side(printer.Handle(), false);
+        SetCoreOptions(side);
+        coredriver::SheetRun run;
+        std::wstring address, twoWay, update;
+        run.script = [&](HWND sheet) {
+            CDrvStateUI* state = StateOfPage(ShowPage(sheet, L"Installable Options"));
+            CKeySettingsUtility keys(state);
+            const wchar_t* note = keys.IsValid() ? keys.GetNoteTextByProp(5020) : nullptr;
+            address = note ? note : L"<none>";
+            twoWay = StateOption(state, L"*TwoWayComm");
+            update = StateOption(state, L"*UpdateTolva");
+        };
+        ASSERT_TRUE(RunSheet(side, run, true)) << run.error;
+        SetInsOptPrinterFacts(nullptr);
+        EXPECT_EQ(address, c.address);
+        EXPECT_EQ(twoWay, L"True") << "the two-way defaults are applied";
+        EXPECT_EQ(update, L"True");
+        WText stored(PrnGetText(printer.Handle(), L"QVTwoWayServer"));
+        EXPECT_EQ(std::wstring(stored ? stored.get() : L"<none>"), c.storedAfter);
+    }
 }
 
 }  // namespace

@@ -16,7 +16,9 @@
 #include "SheetTestUtil.h"
 #include "TestTab.h"
 #include "sheets/TabOfPage.h"
+#include "storage/Store.h"
 #include "storage/Validation.h"
+#include "foundation/GPRegUtil.h"
 #include "uiplugin/DrvStateUI.h"
 
 using namespace sheettest;
@@ -367,16 +369,30 @@ int PumpIdlePosts(HWND page)
 // the box's loop, the second presses the box's default button.
 struct BoxScript {
     HWND sheet = nullptr;
-    int ticks = 0;
+    int ticks = 0, idleTicks = 0;
     bool boxSeen = false;
     bool hookPostedInBox = false;
 };
 BoxScript g_box;
 
+BOOL CALLBACK FindBox(HWND window, LPARAM found)
+{
+    if (window == g_box.sheet || !IsWindowVisible(window) || !GetDlgItem(window, IDOK)) return TRUE;
+    wchar_t name[16] = {};
+    GetClassNameW(window, name, 16);
+    if (std::wcscmp(name, L"#32770") != 0) return TRUE;
+    *reinterpret_cast<HWND*>(found) = window;
+    return FALSE;
+}
+
 void CALLBACK BoxTick(HWND, UINT, UINT_PTR timer, DWORD)
 {
-    HWND box = GetWindow(g_box.sheet, GW_ENABLEDPOPUP);
-    if (!box || box == g_box.sheet) return;
+    HWND box = nullptr;
+    EnumThreadWindows(GetCurrentThreadId(), FindBox, reinterpret_cast<LPARAM>(&box));
+    if (!box) {
+        if (++g_box.idleTicks > 100) KillTimer(nullptr, timer);  // no box came: nothing to answer
+        return;
+    }
     g_box.boxSeen = true;
     if (++g_box.ticks == 1) {
         HWND page = coredriver::CurrentPage(g_box.sheet);
@@ -632,6 +648,67 @@ TEST_F(TabFrameworkTest, FitSheetToDesktopGrowsThePageToA750WideSheet)
     EXPECT_EQ(SizeOf(page).cx, 450 + 250);
     EXPECT_EQ(SizeOf(page).cy, 300 + height - 400);
     delete context;
+}
+
+// The user's watermarks (what the job-settings library hands back into the state's local
+// store) are kept when the sheet is applied, and the next sheet, and the rendering plug-in that
+// reads the same store, find them.
+TEST_F(TabFrameworkTest, WatermarksMadeInOneSheetAreKeptForTheNextAndForPrinting)
+{
+    tolvatest::TestPrinter printer(SheetPrinterSetup({}));
+    ASSERT_TRUE(printer.Ok()) << printer.Error();
+    std::wstring storePath;
+    {
+        SheetSide side(printer.Handle(), true);
+        coredriver::SheetRun run;
+        bool applied = false;
+        run.script = [&](HWND sheet) {
+            CDrvStateUI* state = StateOf(g_lastTestTab);
+            CUserStore* store = state ? state->GetWatermarkStore() : nullptr;
+            if (!store) return;
+            storePath = state->GetWatermarkStorePath();
+            DeleteRegKeyTree(HKEY_CURRENT_USER, storePath.c_str());
+            store->SetString(L"Draft", L"DRAFT|Helvetica|48|45");
+            store->SetString(L"Copy", L"COPY|Courier|36|0");
+            applied = SendMessageW(sheet, PSM_APPLY, 0, 0) != 0;
+        };
+        ASSERT_TRUE(Run(printer, side, run)) << run.error;
+        ASSERT_TRUE(applied);
+    }
+    ASSERT_FALSE(storePath.empty());
+    struct Seen {
+        size_t count = 0;
+        std::wstring draft;
+    };
+    auto read = [](const CUserStore* store) {
+        Seen seen;
+        if (!store) return seen;
+        seen.count = store->Count();
+        const CStoreEntry* entry = store->Find(L"Draft");
+        const wchar_t* value = nullptr;
+        for (auto it = store->Begin(); it != store->End(); ++it)
+            if (store->GetEntry(it) == entry) value = store->GetValue(it);
+        seen.draft = value ? value : L"<none>";
+        return seen;
+    };
+    Seen next;
+    {
+        SheetSide side(printer.Handle(), true);
+        coredriver::SheetRun run;
+        run.script = [&](HWND) {
+            CDrvStateUI* state = StateOf(g_lastTestTab);
+            next = read(state ? state->GetWatermarkStore() : nullptr);
+        };
+        ASSERT_TRUE(Run(printer, side, run)) << run.error;
+    }
+    CUserStore printing(HKEY_CURRENT_USER, storePath.c_str(), 0);  // what the rendering side loads
+    printing.Load();
+    Seen printed = read(&printing);
+    DeleteRegKeyTree(HKEY_CURRENT_USER, storePath.c_str());
+    EXPECT_EQ(next.count, 2u);
+    EXPECT_EQ(next.draft, L"DRAFT|Helvetica|48|45");
+    EXPECT_EQ(printed.count, 2u);
+    EXPECT_EQ(printed.draft, L"DRAFT|Helvetica|48|45");
 }
 
 }  // namespace
