@@ -395,6 +395,8 @@ TEST_F(TwoWayTabTest, ASharedPrinterFetchesWhenTwoWayAndUpdated)
             if (!tab || !state) return;
             state->SetOptionByText(state->GetCurrentSettings(), L"*TwoWayComm", c.twoWay);
             state->SetOptionByText(state->GetCurrentSettings(), L"*UpdatedProps", c.updated);
+            // The sheet's start already asked the controller: the finisher is put back first.
+            state->SetOptionByText(state->GetCurrentSettings(), L"*TolvaFinisher", L"None");
             fetchesBefore = bidi_test::CountLines(StandInLog(printer), "enter QVServerGetInstallablesList");
             refreshed = tab->RefreshFromServer(15);
             fetchesAfter = bidi_test::CountLines(StandInLog(printer), "enter QVServerGetInstallablesList");
@@ -443,6 +445,7 @@ TEST_F(TwoWayTabTest, APPDReplacedUnderOpenPagesKeepsTheStatesKeysAndNoLockAcros
     SetCoreOptions(side);
     coredriver::SheetRun run;
     bool replaced = false, found = false;
+    std::string why;
     std::vector<std::wstring> installed;
     std::wstring values;
     Watcher watcher;
@@ -453,17 +456,21 @@ TEST_F(TwoWayTabTest, APPDReplacedUnderOpenPagesKeepsTheStatesKeysAndNoLockAcros
         HWND page = ShowPage(sheet, L"Installable Options");
         CDrvStateUI* state = StateOfPage(page);
         if (!(found = page && state)) return;
-        // The same keys behind a new one at the top: every later string gets another slot.
+        // The same keys behind a new installable ahead of them: every later string gets another slot.
         std::string other = tabtest::ReadFileBytes(printer.DataFile());
-        size_t firstLine = other.find("\r\n");
-        if (firstLine == std::string::npos) return;
-        other.insert(firstLine + 2, "*OpenUI *TolvaAlpha/Alpha: PickOne\r\n*DefaultTolvaAlpha: One\r\n"
+        size_t group = other.find("*OpenUI *TolvaTray3");
+        if (group == std::string::npos) return;
+        other.insert(group, "*OpenUI *TolvaAlpha/Alpha: PickOne\r\n*DefaultTolvaAlpha: One\r\n"
                                     "*TolvaAlpha One/One: \"\"\r\n*TolvaAlpha Two/Two: \"\"\r\n*CloseUI: *TolvaAlpha\r\n");
         if (!tabtest::WriteFileBytes(printer.DataFile(), other) || !cfgtest::Touch(printer.DataFile(), 300)) return;
         {
             CfgSettingsHold now(printer.DataFile().c_str());
             replaced = now.Get() && now.Get() != state->GetGeneration() &&
                        now.Get()->GetStringSoup()->Find(L"*TolvaFinisher") != state->GetSoup()->Find(L"*TolvaFinisher");
+            why = std::string(now.Get() ? "held" : "none") +
+                  (now.Get() == state->GetGeneration() ? ", same generation" : ", new generation") + ", finisher " +
+                  std::to_string(state->GetSoup()->Find(L"*TolvaFinisher").GetIndex()) + " -> " +
+                  std::to_string(now.Get() ? now.Get()->GetStringSoup()->Find(L"*TolvaFinisher").GetIndex() : -2);
         }
         SetDlgItemTextW(page, kServer, L"ctl.test");
         SendDlgItemMessageW(page, kServer, SKM_COMMITTEXT, 0, 0);
@@ -485,7 +492,7 @@ TEST_F(TwoWayTabTest, APPDReplacedUnderOpenPagesKeepsTheStatesKeysAndNoLockAcros
     ASSERT_TRUE(RunSheet(side, run, true)) << run.error;
     EXPECT_TRUE(EndServersOf(printer));
     ASSERT_TRUE(found);
-    ASSERT_TRUE(replaced) << "the rewritten PPD gives a new generation that numbers its strings otherwise";
+    ASSERT_TRUE(replaced) << "the rewritten PPD gives a new generation that numbers its strings otherwise: " << why;
     EXPECT_TRUE(g_boxes.empty());
     EXPECT_EQ(installed, (std::vector<std::wstring>{L"Installed", L"Installed", L"Stapler Finisher", L"2 GB"}));
     EXPECT_EQ(values, L"CTL-9000\n2.1\n");
