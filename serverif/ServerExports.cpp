@@ -231,8 +231,9 @@ const char* const kDefaultNames[12] = {
 
 INT_PTR GetDefaults(ServerInterfaceContext& context, ServerConnectionBlock* block, QVObList* list)
 {
-    if (!list || !IsValidBlock(block) || !context.IsBound(VelmoEntry::ATTR_openSession) || !context.IsBound(VelmoEntry::ATTR_closeSession) ||
-        !context.IsBound(VelmoEntry::ATTR_getMultipleDefaults) || !context.IsBound(VelmoEntry::velmo_free))
+    if (!list || !IsValidBlock(block) || !context.IsBound(VelmoEntry::ATTR_openSession) ||
+        !context.IsBound(VelmoEntry::ATTR_closeSession) || !context.IsBound(VelmoEntry::ATTR_getMultipleDefaults) ||
+        !context.IsBound(VelmoEntry::velmo_free))
         return QVSERVER_FAILED;
     const VelmoSessionUse use = context.GetATTRSession(block, false);
     VelmoSessionRecord* session = HandleOf(use);
@@ -265,8 +266,8 @@ INT_PTR GetVPAttributes(ServerInterfaceContext& context, ServerConnectionBlock* 
 {
     // velmo_free gives the attribute record back: without it the record would leak.
     if (!context.IsBound(VelmoEntry::LP_openSession) || !context.IsBound(VelmoEntry::LP_closeSession) ||
-        !context.IsBound(VelmoEntry::LP_getAttributes) || !context.IsBound(VelmoEntry::velmo_free) || !all || !flagged ||
-        !IsValidBlock(block))
+        !context.IsBound(VelmoEntry::LP_getAttributes) || !context.IsBound(VelmoEntry::velmo_free) || !all ||
+        !flagged || !IsValidBlock(block))
         return QVSERVER_FAILED;
     std::string name;
     if (!ToNarrowExact(printer, kAnsi, name))

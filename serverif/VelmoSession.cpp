@@ -60,8 +60,10 @@ void VelmoSession::Close(ULONGLONG deadline) noexcept
 }
 
 // LP_openSession and ATTR_openSession (and the two closes) share one signature.
-static_assert(std::is_same_v<VelmoEntryType<VelmoEntry::LP_openSession>, VelmoEntryType<VelmoEntry::ATTR_openSession>>);
-static_assert(std::is_same_v<VelmoEntryType<VelmoEntry::LP_closeSession>, VelmoEntryType<VelmoEntry::ATTR_closeSession>>);
+static_assert(
+    std::is_same_v<VelmoEntryType<VelmoEntry::LP_openSession>, VelmoEntryType<VelmoEntry::ATTR_openSession>>);
+static_assert(
+    std::is_same_v<VelmoEntryType<VelmoEntry::LP_closeSession>, VelmoEntryType<VelmoEntry::ATTR_closeSession>>);
 
 LPSession::LPSession(ServerInterfaceContext* context, ServerConnectionBlock* block, bool useTicket) noexcept
     : VelmoSession(context, useTicket)

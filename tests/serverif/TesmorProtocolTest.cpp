@@ -354,4 +354,28 @@ TEST(ServerInterfaceConversion, ExactConversionInUTF8AndInAnAnsiCodePage)
     EXPECT_EQ(ResolveCodePage(1252), 1252u);
 }
 
+// A thread whose ANSI code page is UTF-8 (Wine gives it to a locale without an ANSI code
+// page, such as hi-IN) converts the thread's texts as UTF-8.
+TEST(ServerInterfaceConversion, AThreadWhoseAnsiCodePageIsUTF8ConvertsAsUTF8)
+{
+    UINT resolved = 0;
+    bool converts = false, refusesLoneSurrogate = false;
+    std::string bytes;
+    std::wstring back;
+    std::thread([&] {
+        SetThreadLocale(MAKELCID(MAKELANGID(LANG_HINDI, SUBLANG_DEFAULT), SORT_DEFAULT));
+        resolved = ResolveCodePage(CP_THREAD_ACP);
+        converts = ToNarrowExact(L"Z:\\pr\x0142.ppd", CP_THREAD_ACP, bytes);
+        std::string ignored;
+        refusesLoneSurrogate = !ToNarrowExact(L"x\xD800", CP_THREAD_ACP, ignored);
+        back = ToWideText("\xC5\x82", CP_THREAD_ACP);
+    }).join();
+    if (resolved != CP_UTF8)
+        GTEST_SKIP() << "this platform gives the locale the ANSI code page " << resolved;
+    EXPECT_TRUE(converts);
+    EXPECT_EQ(bytes, "Z:\\pr\xC5\x82.ppd");
+    EXPECT_TRUE(refusesLoneSurrogate);
+    EXPECT_EQ(back, L"\x0142");
+}
+
 }  // namespace
