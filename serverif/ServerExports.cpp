@@ -11,6 +11,7 @@
 #include "foundation/StrUtil.h"
 #include "serverif/ServerInterface.h"
 #include "serverif/ServerInterfaceContext.h"
+#include "serverif/VelmoSession.h"
 
 namespace {
 
@@ -25,14 +26,25 @@ bool IsValidBlock(const ServerConnectionBlock* block) noexcept { return block &&
 
 INT_PTR Result(bool succeeded) noexcept { return succeeded ? QVSERVER_OK : QVSERVER_FAILED; }
 
-// A ticketed library call: its own failure status, else the ticket's final status.
+// A ticketed library call: its own failure status, else the ticket's final status; the
+// wait ends by the deadline. Refused when the ticket cannot be waited for: the library's
+// work would write into this frame (the ticket, the outputs) after it returned.
 template <class Call>
-int CallWithTicket(ServerInterfaceContext& context, Call call)
+int CallWithTicket(ServerInterfaceContext& context, Call call,
+                   ULONGLONG deadline = ServerInterfaceContext::TicketDeadline())
 {
+    if (!context.HasTicketEntries())
+        return kVelmoTicketUnavailable;
     VelmoTicket ticket = {};
     const int status = call(&ticket);
-    const int waited = context.WaitForTicket(&ticket);
+    const int waited = context.WaitForTicket(&ticket, deadline);
     return status != 0 ? status : waited;
+}
+
+// The handle of a session, or null (no session, or one that did not open).
+VelmoSessionRecord* HandleOf(const VelmoSessionUse& session) noexcept
+{
+    return session ? session->GetHandle() : nullptr;
 }
 
 // Appends a record, deleting it when the list cannot take it.
@@ -55,7 +67,7 @@ bool ReadPrimaryValue(ServerInterfaceContext& context, VelmoSessionRecord* sessi
                       std::string& value)
 {
     value.clear();
-    auto getValues = context.Entry<PFN_ATTR_getAttributeValues>(ATTR_getAttributeValues);
+    auto getValues = context.Entry<VelmoEntry::ATTR_getAttributeValues>();
     char** values = nullptr;
     int32_t* flags = nullptr;
     int32_t count = 0;
@@ -69,15 +81,16 @@ bool ReadPrimaryValue(ServerInterfaceContext& context, VelmoSessionRecord* sessi
 
 INT_PTR GetInstallables(ServerInterfaceContext& context, ServerConnectionBlock* block, QVObList* list)
 {
-    if (!context.IsBound(ATTR_openSession) || !context.IsBound(ATTR_closeSession) ||
-        !context.IsBound(ATTR_getAttributeValues) || !context.IsBound(ATTR_getAttributeKeys) ||
-        !context.IsBound(velmo_free) || !list || !IsValidBlock(block))
+    if (!context.IsBound(VelmoEntry::ATTR_openSession) || !context.IsBound(VelmoEntry::ATTR_closeSession) ||
+        !context.IsBound(VelmoEntry::ATTR_getAttributeValues) || !context.IsBound(VelmoEntry::ATTR_getAttributeKeys) ||
+        !context.IsBound(VelmoEntry::velmo_free) || !context.HasTicketEntries() || !list || !IsValidBlock(block))
         return QVSERVER_FAILED;
-    VelmoSessionRecord* session = context.GetATTRSession(block, true);
+    const VelmoSessionUse use = context.GetATTRSession(block, true);
+    VelmoSessionRecord* session = HandleOf(use);
     if (!session)
         return QVSERVER_FAILED;
-    auto getKeys = context.Entry<PFN_ATTR_getAttributeKeys>(ATTR_getAttributeKeys);
-    auto getValues = context.Entry<PFN_ATTR_getAttributeValues>(ATTR_getAttributeValues);
+    auto getKeys = context.Entry<VelmoEntry::ATTR_getAttributeKeys>();
+    auto getValues = context.Entry<VelmoEntry::ATTR_getAttributeValues>();
 
     char** names = nullptr;
     char** second = nullptr;
@@ -117,6 +130,9 @@ INT_PTR GetInstallables(ServerInterfaceContext& context, ServerConnectionBlock* 
             }
             Append(*list, MakeRecord(ToWideText(name, kAnsi), ToWideText(value, kAnsi)));
             context.FreeValueArrays(values, flags, valueCount);
+            // A controller that let one ticket run out is not asked for the rest.
+            if (valueStatus == kVelmoTicketTimedOut)
+                break;
         }
     }
     context.FreeStringArray(names, count);
@@ -127,14 +143,14 @@ INT_PTR GetInstallables(ServerInterfaceContext& context, ServerConnectionBlock* 
 
 INT_PTR GetFeatures(ServerInterfaceContext& context, ServerConnectionBlock* block, QVObList* list)
 {
-    if (!context.IsBound(FEAT_getFeatureList) || !context.IsBound(SERVER_getInfo) ||
-        !context.IsBound(SERVER_freeInfo) || !context.IsBound(ATTR_openSession) ||
-        !context.IsBound(ATTR_closeSession) || !context.IsBound(ATTR_getAttributeValues) || !list ||
-        !IsValidBlock(block))
+    if (!context.IsBound(VelmoEntry::FEAT_getFeatureList) || !context.IsBound(VelmoEntry::SERVER_getInfo) ||
+        !context.IsBound(VelmoEntry::SERVER_freeInfo) || !context.IsBound(VelmoEntry::ATTR_openSession) ||
+        !context.IsBound(VelmoEntry::ATTR_closeSession) || !context.IsBound(VelmoEntry::ATTR_getAttributeValues) ||
+        !context.IsBound(VelmoEntry::velmo_free) || !context.HasTicketEntries() || !list || !IsValidBlock(block))
         return QVSERVER_FAILED;
 
     // 1. The feature list, "yes" and "no" as 1 and 0.
-    auto getFeatures = context.Entry<PFN_FEAT_getFeatureList>(FEAT_getFeatureList);
+    auto getFeatures = context.Entry<VelmoEntry::FEAT_getFeatureList>();
     char** names = nullptr;
     char** values = nullptr;
     int32_t count = 0;
@@ -158,7 +174,8 @@ INT_PTR GetFeatures(ServerInterfaceContext& context, ServerConnectionBlock* bloc
 
     // 2. The installed memory, followed by one blank.
     std::string memory;
-    if (VelmoSessionRecord* session = context.GetATTRSession(block, false)) {
+    const VelmoSessionUse use = context.GetATTRSession(block, false);
+    if (VelmoSessionRecord* session = HandleOf(use)) {
         std::string primary;
         if (ReadPrimaryValue(context, session, "PHYSMEMSIZE", primary)) {
             memory = primary.substr(0, 62);
@@ -167,8 +184,8 @@ INT_PTR GetFeatures(ServerInterfaceContext& context, ServerConnectionBlock* bloc
     }
 
     // 3-5. The server information.
-    auto getInfo = context.Entry<PFN_SERVER_getInfo>(SERVER_getInfo);
-    auto freeInfo = context.Entry<PFN_SERVER_freeInfo>(SERVER_freeInfo);
+    auto getInfo = context.Entry<VelmoEntry::SERVER_getInfo>();
+    auto freeInfo = context.Entry<VelmoEntry::SERVER_freeInfo>();
     VelmoServerInfo* info = nullptr;
     if (getInfo(block, &info, 0) != 0 || !info)
         return QVSERVER_OK;
@@ -190,10 +207,12 @@ INT_PTR GetFeatures(ServerInterfaceContext& context, ServerConnectionBlock* bloc
 INT_PTR GetEmailNotify(ServerInterfaceContext& context, ServerConnectionBlock* block,
                        QVEmailNotification* notification)
 {
-    if (!context.IsBound(ATTR_openSession) || !context.IsBound(ATTR_getAttributeValues) ||
-        !context.IsBound(ATTR_closeSession) || !notification || !IsValidBlock(block))
+    if (!context.IsBound(VelmoEntry::ATTR_openSession) || !context.IsBound(VelmoEntry::ATTR_getAttributeValues) ||
+        !context.IsBound(VelmoEntry::ATTR_closeSession) || !context.IsBound(VelmoEntry::velmo_free) || !notification ||
+        !IsValidBlock(block))
         return QVSERVER_FAILED;
-    VelmoSessionRecord* session = context.GetATTRSession(block, false);
+    const VelmoSessionUse use = context.GetATTRSession(block, false);
+    VelmoSessionRecord* session = HandleOf(use);
     if (!session)
         return QVSERVER_FAILED;
     std::string capable, enabled;
@@ -212,13 +231,15 @@ const char* const kDefaultNames[12] = {
 
 INT_PTR GetDefaults(ServerInterfaceContext& context, ServerConnectionBlock* block, QVObList* list)
 {
-    if (!list || !IsValidBlock(block) || !context.IsBound(ATTR_openSession) || !context.IsBound(ATTR_closeSession) ||
-        !context.IsBound(ATTR_getMultipleDefaults) || !context.IsBound(velmo_free))
+    if (!list || !IsValidBlock(block) || !context.IsBound(VelmoEntry::ATTR_openSession) ||
+        !context.IsBound(VelmoEntry::ATTR_closeSession) || !context.IsBound(VelmoEntry::ATTR_getMultipleDefaults) ||
+        !context.IsBound(VelmoEntry::velmo_free))
         return QVSERVER_FAILED;
-    VelmoSessionRecord* session = context.GetATTRSession(block, false);
+    const VelmoSessionUse use = context.GetATTRSession(block, false);
+    VelmoSessionRecord* session = HandleOf(use);
     if (!session)
         return QVSERVER_FAILED;
-    auto getDefaults = context.Entry<PFN_ATTR_getMultipleDefaults>(ATTR_getMultipleDefaults);
+    auto getDefaults = context.Entry<VelmoEntry::ATTR_getMultipleDefaults>();
     char** values = nullptr;
     int32_t count = 0;
     const int status = getDefaults(session, 0, kDefaultNames, &values, 12, &count, 0);
@@ -244,17 +265,18 @@ INT_PTR GetVPAttributes(ServerInterfaceContext& context, ServerConnectionBlock* 
                         QVObList* all, QVObList* flagged)
 {
     // velmo_free gives the attribute record back: without it the record would leak.
-    if (!context.IsBound(LP_openSession) || !context.IsBound(LP_closeSession) ||
-        !context.IsBound(LP_getAttributes) || !context.IsBound(velmo_free) || !all || !flagged ||
-        !IsValidBlock(block))
+    if (!context.IsBound(VelmoEntry::LP_openSession) || !context.IsBound(VelmoEntry::LP_closeSession) ||
+        !context.IsBound(VelmoEntry::LP_getAttributes) || !context.IsBound(VelmoEntry::velmo_free) || !all ||
+        !flagged || !IsValidBlock(block))
         return QVSERVER_FAILED;
     std::string name;
     if (!ToNarrowExact(printer, kAnsi, name))
         return QVSERVER_FAILED;
-    VelmoSessionRecord* session = context.GetLPSession(block, false);
+    const VelmoSessionUse use = context.GetLPSession(block, false);
+    VelmoSessionRecord* session = HandleOf(use);
     if (!session)
         return QVSERVER_FAILED;
-    auto getAttributes = context.Entry<PFN_LP_getAttributes>(LP_getAttributes);
+    auto getAttributes = context.Entry<VelmoEntry::LP_getAttributes>();
     LPAttributeRecord* record = nullptr;
     getAttributes(session, name.c_str(), &record, 0);
     const int32_t count =
@@ -287,8 +309,8 @@ INT_PTR Discover(ServerInterfaceContext& context, int* size, BYTE** buffer, cons
         return QVSERVER_FAILED;
     *size = 0;
     *buffer = nullptr;
-    auto getList = context.Entry<PFN_DISCOV_getTolvaList>(DISCOV_getTolvaList);
-    auto freeList = context.Entry<PFN_DISCOV_freeDiscoveredTolvaExList>(DISCOV_freeDiscoveredTolvaExList);
+    auto getList = context.Entry<VelmoEntry::DISCOV_getTolvaList>();
+    auto freeList = context.Entry<VelmoEntry::DISCOV_freeDiscoveredTolvaExList>();
     if (!getList || !freeList)
         return QVSERVER_FAILED;
     std::string first, second;
@@ -404,7 +426,7 @@ INT_PTR WINAPI QVServerInitialize(ServerInterfaceContext** context) noexcept
         if (!made)
             return QVSERVER_FAILED;
         made->LoadProtocolLibraries();
-        auto load = made->Entry<PFN_velmo_load>(velmo_load);
+        auto load = made->Entry<VelmoEntry::velmo_load>();
         if (!load) {
             // Leave nothing behind that a retry would overwrite.
             delete made;
@@ -423,9 +445,10 @@ INT_PTR WINAPI QVServerTerminate(ServerInterfaceContext** context) noexcept
     ServerInterfaceContext* state = ContextOf(context);
     if (!state)
         return QVSERVER_FAILED;
-    // Sessions belong to the libraries' state: close them while the libraries still run.
-    state->CloseAllSessions();
-    if (auto unload = state->Entry<PFN_velmo_unload>(velmo_unload))
+    // Sessions belong to the libraries' state: close them while the libraries still run;
+    // a hung controller holds the closes no longer than one ticket bound in all.
+    state->CloseAllSessions(ServerInterfaceContext::TicketDeadline());
+    if (auto unload = state->Entry<VelmoEntry::velmo_unload>())
         unload();
     Sleep(1000);  // lets the libraries' own threads finish before their code goes
     state->UnloadProtocolLibraries();
@@ -440,8 +463,8 @@ INT_PTR WINAPI QVServerConnect(ServerInterfaceContext** context, const wchar_t* 
     ServerInterfaceContext* state = ContextOf(context);
     if (!state || !address || !block)
         return QVSERVER_FAILED;
-    auto connect = state->Entry<PFN_VYRM_connect>(VYRM_connect);
-    if (!connect)
+    auto connect = state->Entry<VelmoEntry::VYRM_connect>();
+    if (!connect || !state->HasTicketEntries())
         return QVSERVER_FAILED;
     std::string narrow;
     if (!ToNarrowExact(address, kAnsi, narrow))
@@ -465,9 +488,12 @@ INT_PTR WINAPI QVServerDisconnect(ServerInterfaceContext** context, ServerConnec
     if (!IsValidBlock(block))
         return QVSERVER_OK;
     try {
-        state->CloseConnectionSessions(block);
-        if (auto disconnect = state->Entry<PFN_INIT_disconnectFromServer>(INIT_disconnectFromServer))
-            CallWithTicket(*state, [&](VelmoTicket* ticket) { return disconnect(block, ticket); });
+        // One bound for the whole disconnect: the session closes and the connection's end.
+        const ULONGLONG deadline = ServerInterfaceContext::TicketDeadline();
+        state->CloseConnectionSessions(block, deadline);
+        if (auto disconnect = state->Entry<VelmoEntry::INIT_disconnectFromServer>())
+            CallWithTicket(
+                *state, [&](VelmoTicket* ticket) { return disconnect(block, ticket); }, deadline);
     } catch (...) {
     }
     return QVSERVER_OK;
@@ -543,7 +569,7 @@ INT_PTR WINAPI QVServerGetPPD(ServerInterfaceContext** context, ServerConnection
     ServerInterfaceContext* state = ContextOf(context);
     if (!state || !block || !path)
         return QVSERVER_FAILED;
-    auto getPPD = state->Entry<PFN_VYRM_getPPDEx>(VYRM_getPPDEx);
+    auto getPPD = state->Entry<VelmoEntry::VYRM_getPPDEx>();
     std::string narrow;
     // A path the code page cannot hold exactly would name another file.
     if (!getPPD || !ToNarrowExact(path, kAnsi, narrow) || narrow.empty())

@@ -2,6 +2,7 @@
 // library's shared routines.
 #include "serverif/ServerInterfaceContext.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <new>
 
@@ -14,51 +15,9 @@ HMODULE g_module = nullptr;
 
 }  // namespace
 
-#define VELMO_ROW(name, library) {#name, library}
-const VelmoEntryRow kVelmoEntryRows[kVelmoEntryCount] = {
-    VELMO_ROW(velmo_malloc, kVelmoLib10), VELMO_ROW(velmo_realloc, kVelmoLib10),
-    VELMO_ROW(velmo_free, kVelmoLib10), VELMO_ROW(velmo_load, kVelmoLib10), VELMO_ROW(velmo_unload, kVelmoLib10),
-    VELMO_ROW(AUTH_openSession, kVelmoLib10), VELMO_ROW(AUTH_closeSession, kVelmoLib10),
-    VELMO_ROW(AUTH_getUserRights, kVelmoLib10), VELMO_ROW(AUTH_verifyPasswordUTF8, kVelmoLib10),
-    VELMO_ROW(LOCL_openSession, kVelmoLib10), VELMO_ROW(LOCL_closeSession, kVelmoLib10),
-    VELMO_ROW(LOCL_getString, kVelmoLib10), VELMO_ROW(LOCL_getStringWithContext, kVelmoLib10),
-    VELMO_ROW(VYRM_connect, kVelmoLibVyrm), VELMO_ROW(INIT_connectToNonStandardServer, kVelmoLibVyrm),
-    VELMO_ROW(INIT_disconnectFromServer, kVelmoLibVyrm), VELMO_ROW(LP_openSession, kVelmoLibVyrm),
-    VELMO_ROW(LP_closeSession, kVelmoLibVyrm), VELMO_ROW(LP_getAttributes, kVelmoLibVyrm),
-    VELMO_ROW(FT_openSession, kVelmoLibVyrm), VELMO_ROW(FT_closeSession, kVelmoLibVyrm),
-    VELMO_ROW(FT_getFile, kVelmoLibVyrm), VELMO_ROW(DEV_getInfo, kVelmoLibVyrm),
-    VELMO_ROW(DEV_freeInfo, kVelmoLibVyrm), VELMO_ROW(DEV_getCurrentEvents, kVelmoLibVyrm),
-    VELMO_ROW(DEV_getMessages, kVelmoLibVyrm), VELMO_ROW(DEV_getNumDevices, kVelmoLibVyrm),
-    VELMO_ROW(DEV_getDeviceEventDescription, kVelmoLibVyrm), VELMO_ROW(DEV_getDeviceNameList, kVelmoLibVyrm),
-    VELMO_ROW(JOBM_openSession, kVelmoLibVyrm), VELMO_ROW(JOBM_closeSession, kVelmoLibVyrm),
-    VELMO_ROW(JOBM_getNumJobs, kVelmoLibVyrm), VELMO_ROW(JOBM_getJobListWithSelectedAttributes, kVelmoLibVyrm),
-    VELMO_ROW(JOBM_getPreviewFilename, kVelmoLibVyrm), VELMO_ROW(JOBM_lockJobList, kVelmoLibVyrm),
-    VELMO_ROW(JOBM_unlockJobList, kVelmoLibVyrm), VELMO_ROW(FEAT_getFeatureList, kVelmoLibVyrm),
-    VELMO_ROW(SERVER_getInfo, kVelmoLibVyrm), VELMO_ROW(SERVER_freeInfo, kVelmoLibVyrm),
-    VELMO_ROW(ATTR_openSession, kVelmoLibVyrm), VELMO_ROW(ATTR_closeSession, kVelmoLibVyrm),
-    VELMO_ROW(ATTR_getAttributeKeys, kVelmoLibVyrm), VELMO_ROW(ATTR_getAttributeValues, kVelmoLibVyrm),
-    VELMO_ROW(ATTR_getMultipleDefaults, kVelmoLibVyrm),
-    VELMO_ROW(CLDF_openSession, kVelmoLibVyrColor), VELMO_ROW(CLDF_closeSession, kVelmoLibVyrColor),
-    VELMO_ROW(CLDF_getNextValue, kVelmoLibVyrColor), VELMO_ROW(CLDF_getDefaultValue, kVelmoLibVyrColor),
-    VELMO_ROW(CLDF_getCurrentKey, kVelmoLibVyrColor), VELMO_ROW(CLDF_setNextKey, kVelmoLibVyrColor),
-    VELMO_ROW(CLDF_setCurrentKey, kVelmoLibVyrColor), VELMO_ROW(CLDF_query_api_version, kVelmoLibVyrColor),
-    VELMO_ROW(COLR_openSession, kVelmoLibVyrColor), VELMO_ROW(COLR_closeSession, kVelmoLibVyrColor),
-    VELMO_ROW(COLR_getCurrentLinkedProfiles, kVelmoLibVyrColor),
-    VELMO_ROW(CTP_openSession, kVelmoLibCtp), VELMO_ROW(CTP_closeSession, kVelmoLibCtp),
-    VELMO_ROW(CTP_getOptionsForKey, kVelmoLibCtp),
-    VELMO_ROW(PCAT_getMIDs, kVelmoLibPcat), VELMO_ROW(PCAT_getMIDsEx, kVelmoLibPcat),
-    VELMO_ROW(PCAT_getVisibleColumnNames, kVelmoLibPcat), VELMO_ROW(PCAT_getRowForMID, kVelmoLibPcat),
-    VELMO_ROW(PCAT_getInternalValueForMID, kVelmoLibPcat), VELMO_ROW(PCAT_getPPDKeys, kVelmoLibPcat),
-    VELMO_ROW(PCAT_getPPDValues, kVelmoLibPcat), VELMO_ROW(PCAT_getVersion, kVelmoLibPcat),
-    VELMO_ROW(PCAT_serialize, kVelmoLibPcat), VELMO_ROW(PCAT_getAllRowsEx, kVelmoLibPcat),
-    VELMO_ROW(PCAT_freeRows, kVelmoLibPcat),
-    VELMO_ROW(NB_zero, kVelmoLib10), VELMO_ROW(NB_destroy, kVelmoLib10),
-    VELMO_ROW(NB_cancel_block_destroy, kVelmoLib10), VELMO_ROW(NB_block, kVelmoLib10),
-    VELMO_ROW(NB_cancel, kVelmoLib10), VELMO_ROW(NB_checkTicket, kVelmoLib10),
-    VELMO_ROW(DISCOV_getTolvaList, kVelmoLib10), VELMO_ROW(DISCOV_freeDiscoveredTolvaExList, kVelmoLib10),
-    VELMO_ROW(VYRM_getPPDEx, kVelmoLibVyrm),
-};
-#undef VELMO_ROW
+#define VELMO_ENTRY_ROW(name, library, fallback, type) {#name, VelmoLibrary::library, VelmoLibrary::fallback},
+const VelmoEntryRow kVelmoEntryRows[kVelmoEntryCount] = {VELMO_ENTRY_TABLE(VELMO_ENTRY_ROW)};
+#undef VELMO_ENTRY_ROW
 
 const wchar_t* const kVelmoLibraryNames[kVelmoLibraryCount] = {
     L"velmoqzt10.dll", L"velmoqzt_vyrm.dll", L"velmoqzt_vyr_color.dll", L"velmoqzt_ctp.dll", L"velmoqzt_pcat.dll",
@@ -68,11 +27,15 @@ void SetServerInterfaceModule(HMODULE module) noexcept { g_module = module; }
 
 HMODULE GetServerInterfaceModule() noexcept { return g_module; }
 
-ServerInterfaceContext::ServerInterfaceContext() noexcept = default;
+ServerInterfaceContext::ServerInterfaceContext() noexcept
+{
+    for (VelmoLibrary& library : m_boundFrom)
+        library = VelmoLibrary::None;
+}
 
 ServerInterfaceContext::~ServerInterfaceContext()
 {
-    CloseAllSessions();
+    CloseAllSessions(TicketDeadline());
     UnloadProtocolLibraries();
 }
 
@@ -141,8 +104,19 @@ int ServerInterfaceContext::LoadProtocolLibraries() noexcept
             m_modules[i] = LoadLibraryExW(paths[i].c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     }
     for (int e = 0; e < kVelmoEntryCount; ++e) {
-        HMODULE module = m_modules[kVelmoEntryRows[e].library];
-        m_entries[e] = module ? GetProcAddress(module, kVelmoEntryRows[e].name) : nullptr;
+        m_entries[e] = nullptr;
+        m_boundFrom[e] = VelmoLibrary::None;
+        for (VelmoLibrary library : {kVelmoEntryRows[e].library, kVelmoEntryRows[e].fallback}) {
+            if (library == VelmoLibrary::None)
+                continue;
+            HMODULE module = m_modules[static_cast<int>(library)];
+            FARPROC found = module ? GetProcAddress(module, kVelmoEntryRows[e].name) : nullptr;
+            if (found) {
+                m_entries[e] = found;
+                m_boundFrom[e] = library;
+                break;
+            }
+        }
     }
     return 0;
 }
@@ -151,6 +125,8 @@ void ServerInterfaceContext::UnloadProtocolLibraries() noexcept
 {
     for (FARPROC& entry : m_entries)
         entry = nullptr;
+    for (VelmoLibrary& library : m_boundFrom)
+        library = VelmoLibrary::None;
     for (int i = kVelmoLibraryCount - 1; i >= 0; --i) {
         if (m_modules[i]) {
             FreeLibrary(m_modules[i]);
@@ -159,15 +135,40 @@ void ServerInterfaceContext::UnloadProtocolLibraries() noexcept
     }
 }
 
-int ServerInterfaceContext::WaitForTicket(VelmoTicket* ticket) noexcept
+bool ServerInterfaceContext::HasTicketEntries() const noexcept
+{
+    return IsBound(VelmoEntry::NB_block) && IsBound(VelmoEntry::NB_checkTicket) &&
+           IsBound(VelmoEntry::NB_destroy) && IsBound(VelmoEntry::NB_cancel);
+}
+
+ULONGLONG ServerInterfaceContext::TicketDeadline() noexcept { return GetTickCount64() + kVelmoTicketBoundMs; }
+
+int ServerInterfaceContext::WaitForTicket(VelmoTicket* ticket, ULONGLONG deadline) noexcept
 {
     if (!ticket)
         return 0;
-    auto block = Entry<PFN_NB_block>(NB_block);
-    auto check = Entry<PFN_NB_checkTicket>(NB_checkTicket);
-    auto destroy = Entry<PFN_NB_destroy>(NB_destroy);
-    if (!block || !check || !destroy)
-        return -1;  // a ticketed call whose end cannot be read has not succeeded
+    if (!HasTicketEntries())
+        return kVelmoTicketUnavailable;
+    auto block = Entry<VelmoEntry::NB_block>();
+    auto check = Entry<VelmoEntry::NB_checkTicket>();
+    auto destroy = Entry<VelmoEntry::NB_destroy>();
+    auto cancel = Entry<VelmoEntry::NB_cancel>();
+    // NB_block has no time-out: it is called only once the work is done. A ticket the
+    // library does not know (a call that failed at once) answers the check with an error.
+    DWORD pause = 0;
+    for (;;) {
+        int32_t done = 0, progress = 0, status = -1;
+        if (check(ticket, &done, &progress, &status) != 0 || done)
+            break;
+        const ULONGLONG now = GetTickCount64();
+        if (now >= deadline) {
+            cancel(ticket);
+            destroy(ticket);
+            return kVelmoTicketTimedOut;
+        }
+        Sleep(static_cast<DWORD>(std::min<ULONGLONG>(pause, deadline - now)));
+        pause = pause ? std::min<DWORD>(pause * 2, 16) : 1;
+    }
     block(ticket);
     int32_t done = 0, progress = 0, status = -1;
     check(ticket, &done, &progress, &status);
@@ -175,94 +176,105 @@ int ServerInterfaceContext::WaitForTicket(VelmoTicket* ticket) noexcept
     return status;
 }
 
-VelmoSessionRecord* ServerInterfaceContext::GetSession(ServerConnectionBlock* block, size_t slot, bool useTicket) noexcept
+VelmoSessionUse ServerInterfaceContext::GetSession(ServerConnectionBlock* block, size_t slot, bool useTicket) noexcept
 {
     if (!block)
         return nullptr;
     try {
+        BlockEntry entry;
         {
-            std::lock_guard<std::mutex> hold(m_lock);
-            SessionSlots& slots = m_sessions[block];
-            if (slots.size() != kSessionSlots)
-                slots.resize(kSessionSlots, nullptr);
-            if (slots[slot])
-                return slots[slot]->GetHandle();
+            AutoLock hold(&m_lock);
+            BlockEntry& found = m_sessions[block];
+            if (!found)
+                found = std::make_shared<BlockSessions>();
+            if (found->slots.size() != kSessionSlots)
+                found->slots.resize(kSessionSlots);
+            if (found->slots[slot])
+                return found->slots[slot];
+            entry = found;
         }
         // Opened outside the lock: the open is a library call that may wait on the network.
-        VelmoSession* made = nullptr;
+        VelmoSessionUse made;
         if (slot == kLPSlot)
-            made = new (std::nothrow) LPSession(this, block, useTicket);
+            made = std::make_shared<LPSession>(this, block, useTicket);
         else
-            made = new (std::nothrow) ATTRSession(this, block, useTicket);
-        if (!made)
-            return nullptr;
-        VelmoSession* loser = nullptr;
-        VelmoSessionRecord* handle = nullptr;
+            made = std::make_shared<ATTRSession>(this, block, useTicket);
+        VelmoSessionUse kept;
         {
-            std::lock_guard<std::mutex> hold(m_lock);
-            SessionSlots& slots = m_sessions[block];
-            if (slots.size() != kSessionSlots)
-                slots.resize(kSessionSlots, nullptr);
-            if (slots[slot])
-                loser = made;  // another thread opened it meanwhile: keep that one
-            else
-                slots[slot] = made;
-            handle = slots[slot]->GetHandle();
+            AutoLock hold(&m_lock);
+            auto found = m_sessions.find(block);
+            // The block's sessions were closed meanwhile: this one belongs to a connection
+            // that ended, and goes (closed when made is let go).
+            if (found != m_sessions.end() && found->second == entry) {
+                VelmoSessionUse& cached = entry->slots[slot];
+                if (!cached)
+                    cached = made;  // else another thread opened it meanwhile: keep that one
+                kept = cached;
+            }
         }
-        delete loser;
-        return handle;
+        return kept;
     } catch (...) {
         return nullptr;
     }
 }
 
-VelmoSessionRecord* ServerInterfaceContext::GetLPSession(ServerConnectionBlock* block, bool useTicket) noexcept
+VelmoSessionUse ServerInterfaceContext::GetLPSession(ServerConnectionBlock* block, bool useTicket) noexcept
 {
     return GetSession(block, kLPSlot, useTicket);
 }
 
-VelmoSessionRecord* ServerInterfaceContext::GetATTRSession(ServerConnectionBlock* block, bool useTicket) noexcept
+VelmoSessionUse ServerInterfaceContext::GetATTRSession(ServerConnectionBlock* block, bool useTicket) noexcept
 {
     return GetSession(block, kATTRSlot, useTicket);
 }
 
-void ServerInterfaceContext::CloseConnectionSessions(ServerConnectionBlock* block) noexcept
+void ServerInterfaceContext::CloseSessions(BlockSessions& sessions, ULONGLONG deadline) noexcept
 {
-    SessionSlots slots;
+    for (VelmoSessionUse& session : sessions.slots) {
+        // Only a session no call holds closes here; a held one closes when its call ends.
+        if (session && session.use_count() == 1)
+            session->Close(deadline);
+        session.reset();
+    }
+}
+
+void ServerInterfaceContext::CloseConnectionSessions(ServerConnectionBlock* block, ULONGLONG deadline) noexcept
+{
+    BlockEntry entry;
     {
-        std::lock_guard<std::mutex> hold(m_lock);
+        AutoLock hold(&m_lock);
         auto found = m_sessions.find(block);
         if (found == m_sessions.end())
             return;
-        slots.swap(found->second);
+        entry.swap(found->second);
         m_sessions.erase(found);
     }
-    for (VelmoSession* session : slots)
-        delete session;
+    if (entry)
+        CloseSessions(*entry, deadline);
 }
 
-void ServerInterfaceContext::CloseAllSessions() noexcept
+void ServerInterfaceContext::CloseAllSessions(ULONGLONG deadline) noexcept
 {
-    std::map<ServerConnectionBlock*, SessionSlots> all;
+    std::map<ServerConnectionBlock*, BlockEntry> all;
     {
-        std::lock_guard<std::mutex> hold(m_lock);
+        AutoLock hold(&m_lock);
         all.swap(m_sessions);
     }
     for (auto& entry : all)
-        for (VelmoSession* session : entry.second)
-            delete session;
+        if (entry.second)
+            CloseSessions(*entry.second, deadline);
 }
 
 void ServerInterfaceContext::FreePointer(void* pointer) noexcept
 {
-    auto release = Entry<PFN_velmo_free>(velmo_free);
+    auto release = Entry<VelmoEntry::velmo_free>();
     if (release && pointer)
         release(pointer);
 }
 
 void ServerInterfaceContext::FreeStringArray(char** array, int32_t count) noexcept
 {
-    if (!array || !IsBound(velmo_free))
+    if (!array || !IsBound(VelmoEntry::velmo_free))
         return;
     for (int32_t i = 0; i < count; ++i)
         FreePointer(array[i]);
@@ -326,17 +338,29 @@ void DebugTrace(const char* format, ...) noexcept
     }
 }
 
+UINT ResolveCodePage(UINT codePage) noexcept
+{
+    if (codePage != CP_ACP && codePage != CP_OEMCP && codePage != CP_THREAD_ACP)
+        return codePage;
+    CPINFOEXW info = {};
+    return GetCPInfoExW(codePage, 0, &info) && info.CodePage ? info.CodePage : codePage;
+}
+
 bool ToNarrowExact(const wchar_t* text, UINT codePage, std::string& out) noexcept
 {
     out.clear();
     if (!text || !text[0])
         return true;
     try {
+        // The thread's ANSI code page may itself be UTF-8, which takes neither the no-best-fit
+        // flag nor a used-default pointer.
+        codePage = ResolveCodePage(codePage);
         const bool utf8 = codePage == CP_UTF8;
+        const bool utf7 = codePage == CP_UTF7;
         // Best fit would quietly turn a name into another ("ł" into "l"): refuse instead.
-        const DWORD flags = utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
+        const DWORD flags = utf8 ? WC_ERR_INVALID_CHARS : utf7 ? 0 : WC_NO_BEST_FIT_CHARS;
         BOOL usedDefault = FALSE;
-        BOOL* usedDefaultOut = utf8 ? nullptr : &usedDefault;
+        BOOL* usedDefaultOut = utf8 || utf7 ? nullptr : &usedDefault;
         const int n = WideCharToMultiByte(codePage, flags, text, -1, nullptr, 0, nullptr, usedDefaultOut);
         if (n < 1 || usedDefault)
             return false;

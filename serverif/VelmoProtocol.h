@@ -73,6 +73,9 @@ static_assert(sizeof(DiscoveredTolvaEx) == 8, "DiscoveredTolvaEx layout (x86)");
 
 extern "C" {
 
+// The entry points that are bound but never called: no signature is relied on.
+typedef int(__cdecl* PFN_VelmoUnused)(void);
+
 // velmoqzt10.dll
 typedef int(__cdecl* PFN_velmo_load)(void);
 typedef int(__cdecl* PFN_velmo_unload)(void);
@@ -80,6 +83,8 @@ typedef void(__cdecl* PFN_velmo_free)(void* pointer);
 typedef int(__cdecl* PFN_NB_block)(VelmoTicket* ticket);
 typedef int(__cdecl* PFN_NB_checkTicket)(VelmoTicket* ticket, int32_t* done, int32_t* progress, int32_t* status);
 typedef int(__cdecl* PFN_NB_destroy)(VelmoTicket* ticket);
+// Asks the ticket's work to stop; the ticket is still destroyed afterwards.
+typedef int(__cdecl* PFN_NB_cancel)(VelmoTicket* ticket);
 typedef int(__cdecl* PFN_DISCOV_getTolvaList)(uint32_t timeout, int32_t reserved1, const char* filter1,
                                                const char* filter2, int32_t reserved2, int32_t reserved3,
                                                int32_t reserved4, DiscoveredTolvaEx** entries, int32_t* count,

@@ -29,11 +29,14 @@ VelmoTicket* VelmoSession::ArmTicket() noexcept
     return GetTicket();
 }
 
-int VelmoSession::Open(int openEntry, ServerConnectionBlock* block) noexcept
+int VelmoSession::Open(PFN_LP_openSession open, PFN_LP_closeSession close, ServerConnectionBlock* block) noexcept
 {
-    auto open = m_context ? m_context->Entry<PFN_LP_openSession>(static_cast<VelmoEntry>(openEntry)) : nullptr;
-    if (!open)
+    m_close = close;
+    if (!open || !m_context)
         return -1;
+    // The library would write the record of this session after the wait gave up on it.
+    if (m_useTicket && !m_context->HasTicketEntries())
+        return kVelmoTicketUnavailable;
     VelmoTicket* ticket = ArmTicket();
     int status = open(block, &m_record, ticket);
     const int waited = ticket ? WaitForTicket() : 0;
@@ -43,35 +46,39 @@ int VelmoSession::Open(int openEntry, ServerConnectionBlock* block) noexcept
     return status;
 }
 
-void VelmoSession::Close(int closeEntry) noexcept
+void VelmoSession::Close(ULONGLONG deadline) noexcept
 {
     // Only an open session closes, and only through a bound entry point.
-    auto close = m_context ? m_context->Entry<PFN_LP_closeSession>(static_cast<VelmoEntry>(closeEntry)) : nullptr;
-    if (!m_open || !close)
+    if (!m_open || !m_close || !m_context)
         return;
-    VelmoTicket* ticket = ArmTicket();
-    close(&m_record, ticket);
+    // Without the ticket entry points the close runs synchronously.
+    VelmoTicket* ticket = m_context->HasTicketEntries() ? ArmTicket() : nullptr;
+    m_close(&m_record, ticket);
     if (ticket)
-        WaitForTicket();
+        m_context->WaitForTicket(ticket, deadline);
     m_open = 0;
 }
 
 // LP_openSession and ATTR_openSession (and the two closes) share one signature.
-static_assert(std::is_same_v<PFN_LP_openSession, PFN_ATTR_openSession>);
-static_assert(std::is_same_v<PFN_LP_closeSession, PFN_ATTR_closeSession>);
+static_assert(
+    std::is_same_v<VelmoEntryType<VelmoEntry::LP_openSession>, VelmoEntryType<VelmoEntry::ATTR_openSession>>);
+static_assert(
+    std::is_same_v<VelmoEntryType<VelmoEntry::LP_closeSession>, VelmoEntryType<VelmoEntry::ATTR_closeSession>>);
 
 LPSession::LPSession(ServerInterfaceContext* context, ServerConnectionBlock* block, bool useTicket) noexcept
     : VelmoSession(context, useTicket)
 {
-    Open(LP_openSession, block);
+    if (context)
+        Open(context->Entry<VelmoEntry::LP_openSession>(), context->Entry<VelmoEntry::LP_closeSession>(), block);
 }
 
-LPSession::~LPSession() { Close(LP_closeSession); }
+LPSession::~LPSession() { Close(ServerInterfaceContext::TicketDeadline()); }
 
 ATTRSession::ATTRSession(ServerInterfaceContext* context, ServerConnectionBlock* block, bool useTicket) noexcept
     : VelmoSession(context, useTicket)
 {
-    Open(ATTR_openSession, block);
+    if (context)
+        Open(context->Entry<VelmoEntry::ATTR_openSession>(), context->Entry<VelmoEntry::ATTR_closeSession>(), block);
 }
 
-ATTRSession::~ATTRSession() { Close(ATTR_closeSession); }
+ATTRSession::~ATTRSession() { Close(ServerInterfaceContext::TicketDeadline()); }

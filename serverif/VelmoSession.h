@@ -3,6 +3,8 @@
 // uses a ticket of a call that has long returned.
 #pragma once
 
+#include <windows.h>
+
 #include "serverif/VelmoProtocol.h"
 
 class ServerInterfaceContext;
@@ -23,20 +25,22 @@ public:
     virtual int WaitForTicket() noexcept;
 
     bool IsOpen() const noexcept { return m_open != 0; }
+    // Closes an open session (its ticket wait ends by the deadline); a closed one stays so.
+    void Close(ULONGLONG deadline) noexcept;
 
 protected:
     // Readies the ticket for one call (a fresh, zeroed record) and returns it, or null.
     VelmoTicket* ArmTicket() noexcept;
-    // Opens through the given open entry point (its ticket waited for); the status.
-    int Open(int openEntry, ServerConnectionBlock* block) noexcept;
-    // Closes an open session through the given close entry point, when bound.
-    void Close(int closeEntry) noexcept;
+    // Opens through open (its ticket waited for) and keeps close for the session's end;
+    // the status. A ticketed open is refused when its ticket cannot be waited for.
+    int Open(PFN_LP_openSession open, PFN_LP_closeSession close, ServerConnectionBlock* block) noexcept;
 
     VelmoSessionRecord m_record = {};
     int32_t m_open = 0;
     ServerInterfaceContext* m_context;
     bool m_useTicket;
     VelmoTicket m_ticket = {};
+    PFN_LP_closeSession m_close = nullptr;
 };
 
 // Virtual-printer session (LP_openSession / LP_closeSession).

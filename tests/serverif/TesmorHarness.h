@@ -125,7 +125,8 @@ inline void UseScript(const std::wstring& path, const std::string& text)
 using TesmorApi = QVServerExports;
 
 // A driver folder "<temp>\<name>\dir.v2 x\" holding Sample.KQM and Sample\ with the
-// protocol libraries: optionally without one library, or with a variant of velmoqzt10.dll.
+// protocol libraries: optionally without one library, or with the libraries of a variant
+// folder (variants\NAME) in place of the sample's.
 class DriverFolder {
 public:
     explicit DriverFolder(const std::wstring& name, const wchar_t* omit = nullptr, const wchar_t* variant = nullptr)
@@ -143,9 +144,11 @@ public:
                                     L"velmoqzt_ctp.dll", L"velmoqzt_pcat.dll", L"velmoqzt_sim.dll"}) {
             if (omit && wcscmp(omit, file) == 0)
                 continue;
+            // A variant folder holds the libraries it changes; the rest come from Sample.
             std::wstring from = source + L"Sample\\" + file;
-            if (variant && wcscmp(file, L"velmoqzt10.dll") == 0)
-                from = source + L"variants\\" + variant + L"\\velmoqzt10.dll";
+            const std::wstring changed = variant ? source + L"variants\\" + variant + L"\\" + file : L"";
+            if (variant && GetFileAttributesW(changed.c_str()) != INVALID_FILE_ATTRIBUTES)
+                from = changed;
             EXPECT_TRUE(CopyFileW(from.c_str(), (m_dir + L"Sample\\" + file).c_str(), FALSE)) << Narrow(from);
         }
     }

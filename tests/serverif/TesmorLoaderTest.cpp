@@ -17,7 +17,8 @@ protected:
         s_log = new SimLog(TempRoot() + L"loader-sim.log");
         CreateDirectoryW(TempRoot().c_str(), nullptr);
         UseScript(TempRoot() + L"loader-script.txt",
-                  "server\t10.1.2.3\nfeature\tDuplex\tyes\ndiscover\t0\nentry\tA1\tB1\n");
+                  "server\t10.1.2.3\nfeature\tDuplex\tyes\nvalues\tMAIL_capable\t0\tyes\t1\n"
+                  "discover\t0\nentry\tA1\tB1\n");
     }
     static void TearDownTestSuite()
     {
@@ -182,7 +183,14 @@ TEST_F(TesmorLoader, WithoutVelmoFreeTheExportsThatGiveBackRecordsFail)
     EXPECT_TRUE(Failed(folder.api.GetVPAttributes(&context, &block, L"print", &all, &flagged)));
     EXPECT_TRUE(Failed(folder.api.GetInstallablesList(&context, &block, &list, 0)));
     EXPECT_TRUE(Failed(folder.api.GetMultipleDefaults(&context, &block, &list, 0)));
+    // These two would leave the library's arrays behind (velmo_unload reports them).
+    EXPECT_TRUE(Failed(folder.api.GetFeaturesList(&context, &block, &list, 0)));
+    QVEmailNotification mail;
+    EXPECT_TRUE(Failed(folder.api.GetEMailNotifyInfo(&context, &block, &mail, 0)));
+    EXPECT_EQ(list.GetCount(), 0);
     EXPECT_EQ(s_log->Since().find("LP_getAttributes"), std::string::npos);
+    EXPECT_EQ(s_log->Since().find("FEAT_getFeatureList"), std::string::npos);
+    EXPECT_EQ(s_log->Since().find("ATTR_getAttributeValues"), std::string::npos);
     EXPECT_EQ(folder.api.Disconnect(&context, &block), 0);
     EXPECT_EQ(folder.api.Terminate(&context), 0);
     EXPECT_EQ(s_log->Faults(), "");

@@ -22,6 +22,7 @@ VELMO_SIM_API void __cdecl Sim_velmo_free(void* pointer);
 VELMO_SIM_API int __cdecl Sim_NB_block(VelmoTicket* ticket);
 VELMO_SIM_API int __cdecl Sim_NB_checkTicket(VelmoTicket* ticket, int32_t* done, int32_t* progress, int32_t* status);
 VELMO_SIM_API int __cdecl Sim_NB_destroy(VelmoTicket* ticket);
+VELMO_SIM_API int __cdecl Sim_NB_cancel(VelmoTicket* ticket);
 VELMO_SIM_API int __cdecl Sim_DISCOV_getTolvaList(uint32_t timeout, int32_t reserved1, const char* filter1,
                                                   const char* filter2, int32_t reserved2, int32_t reserved3,
                                                   int32_t reserved4, DiscoveredTolvaEx** entries, int32_t* count,

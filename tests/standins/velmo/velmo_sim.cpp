@@ -16,7 +16,9 @@
 //   printer NAME STATUS                 a virtual printer for LP_getAttributes (else -5)
 //   attr NAME VALUE FLAG                one attribute of the last printer
 //   ppd STATUS SOURCE                   VYRM_getPPDEx copies SOURCE to the destination
-//   delay ENTRY MS / status ENTRY N     per entry point, in a server section for it alone
+//   delay ENTRY MS / status ENTRY N     per entry point, in a server section for it alone;
+//                                       a ticketed call with delay -1 never completes
+//                                       until NB_cancel
 // Without VELMO_SIM_SCRIPT the script is velmo_sim_script.txt beside this module, and a
 // relative ppd SOURCE is taken from the script's folder.
 // Global records (outside a server section): discover STATUS, entry FIRST SECOND,
@@ -104,7 +106,8 @@ struct Session {
 };
 
 struct TicketWork {
-    HANDLE done = nullptr;  // set when the work has ended
+    HANDLE done = nullptr;    // set when the work has ended
+    HANDLE cancel = nullptr;  // set by NB_cancel
     std::function<int()> job;
     int delay = 0;
     volatile LONG finished = 0;
@@ -382,12 +385,20 @@ char* AllocateText(const Text& text, const std::string& what)
 
 // ---- calls -----------------------------------------------------------------------
 
+// The status of a ticket whose work was cancelled before it ran.
+constexpr int kCancelledStatus = -31;
+
 DWORD WINAPI TicketThread(void* parameter)
 {
     auto* work = static_cast<TicketWork*>(parameter);
-    if (work->delay > 0)
-        Sleep(static_cast<DWORD>(work->delay));
-    work->status = work->job();
+    // The delay ends early when the ticket is cancelled; a cancelled work writes nothing.
+    const DWORD wait = work->delay < 0 ? INFINITE : static_cast<DWORD>(work->delay);
+    if (work->delay != 0 && WaitForSingleObject(work->cancel, wait) == WAIT_OBJECT_0) {
+        work->status = kCancelledStatus;
+        Log("CANCELLED " + work->entry);
+    } else {
+        work->status = work->job();
+    }
     InterlockedExchange(&work->finished, 1);
     SetEvent(work->done);
     return 0;
@@ -418,6 +429,7 @@ int Run(const std::string& entry, VelmoTicket* ticket, const Override& o, std::f
     }
     ticket->work = work;
     work->done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    work->cancel = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     // A pool thread: the work ends on a thread of its own, as the library's does.
     if (!QueueUserWorkItem(TicketThread, work, WT_EXECUTELONGFUNCTION))
         TicketThread(work);
@@ -448,11 +460,17 @@ Connection* FindConnection(ServerConnectionBlock* block, const char* entry)
     return connection;
 }
 
-Session* FindSession(VelmoSessionRecord* record, const char* entry)
+// Under g_lock: the session a record names, or null (logged). A session whose connection
+// ended is good only for its close (closing).
+Session* FindSession(VelmoSessionRecord* record, const char* entry, bool closing = false)
 {
     auto* session = record ? static_cast<Session*>(record->handle) : nullptr;
     if (!session || !g_sessions.count(session)) {
         Log(std::string("BAD HANDLE session in ") + entry);
+        return nullptr;
+    }
+    if (!session->connection && !closing) {
+        Log(std::string("BAD HANDLE session of an ended connection in ") + entry);
         return nullptr;
     }
     return session;
@@ -491,7 +509,8 @@ int __cdecl Sim_velmo_unload(void)
     for (size_t i = 0; i < g_discoveries.size(); ++i)
         Log("LEFT discovery list");
     for (Session* session : g_sessions)
-        Log("LEFT session " + session->kind + " " + session->connection->address);
+        Log("LEFT session " + session->kind + " " +
+            (session->connection ? session->connection->address : std::string("(ended connection)")));
     for (TicketWork* work : g_tickets)
         Log("LEFT ticket " + work->entry);
     for (Connection* connection : g_connections)
@@ -554,7 +573,19 @@ int __cdecl Sim_NB_destroy(VelmoTicket* ticket)
     ticket->work = nullptr;
     WaitForSingleObject(work->done, INFINITE);
     CloseHandle(work->done);
+    CloseHandle(work->cancel);
     delete work;
+    return 0;
+}
+
+int __cdecl Sim_NB_cancel(VelmoTicket* ticket)
+{
+    std::lock_guard<std::mutex> hold(g_lock);
+    TicketWork* work = FindWork(ticket, "NB_cancel");
+    if (!work)
+        return -1;
+    Log("NB_cancel " + work->entry);
+    SetEvent(work->cancel);
     return 0;
 }
 
@@ -652,6 +683,10 @@ int __cdecl Sim_INIT_disconnectFromServer(ServerConnectionBlock* block, VelmoTic
     return Run("INIT_disconnectFromServer", ticket, o, [block]() {
         std::lock_guard<std::mutex> hold(g_lock);
         auto* connection = static_cast<Connection*>(block->connection);
+        // A session still open names no connection from now on: only its close is allowed.
+        for (Session* session : g_sessions)
+            if (session->connection == connection)
+                session->connection = nullptr;
         if (g_connections.erase(connection))
             delete connection;
         memset(block, 0, sizeof(*block));
@@ -702,8 +737,13 @@ int __cdecl Sim_OpenSession(const char* kind, ServerConnectionBlock* block, Velm
         o = OverrideFor(entry, FindServer(connection->address));
     }
     const std::string name = Show(kind);
-    return Run(entry, ticket, o, [name, connection, record]() {
+    return Run(entry, ticket, o, [name, connection, record, entry]() {
         std::lock_guard<std::mutex> hold(g_lock);
+        // The connection may have ended while the open was under way.
+        if (!g_connections.count(connection)) {
+            Log(entry + " on an ended connection");
+            return -2;
+        }
         auto* session = new Session{name, connection};
         g_sessions.insert(session);
         record->owner = connection;
@@ -719,11 +759,12 @@ int __cdecl Sim_CloseSession(const char* kind, VelmoSessionRecord* record, Velmo
     Session* session = nullptr;
     {
         std::lock_guard<std::mutex> hold(g_lock);
-        session = FindSession(record, entry.c_str());
+        session = FindSession(record, entry.c_str(), true);
         if (!session)
             return -2;
-        Log(entry + " " + session->connection->address + (ticket ? " ticket" : ""));
-        o = OverrideFor(entry, FindServer(session->connection->address));
+        const std::string address = session->connection ? session->connection->address : "(ended connection)";
+        Log(entry + " " + address + (ticket ? " ticket" : ""));
+        o = OverrideFor(entry, session->connection ? FindServer(address) : nullptr);
     }
     return Run(entry, ticket, o, [session, record]() {
         std::lock_guard<std::mutex> hold(g_lock);

@@ -27,6 +27,7 @@ int __cdecl NB_checkTicket(VelmoTicket* ticket, int32_t* done, int32_t* progress
     return Sim_NB_checkTicket(ticket, done, progress, status);
 }
 int __cdecl NB_destroy(VelmoTicket* ticket) { return Sim_NB_destroy(ticket); }
+int __cdecl NB_cancel(VelmoTicket* ticket) { return Sim_NB_cancel(ticket); }
 int __cdecl DISCOV_getTolvaList(uint32_t timeout, int32_t r1, const char* filter1, const char* filter2, int32_t r2,
                                 int32_t r3, int32_t r4, DiscoveredTolvaEx** entries, int32_t* count, int32_t r5)
 {
@@ -159,7 +160,6 @@ VELMO_UNEXPECTED(PCAT_getAllRowsEx)
 VELMO_UNEXPECTED(PCAT_freeRows)
 VELMO_UNEXPECTED(NB_zero)
 VELMO_UNEXPECTED(NB_cancel_block_destroy)
-VELMO_UNEXPECTED(NB_cancel)
 #undef VELMO_UNEXPECTED
 
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
