@@ -179,6 +179,9 @@ CBaseDriverTab::CBaseDriverTab(PropSheetsInfo* owner, PROPSHEETUI_INFO*, int dia
         MakeSiblingPath(path, MAX_PATH, dataFile, kSiblings[i].extension);
         m_modules[i] = path[0] ? LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH) : nullptr;
         m_loaded[i] = m_modules[i] != nullptr;
+        // Without it the tab adds no page: say which module, as the sheet alone shows nothing.
+        if (!m_modules[i] && !kSiblings[i].optional)
+            DebugTrace(L"no pages: %s missing beside the data file\n", std::wcsrchr(path, L'\\') ? std::wcsrchr(path, L'\\') + 1 : path);
     }
     for (int i = 0; i < 4; ++i)
         if (!m_modules[i] && !kSiblings[i].optional) m_owner = nullptr;

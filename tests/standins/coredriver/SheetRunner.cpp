@@ -82,6 +82,12 @@ LONG_PTR APIENTRY SheetFunction(PPROPSHEETUI_INFO info, LPARAM lParam)
     run->entryResults.push_back(hr);
     info->UserData = own.UserData;
     info->Result = own.Result;
+    // The core driver heads the sheet itself; a plug-in's header title never reaches the caption.
+    if (info->Reason == PROPSHEETUI_REASON_GET_INFO_HEADER && lParam && !run->caption.empty()) {
+        auto* header = reinterpret_cast<PPROPSHEETUI_INFO_HEADER>(lParam);
+        header->pTitle = const_cast<LPWSTR>(run->caption.c_str());
+        header->Flags &= ~PSUIHDRF_PROPTITLE;
+    }
     if (info->Reason == PROPSHEETUI_REASON_INIT && !t_timer)
         t_timer = SetTimer(nullptr, 0, 50, ScriptTimer);
     return SUCCEEDED(hr) ? 1 : -1;

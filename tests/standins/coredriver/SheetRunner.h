@@ -46,6 +46,9 @@ struct SheetRun {
     // returns unless it pressed a button that closed it (then nothing more happens).
     std::function<void(HWND sheet)> script;
     DWORD scriptDelayMs = 0;
+    // The sheet's caption as the core driver sets it over the plug-in's header ("<printer>
+    // Printing Preferences"); empty leaves the plug-in's own title.
+    std::wstring caption;
 
     // Results.
     int pagesAdded = 0;

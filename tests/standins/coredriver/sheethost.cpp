@@ -6,7 +6,13 @@
 // page is active it saves one PNG per page, lets each page see an idle moment and presses
 // Apply and OK (Cancel with --cancel). It prints the pages, the core driver's options, the
 // public device-mode fields the pages change, the private block, the printer data the sheets
-// write and the sheet's result, and fails when no page was shown.
+// write and the sheet's result, and fails when no page was shown. The sheet's caption is the
+// core driver's own ("<printer> Printing Preferences", "<printer> Properties", "<printer>
+// Document Properties"), set over the plug-in's header as the core driver does.
+//
+// A sheet without pages names the companion that is missing beside the installed data file
+// ("no pages: <stem>.KQM missing beside the data file"); --without .DLL|.LAN|.KQM leaves one
+// out on purpose (the language and resource modules are only there when --lan / --dll give them).
 //
 // The two-way companions are the stand-in print-server library as <stem>.KQM and Brimsa as
 // <stem>.SRV, both from this program's build tree (--kqm / --srv name others); a server the
@@ -17,7 +23,7 @@
 // printed after the sheet.
 //
 //   sheethost [--lan LAN] [--dll DLL] [--kqm KQM] [--srv SRV] [--port PORT] [--tq VARIANT]
-//             [--device] [--document] [--cancel] [--png PREFIX] PLUGIN.dll PRINTER.ppd
+//             [--without EXT] [--device] [--document] [--cancel] [--png PREFIX] PLUGIN.dll PRINTER.ppd
 #include <windows.h>
 #include <prsht.h>
 #include <tlhelp32.h>
@@ -44,8 +50,8 @@ std::string Narrow(const std::wstring& text)
 
 int Usage()
 {
-    fputs("usage: sheethost [--lan LAN] [--dll DLL] [--kqm KQM] [--srv SRV] [--port PORT] [--tq VARIANT] [--device] "
-          "[--document] [--cancel] [--png PREFIX] PLUGIN.dll PRINTER.ppd\n",
+    fputs("usage: sheethost [--lan LAN] [--dll DLL] [--kqm KQM] [--srv SRV] [--port PORT] [--tq VARIANT] "
+          "[--without .DLL|.LAN|.KQM] [--device] [--document] [--cancel] [--png PREFIX] PLUGIN.dll PRINTER.ppd\n",
           stderr);
     return 2;
 }
@@ -65,6 +71,38 @@ std::wstring BuildTree()
 }
 
 bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// The companions the plug-in needs beside the data file before it adds a page, in the order it
+// loads them.
+const wchar_t* const kRequiredCompanions[] = {L".DLL", L".LAN", L".KQM"};
+
+// ".kqm", "KQM" -> ".KQM"; empty when it is none of the required companions.
+std::wstring CompanionExtension(std::wstring name)
+{
+    if (!name.empty() && name[0] != L'.') name.insert(name.begin(), L'.');
+    for (const wchar_t* extension : kRequiredCompanions)
+        if (!lstrcmpiW(name.c_str(), extension)) return extension;
+    return std::wstring();
+}
+
+// Says why a sheet got no page: each required companion missing beside the installed data file.
+void ReportMissingCompanions(const tolvatest::TestPrinter& printer)
+{
+    int missing = 0;
+    for (const wchar_t* extension : kRequiredCompanions) {
+        if (FileExists(printer.Beside(std::wstring(L"{stem}") + extension))) continue;
+        coredriver::PrintLine("no pages: %s%s missing beside the data file\n", Narrow(printer.Stem()).c_str(),
+                              Narrow(extension).c_str());
+        ++missing;
+    }
+    if (!missing) coredriver::PrintLine("no pages: the plug-in added none\n");
+}
+
+// The caption the core driver gives the sheet.
+std::wstring SheetCaption(const std::wstring& printerName, bool device, bool document)
+{
+    return printerName + (device ? L" Properties" : document ? L" Document Properties" : L" Printing Preferences");
+}
 
 // Ends, by process id, every process whose image is name (the servers the sheet started).
 int EndProcessesNamed(const std::wstring& name)
@@ -152,6 +190,7 @@ private:
 int wmain(int argc, wchar_t** argv)
 {
     std::wstring lan, dll, kqm, srv, port, tq, pngPrefix, pluginPath, ppd;
+    std::vector<std::wstring> without;
     bool device = false, document = false, cancel = false;
     for (int i = 1; i < argc; ++i) {
         std::wstring a = argv[i];
@@ -174,6 +213,10 @@ int wmain(int argc, wchar_t** argv)
             if (!next(tq)) return Usage();
         } else if (a == L"--png") {
             if (!next(pngPrefix)) return Usage();
+        } else if (a == L"--without") {
+            std::wstring name;
+            if (!next(name) || CompanionExtension(name).empty()) return Usage();
+            without.push_back(CompanionExtension(name));
         } else if (a == L"--device") {
             device = true;
         } else if (a == L"--document") {
@@ -194,12 +237,18 @@ int wmain(int argc, wchar_t** argv)
     const std::wstring tree = BuildTree();
     if (kqm.empty()) kqm = tree + L"\\tests\\standins\\bin\\printserver_standin.dll";
     if (srv.empty()) srv = tree + L"\\bin\\Brimsa.exe";
+    auto left = [&](const wchar_t* extension) {
+        for (const std::wstring& w : without)
+            if (w == extension) return true;
+        return false;
+    };
     tolvatest::TestPrinterSetup setup;
     setup.dataFile = ppd;
     if (!port.empty()) setup.port = port;
-    if (!lan.empty()) setup.companions.push_back({lan, L"{stem}.LAN"});
-    if (!dll.empty()) setup.companions.push_back({dll, L"{stem}.DLL"});
+    if (!lan.empty() && !left(L".LAN")) setup.companions.push_back({lan, L"{stem}.LAN"});
+    if (!dll.empty() && !left(L".DLL")) setup.companions.push_back({dll, L"{stem}.DLL"});
     for (const auto& [source, name] : {std::pair{kqm, L"{stem}.KQM"}, std::pair{srv, L"{stem}.SRV"}}) {
+        if (name == std::wstring(L"{stem}.KQM") && left(L".KQM")) continue;
         if (!FileExists(source)) {
             coredriver::PrintLine("companion missing: %s\n", Narrow(source).c_str());
             return 1;
@@ -257,11 +306,15 @@ int wmain(int argc, wchar_t** argv)
     IPrintOemUI2* plugin = host.Plugin();
     coredriver::SheetRun run;
     run.param = &param;
+    run.caption = SheetCaption(printer.PrinterName(), device, document);
     run.entry = [plugin, device](PPROPSHEETUI_INFO info, LPARAM lParam) {
         return device ? plugin->DevicePropertySheets(info, lParam) : plugin->DocumentPropertySheets(info, lParam);
     };
     int pagesInitialised = 0;
     run.script = [&](HWND sheet) {
+        wchar_t caption[256] = {};
+        GetWindowTextW(sheet, caption, 256);
+        coredriver::PrintLine("caption: %s\n", Narrow(caption).c_str());
         std::vector<std::wstring> titles = coredriver::PageTitles(sheet);
         for (size_t i = 0; i < titles.size(); ++i) {
             SendMessageW(sheet, PSM_SETCURSEL, i, 0);
@@ -307,6 +360,7 @@ int wmain(int argc, wchar_t** argv)
         shown = coredriver::RunPropertySheet(run);
     }
     coredriver::PrintLine("pages added: %d, initialised: %d\n", run.pagesAdded, pagesInitialised);
+    if (run.pagesAdded == 0) ReportMissingCompanions(printer);
     std::string options;
     for (const auto& [feature, option] : core.Options()) options += feature + "=" + option + " ";
     coredriver::PrintLine("core options %s: %s\n", core.Options() == optionsBefore ? "unchanged" : "set",
