@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <windows.h>
 
+#include <memory>
 #include <new>
 #include <string>
 

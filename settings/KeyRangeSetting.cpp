@@ -4,6 +4,7 @@
 #include <cfloat>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <new>
 
 #include "settings/CompiledKeyRecord.h"

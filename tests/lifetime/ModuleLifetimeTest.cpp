@@ -67,7 +67,7 @@ size_t HandleCount()
     };
     using Query = NTSTATUS(NTAPI*)(ULONG, PVOID, ULONG, PULONG);
     static const auto query =
-        reinterpret_cast<Query>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation"));
+        reinterpret_cast<Query>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
     constexpr ULONG kSystemExtendedHandleInformation = 64;
     std::vector<char> buffer(1 << 20);
     for (;;) {
@@ -107,7 +107,7 @@ void PinImports(HMODULE module)
 bool MakeAndReleasePlugin(HMODULE module, const CLSID& clsid)
 {
     using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, LPVOID*);
-    const auto get = reinterpret_cast<GetClassObject>(GetProcAddress(module, "DllGetClassObject"));
+    const auto get = reinterpret_cast<GetClassObject>(reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
     if (!get)
         return false;
     IClassFactory* factory = nullptr;

@@ -664,10 +664,11 @@ TEST_F(DrvStateTest, SectionLoadsAndCacheStoresReportAFailedAllocation) {
             failalloc::FailAllocation(index);
             const bool ok = settings->LoadSectionSettings(section, &cache, nullptr, nullptr);
             failalloc::Disarm();
-            if (ok)
+            if (ok) {
                 EXPECT_TRUE(SameSettings(cache, full))
                     << "section " << section << ", allocation " << index << " of " << allocations
                     << ": the load succeeded with " << cache.GetCount() << " of " << full.GetCount() << " keys";
+            }
         }
     }
 
