@@ -50,9 +50,12 @@ int KVCache::Set(const CKeySetting* setting, bool onlyIfPresent) {
         }
         return 1;
     }
-    // Reset clones before it deletes, so setting may be the held one.
-    it->second.Reset(setting);
-    return it->second.GetSetting() ? 1 : 0;
+    // The clone is made before the held one goes, so setting may be the held one, and a clone
+    // that memory was short for leaves the entry as it was.
+    std::unique_ptr<CKeySetting> copy(setting->Clone());
+    if (!copy) return 0;
+    it->second.Take(copy.release());
+    return 1;
 }
 
 int KVCache::Take(std::unique_ptr<CKeySetting>& setting) {
@@ -71,17 +74,26 @@ int KVCache::Take(std::unique_ptr<CKeySetting>& setting) {
     return 1;
 }
 
-void KVCache::SetAll(const KVCache* other, bool onlyIfPresent) {
-    if (!other || other == this) return;
-    for (const auto& entry : other->entries) Set(entry.second.GetSetting(), onlyIfPresent);
-}
-
-void KVCache::SetAllValid(const KVCache* other, bool onlyIfPresent) {
-    if (!other || other == this) return;
+bool KVCache::SetAll(const KVCache* other, bool onlyIfPresent) {
+    if (!other || other == this) return true;
+    bool whole = true;
     for (const auto& entry : other->entries) {
         const CKeySetting* s = entry.second.GetSetting();
-        if (s && s->GetKeyId().IsValid()) Set(s, onlyIfPresent);
+        if (!Set(s, onlyIfPresent) && s && s->GetKeyId().IsValid() && (!onlyIfPresent || Find(s->GetKeyId())))
+            whole = false;  // memory was short for this one
     }
+    return whole;
+}
+
+bool KVCache::SetAllValid(const KVCache* other, bool onlyIfPresent) {
+    if (!other || other == this) return true;
+    bool whole = true;
+    for (const auto& entry : other->entries) {
+        const CKeySetting* s = entry.second.GetSetting();
+        if (s && s->GetKeyId().IsValid() && !Set(s, onlyIfPresent) && (!onlyIfPresent || Find(s->GetKeyId())))
+            whole = false;
+    }
+    return whole;
 }
 
 int KVCache::HasSameKeys(const KVCache* other) const {

@@ -29,14 +29,17 @@ public:
     void Remove(const CKeySetting* setting);
     // Stores a clone of setting under its key id (replacing the former one); nothing
     // for null, an invalid key id, or with onlyIfPresent when the key is not held.
-    // 1 when stored. setting may be one this cache holds.
+    // 1 when stored; 0 also when memory is short, the entry then as it was. setting may be
+    // one this cache holds.
     int Set(const CKeySetting* setting, bool onlyIfPresent = false);
     // Stores setting itself under its key id, as Set would store its clone (the cache owns
     // it from then on and the pointer is left null); for one whose clone is a plain copy, this
     // spares making and freeing one. 1 when stored; on 0 the caller keeps it.
     int Take(std::unique_ptr<CKeySetting>& setting);
-    void SetAll(const KVCache* other, bool onlyIfPresent = false);
-    void SetAllValid(const KVCache* other, bool onlyIfPresent = false);
+    // Set of every entry of other; false when one could not be stored for want of memory (the
+    // entries before it are stored).
+    bool SetAll(const KVCache* other, bool onlyIfPresent = false);
+    bool SetAllValid(const KVCache* other, bool onlyIfPresent = false);
     // 1 when both hold the same key ids (values are not compared).
     int HasSameKeys(const KVCache* other) const;
 

@@ -2,6 +2,7 @@
 #include "settings/KeyFactory.h"
 
 #include <iterator>
+#include <new>
 
 #include "settings/KeyNoteSetting.h"
 #include "settings/KeyNoteSpecials.h"
@@ -43,6 +44,7 @@ KeyCreator SpecialKeySlots::Find(SoupSlotID keyId) {
     for (size_t i = 0; i < std::size(SpecialKeyCreators); ++i) {
         // A slot that could not be had is asked for again next time, as the soup would be.
         if (slots[i].IsInvalid()) slots[i] = soup->GetPropertySlot(SpecialKeyCreators[i].propertyId, true);
+        if (slots[i].IsInvalid()) failed = true;
         if (slots[i] == keyId) return SpecialKeyCreators[i].creator;
     }
     return nullptr;
@@ -52,7 +54,9 @@ CKeySetting* CreateKeySetting(CBaseSoup* soup, const CompiledKeyRecord* record) 
     return CreateKeySetting(soup, record, nullptr);
 }
 
-CKeySetting* CreateKeySetting(CBaseSoup* soup, const CompiledKeyRecord* record, SpecialKeySlots* specials) {
+CKeySetting* CreateKeySetting(CBaseSoup* soup, const CompiledKeyRecord* record, SpecialKeySlots* specials,
+                              bool* allocationFailed) {
+    if (allocationFailed) *allocationFailed = false;
     if (!record || !record->data) return nullptr;
     const int type = record->GetType();
     // A damaged cache: the record must hold everything its type reads.
@@ -67,10 +71,18 @@ CKeySetting* CreateKeySetting(CBaseSoup* soup, const CompiledKeyRecord* record, 
     }
     KeyCreator creator =
         specials ? specials->Find(record->GetKeyId()) : FindSpecialKeyCreator(soup, record->GetKeyId());
+    if (specials && specials->Failed()) {
+        // Which class the key needs is not known.
+        if (allocationFailed) *allocationFailed = true;
+        return nullptr;
+    }
     if (!creator && KeyTypeCreators[type].type == type) creator = KeyTypeCreators[type].creator;
     if (!creator) return nullptr;
     try {
         return creator(soup, record);
+    } catch (const std::bad_alloc&) {
+        if (allocationFailed) *allocationFailed = true;
+        return nullptr;
     } catch (...) {
         return nullptr;
     }

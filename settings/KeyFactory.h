@@ -38,16 +38,23 @@ public:
     explicit SpecialKeySlots(CBaseSoup* soup) : soup(soup) {}
     // What FindSpecialKeyCreator(soup, keyId) returns.
     KeyCreator Find(SoupSlotID keyId);
+    // True once a keyword could not be interned (memory ran short): a key found since then
+    // may be a special key made as its generic type.
+    bool Failed() const { return failed; }
 
 private:
     CBaseSoup* soup;
     SoupSlotID slots[10];
+    bool failed = false;
 };
 
 // A new key for record (caller deletes), or null: for a null or short record, an
 // unknown type, or a special keyword whose record has another type.
 CKeySetting* CreateKeySetting(CBaseSoup* soup, const CompiledKeyRecord* record);
-// The same, the special keys found through specials (made over the same soup).
-CKeySetting* CreateKeySetting(CBaseSoup* soup, const CompiledKeyRecord* record, SpecialKeySlots* specials);
+// The same, the special keys found through specials (made over the same soup). When given,
+// *allocationFailed tells a null made because memory ran short (the key exists but could not be
+// made) from a record the factory does not make.
+CKeySetting* CreateKeySetting(CBaseSoup* soup, const CompiledKeyRecord* record, SpecialKeySlots* specials,
+                              bool* allocationFailed = nullptr);
 // The same over raw bytes of the given extent.
 CKeySetting* CreateKeySetting(CBaseSoup* soup, const uint8_t* bytes, size_t size);

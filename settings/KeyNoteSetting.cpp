@@ -36,13 +36,9 @@ CKeySetting* CKeyNoteSetting::Create(CBaseSoup* soup, const CompiledKeyRecord* r
     if (!record->ReadI16(KeyRecordOffset::kNoteMaxLength, maxLength)) return nullptr;
     const SoupSlotID defaultId = record->ReadSlot(KeyRecordOffset::kNoteDefaultText);
     const wchar_t* defaultText = SoupString(soup, defaultId);
-    try {
-        return new CKeyNoteSetting(record->GetKeyId(), defaultText ? defaultText : L"", defaultId,
-                                   record->ReadSlot(KeyRecordOffset::kNoteTemplate),
-                                   record->ReadSlot(KeyRecordOffset::kNoteCommentTemplate), maxLength);
-    } catch (const std::bad_alloc&) {
-        return nullptr;
-    }
+    return new CKeyNoteSetting(record->GetKeyId(), defaultText ? defaultText : L"", defaultId,
+                               record->ReadSlot(KeyRecordOffset::kNoteTemplate),
+                               record->ReadSlot(KeyRecordOffset::kNoteCommentTemplate), maxLength);
 }
 
 CKeySetting* CKeyNoteSetting::Clone() const {

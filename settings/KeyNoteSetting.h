@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <windows.h>
 
+#include <memory>
 #include <new>
 #include <string>
 
@@ -88,19 +89,10 @@ protected:
 
 template <class Special>
 CKeySetting* CKeyNoteSetting::CreateSpecial(CBaseSoup* soup, const CompiledKeyRecord* record) {
-    CKeySetting* made = Create(soup, record);
-    CKeyNoteSetting* generic = dynamic_cast<CKeyNoteSetting*>(made);
-    if (!generic) {
-        delete made;
-        return nullptr;
-    }
-    CKeySetting* special = nullptr;
-    try {
-        special = new Special(generic->GetKeyId(), generic->GetNoteText(), generic->GetDefaultTextId(),
-                              generic->GetInvocationTemplateId(), generic->GetCommentTemplateId(),
-                              generic->GetMaxLength(), SoupSlotID());
-    } catch (const std::bad_alloc&) {
-    }
-    delete generic;
-    return special;
+    std::unique_ptr<CKeySetting> made(Create(soup, record));
+    const CKeyNoteSetting* generic = dynamic_cast<const CKeyNoteSetting*>(made.get());
+    if (!generic) return nullptr;
+    return new Special(generic->GetKeyId(), generic->GetNoteText(), generic->GetDefaultTextId(),
+                       generic->GetInvocationTemplateId(), generic->GetCommentTemplateId(), generic->GetMaxLength(),
+                       SoupSlotID());
 }

@@ -15,8 +15,7 @@
 CKeySetting* CKeyOptSetting::Create(CBaseSoup*, const CompiledKeyRecord* record) {
     if (!record || record->GetType() != kRecordOption || record->size < GetMinimumRecordSize(kRecordOption))
         return nullptr;
-    return new (std::nothrow)
-        CKeyOptSetting(record->GetKeyId(), record->ReadSlot(KeyRecordOffset::kDefaultOption));
+    return new CKeyOptSetting(record->GetKeyId(), record->ReadSlot(KeyRecordOffset::kDefaultOption));
 }
 
 CKeySetting* CKeyOptSetting::Clone() const { return new (std::nothrow) CKeyOptSetting(*this); }

@@ -4,6 +4,7 @@
 #include <cfloat>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <new>
 
 #include "settings/CompiledKeyRecord.h"
@@ -75,20 +76,17 @@ CKeyRangeSetting* CreateRange(CBaseSoup* soup, const CompiledKeyRecord* record) 
     if (type == kRecordRangeExtra && !record->ReadI32(KeyRecordOffset::kRangeExtra, extra)) return nullptr;
     const SoupSlotID key = record->GetKeyId();
     const int32_t unit = CKeyRangeSetting::GetUnitOfKey(soup, key);
-    return new (std::nothrow) CKeyRangeSetting(key, unit, initial, minimum, maximum,
-                                               record->ReadSlot(KeyRecordOffset::kRangeTemplate), extra);
+    return new CKeyRangeSetting(key, unit, initial, minimum, maximum, record->ReadSlot(KeyRecordOffset::kRangeTemplate),
+                                extra);
 }
 
 template <class Special>
 CKeySetting* CreateSpecialRange(CBaseSoup* soup, const CompiledKeyRecord* record) {
-    CKeyRangeSetting* generic = CreateRange(soup, record);
+    const std::unique_ptr<CKeyRangeSetting> generic(CreateRange(soup, record));
     if (!generic) return nullptr;
     const int32_t u = generic->GetUnit();
-    CKeySetting* special = new (std::nothrow)
-        Special(generic->GetKeyId(), u, generic->GetValueInUnit(u), generic->GetMinInUnit(u),
-                generic->GetMaxInUnit(u), generic->GetTemplateId(), generic->GetExtra());
-    delete generic;
-    return special;
+    return new Special(generic->GetKeyId(), u, generic->GetValueInUnit(u), generic->GetMinInUnit(u),
+                       generic->GetMaxInUnit(u), generic->GetTemplateId(), generic->GetExtra());
 }
 }  // namespace
 

@@ -18,11 +18,7 @@ CKeySetting* CKeySoupSetting::Create(CBaseSoup*, const CompiledKeyRecord* record
         return nullptr;
     int16_t size = 0;
     if (!record->ReadI16(KeyRecordOffset::kSoupBufferSize, size) || size < 0) return nullptr;
-    try {
-        return new CKeySoupSetting(record->GetKeyId(), size);
-    } catch (const std::bad_alloc&) {
-        return nullptr;
-    }
+    return new CKeySoupSetting(record->GetKeyId(), size);
 }
 
 CKeySetting* CKeySoupSetting::Clone() const {
@@ -89,11 +85,7 @@ CKeySetting* CKeyMMediaSetting::Create(CBaseSoup*, const CompiledKeyRecord* reco
     if (!record->ReadI16(KeyRecordOffset::kTableRows, r) || !record->ReadI16(KeyRecordOffset::kTableColumns, c))
         return nullptr;
     if (r < 0 || c < 0) return nullptr;
-    try {
-        return new CKeyMMediaSetting(record->GetKeyId(), r, c);
-    } catch (const std::bad_alloc&) {
-        return nullptr;
-    }
+    return new CKeyMMediaSetting(record->GetKeyId(), r, c);
 }
 
 CKeySetting* CKeyMMediaSetting::Clone() const {

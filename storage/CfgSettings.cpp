@@ -899,7 +899,10 @@ bool CfgSettings::LoadSectionSettings(int section, KVCache* cache, OptionForest*
         const uint32_t offset = walker.Offset(i), end = walker.End(i);
         if (offset >= end || end > walker.size) return false;
         const CompiledKeyRecord record{walker.block + offset, end - offset};
-        std::unique_ptr<CKeySetting> setting(CreateKeySetting(soup, &record, &specials));
+        bool allocationFailed = false;
+        std::unique_ptr<CKeySetting> setting(CreateKeySetting(soup, &record, &specials, &allocationFailed));
+        // A key that memory was short for fails the load: skipping it would lose its setting.
+        if (allocationFailed) return false;
         if (!setting) continue;  // a record type the factory does not make
         const SoupSlotID key = setting->GetKeyId();
         SoupSlotID display = record.ReadSlot(KeyRecordOffset::kDisplayNameId);
@@ -908,19 +911,24 @@ bool CfgSettings::LoadSectionSettings(int section, KVCache* cache, OptionForest*
         auto* base = dynamic_cast<CKeyBaseSetting*>(setting.get());
         // An option key (most keys) is its own clone, so the cache keeps the one made; it stays
         // valid through this round, as nothing else changes the cache meanwhile.
-        if (cache && !(typeid(*setting) == typeid(CKeyOptSetting) && cache->Take(setting)))
-            cache->Set(setting.get());
-        if (forest && base) {
-            std::list<COptData> options;
-            base->GetOptionsFromRecord(&record, options);
-            forest->SetData(key, CKeyData(key, display, valueList, 0));
-            forest->AddLeaves(key, std::move(options));
-        }
-        if (idForest && base) {
-            std::list<SoupSlotID> ids;
-            base->GetIdListFromRecord(&record, ids);
-            idForest->SetData(key, CKeyData(key, display, valueList, 0));
-            idForest->AddLeaves(key, std::move(ids));
+        if (cache && key.IsValid() && !(typeid(*setting) == typeid(CKeyOptSetting) && cache->Take(setting)) &&
+            !cache->Set(setting.get()))
+            return false;
+        try {
+            if (forest && base) {
+                std::list<COptData> options;
+                base->GetOptionsFromRecord(&record, options);
+                forest->SetData(key, CKeyData(key, display, valueList, 0));
+                forest->AddLeaves(key, std::move(options));
+            }
+            if (idForest && base) {
+                std::list<SoupSlotID> ids;
+                base->GetIdListFromRecord(&record, ids);
+                idForest->SetData(key, CKeyData(key, display, valueList, 0));
+                idForest->AddLeaves(key, std::move(ids));
+            }
+        } catch (const std::bad_alloc&) {
+            return false;
         }
     }
     return true;
@@ -976,11 +984,12 @@ uint32_t CfgSettings::ReadSectionValues(KVCache* settings, int section, const ui
     ForEachItemSetting(walker, settings, [&](CKeySetting* setting) {
         if (pos >= size) return false;
         std::unique_ptr<CKeySetting> clone(setting->Clone());
-        if (!clone) return false;
+        // A value that memory is short for must not be skipped as if it were read.
+        if (!clone) throw std::bad_alloc();
         const unsigned used = clone->SetData(privateSoup.get(), data + pos, size - pos);
         if (used > size - pos) return false;
         pos += used;
-        settings->Set(clone.get());
+        if (!settings->Set(clone.get())) throw std::bad_alloc();
         return true;
     });
     RebindSettingStrings(&m_soup, privateSoup.get(), settings);

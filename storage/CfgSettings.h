@@ -122,6 +122,8 @@ public:
     bool LoadSectionSettings(int section, KVCache* cache, OptionForest* forest, IdListForest* idForest);
     bool BuildDefaultSettings(const int* sections, int count);
     uint32_t WriteSectionValues(KVCache* settings, int section, uint8_t* buffer, uint32_t size);
+    // The values of a section read from data into settings; throws std::bad_alloc when memory
+    // runs short, so no value is skipped as if it were read.
     uint32_t ReadSectionValues(KVCache* settings, int section, const uint8_t* data, uint32_t size);
     static void RebindSettingStrings(CBaseSoup* soup, CBaseSoup* privateSoup, KVCache* settings);
 

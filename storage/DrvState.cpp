@@ -24,6 +24,12 @@
 
 namespace {
 
+// Inside a load step: a value that memory was short for fails the step (its try block), so no
+// step succeeds with settings left out.
+void RequireStored(bool stored) {
+    if (!stored) throw std::bad_alloc();
+}
+
 struct DevmodeRow {
     const wchar_t* option;
     short value;
@@ -147,8 +153,7 @@ void CDrvState::Reset() {
 bool CDrvState::UpdateValues(const KVCache* values) {
     if (!values)
         return false;
-    m_current.SetAll(values, true);
-    return true;
+    return m_current.SetAll(values, true);
 }
 
 // --- CBaseDrvState -------------------------------------------------------------------------
@@ -268,8 +273,7 @@ void CBaseDrvState::ValidatePrivateValues(KVCache* read, const KVCache* before) 
             fallback = before->Find(setting->GetKeyId());
         if (fallback) {
             std::unique_ptr<CKeySetting> copy(fallback->Clone());
-            if (copy)
-                read->Set(copy.get());
+            RequireStored(copy && read->Set(copy.get()));
         }
     }
 }
@@ -289,7 +293,7 @@ bool CBaseDrvState::LoadPrivateDevmode(CfgSettings* given, const DevmodeSet& set
         KVCache read(*target);
         settings->ReadSectionValues(&read, CFG_SECTION_VYRUI_KEYS, view.GetPayload(), view.GetPayloadSize());
         ValidatePrivateValues(&read, target);
-        target->SetAll(&read, true);
+        RequireStored(target->SetAll(&read, true));
     } catch (...) {
         return false;
     }
@@ -335,9 +339,10 @@ bool CBaseDrvState::LoadPrinterSettings(CfgSettings* given, HANDLE printer, KVCa
         return true;
     try {
         KVCache local;
-        settings->LoadSectionSettings(CFG_SECTION_DRIVERPROP_KEYS, &local, nullptr, nullptr);
+        RequireStored(settings->LoadSectionSettings(CFG_SECTION_DRIVERPROP_KEYS, &local, nullptr, nullptr));
         CAdminStore store(printer, keyName.get(), REG_BINARY);
         store.Load();
+        RequireStored(!store.OutOfMemory());
         for (auto at = store.Begin(); at != store.End(); ++at) {
             const wchar_t* name = store.GetKey(at);
             const CStoreEntry* entry = store.GetEntry(at);
@@ -361,13 +366,12 @@ bool CBaseDrvState::LoadPrinterSettings(CfgSettings* given, HANDLE printer, KVCa
             if (!setting)
                 continue;
             std::unique_ptr<CKeySetting> clone(setting->Clone());
-            if (!clone)
-                continue;
+            RequireStored(clone != nullptr);
             clone->SetData(nullptr, bytes, count);
-            local.Set(clone.get());
+            RequireStored(local.Set(clone.get()));
         }
         CfgSettings::RebindSettingStrings(m_soup, nullptr, &local);
-        target->SetAll(&local, true);
+        RequireStored(target->SetAll(&local, true));
     } catch (...) {
         return false;
     }

@@ -140,23 +140,26 @@ void CBaseStore::WriteData(const CStoreEntry& entry, const BYTE** data, DWORD* s
     }
 }
 
-bool CBaseStore::AddLoaded(const wchar_t* name, DWORD type, const BYTE* data, DWORD bytes) noexcept {
+bool CBaseStore::AddLoaded(const wchar_t* name, DWORD type, const BYTE* data, DWORD bytes) {
     if (!name)
         return false;
     size_t chars = data ? bytes / sizeof(wchar_t) : 0;
     std::vector<wchar_t> aligned(chars + 1, L'\0');  // the data may not be aligned
     if (chars)
         std::memcpy(aligned.data(), data, chars * sizeof(wchar_t));
-    if (type == REG_BINARY)
-        return SetValue(name, aligned.data(), chars);
     // Text ends at the size returned (or its first NUL), never past it.
-    return SetString(name, aligned.data());
+    const bool stored =
+        type == REG_BINARY ? SetValue(name, aligned.data(), chars) : SetString(name, aligned.data());
+    if (!stored)
+        throw std::bad_alloc();  // the name and the data are there: only memory was short
+    return true;
 }
 
 // --- CAdminStore -----------------------------------------------------------------------
 
 BOOL CAdminStore::Load() noexcept {
     Clear();
+    m_outOfMemory = false;
     HANDLE printer = GetPrinter();
     const wchar_t* key = GetKeyName();
     if (!printer || !key)
@@ -187,6 +190,8 @@ BOOL CAdminStore::Load() noexcept {
         for (DWORD i = 0; i < count; ++i)
             AddLoaded(values[i].pValueName, values[i].dwType, values[i].pData, values[i].cbData);
         return TRUE;
+    } catch (const std::bad_alloc&) {
+        return FailLoadForMemory();
     } catch (...) {
         Clear();
         return FALSE;
@@ -222,6 +227,7 @@ CBaseStore* CAdminStore::Clone() const noexcept {
 
 BOOL CUserStore::Load() noexcept {
     Clear();
+    m_outOfMemory = false;
     HKEY root = GetRoot();
     const wchar_t* path = GetKeyName();
     if (!root || !path)
@@ -266,6 +272,8 @@ BOOL CUserStore::Load() noexcept {
             ++index;
         }
         return TRUE;
+    } catch (const std::bad_alloc&) {
+        return FailLoadForMemory();
     } catch (...) {
         Clear();
         return FALSE;

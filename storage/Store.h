@@ -49,6 +49,8 @@ public:
     virtual void CopyFrom(const CBaseStore* other) noexcept;
 
     void Clear() noexcept { m_entries.clear(); }
+    // True when the last Load failed because memory ran short (not because nothing was stored).
+    bool OutOfMemory() const noexcept { return m_outOfMemory; }
     Iterator Begin() const noexcept { return m_entries.begin(); }
     Iterator End() const noexcept { return m_entries.end(); }
     size_t Count() const noexcept { return m_entries.size(); }
@@ -80,10 +82,18 @@ protected:
     // otherwise the text up to its first NUL with a terminator.
     void WriteData(const CStoreEntry& entry, const BYTE** data, DWORD* size) const noexcept;
     // Stores one value read from outside: REG_BINARY as bytes / 2 characters, other types
-    // as text cut at its first NUL within the bytes given (never read past them).
-    bool AddLoaded(const wchar_t* name, DWORD type, const BYTE* data, DWORD bytes) noexcept;
+    // as text cut at its first NUL within the bytes given (never read past them). Throws
+    // std::bad_alloc when memory runs short, so a load never goes on with a value left out.
+    bool AddLoaded(const wchar_t* name, DWORD type, const BYTE* data, DWORD bytes);
+    // Ends a Load that met a failed allocation: empty, and OutOfMemory() says so.
+    BOOL FailLoadForMemory() noexcept {
+        Clear();
+        m_outOfMemory = true;
+        return FALSE;
+    }
 
     Entries m_entries;
+    bool m_outOfMemory = false;
     void* m_place;
     // The key name is copied, so a store never outlives the text it was made with.
     std::wstring m_keyName;

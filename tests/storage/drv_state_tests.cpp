@@ -576,9 +576,8 @@ TEST_F(DrvStateTest, AFailingLoadStepCommitsNothing) {
             EXPECT_TRUE(SameSettings(*state->GetCurrentSettings(), before)) << "allocation " << index << " of "
                                                                              << allocations;
         } else {
-            // A failure absorbed below the steps (a setting the compiled settings could not
-            // make or store is skipped like a record type they do not make): counted, and
-            // the state put back for the next round.
+            // A failure absorbed below the steps may only be one the result does not show (a
+            // cache that is made again later): a load never succeeds with a setting left out.
             ++absorbed;
             if (!SameSettings(*state->GetCurrentSettings(), loaded))
                 ++incomplete;
@@ -645,3 +644,40 @@ TEST(DrvStatePrecedence, PrivateBlockOverStoredPrinterSettingsForOneKey) {
 }
 
 }  // namespace
+
+// A section load or a cache store that meets a failed allocation reports it: the load answers
+// false (never true with a key left out), and a replaced setting whose copy fails keeps its
+// old value.
+TEST_F(DrvStateTest, SectionLoadsAndCacheStoresReportAFailedAllocation) {
+    for (int section : {1, 2, 5, 3, 4}) {
+        KVCache full;
+        failalloc::FailAllocation(SIZE_MAX);
+        ASSERT_TRUE(settings->LoadSectionSettings(section, &full, nullptr, nullptr)) << section;
+        const size_t allocations = failalloc::Counted();
+        failalloc::Disarm();
+        for (size_t index = 0; index < allocations; index += index < 100 ? 1 : 1 + allocations / 200) {
+            KVCache cache;
+            failalloc::FailAllocation(index);
+            const bool ok = settings->LoadSectionSettings(section, &cache, nullptr, nullptr);
+            failalloc::Disarm();
+            if (ok) {
+                EXPECT_TRUE(SameSettings(cache, full))
+                    << "section " << section << ", allocation " << index << " of " << allocations
+                    << ": the load succeeded with " << cache.GetCount() << " of " << full.GetCount() << " keys";
+            }
+        }
+    }
+
+    ASSERT_TRUE(state->LoadAll(settings, DevmodeSet(), nullptr, 0));
+    KVCache cache(*state->GetCurrentSettings());
+    ASSERT_GT(cache.GetCount(), 0u);
+    const CKeySetting* held = cache.GetAt(cache.Begin());
+    std::unique_ptr<CKeySetting> replacement(held->Clone());
+    ASSERT_TRUE(replacement);
+    failalloc::FailAllocation(0);
+    EXPECT_EQ(cache.Set(replacement.get()), 0);
+    ASSERT_TRUE(failalloc::Disarm());
+    ASSERT_NE(cache.Find(replacement->GetKeyId()), nullptr) << "the old setting was dropped";
+    EXPECT_TRUE(cache.Find(replacement->GetKeyId())->IsEqual(replacement.get()));
+    EXPECT_EQ(cache.GetCount(), state->GetCurrentSettings()->GetCount());
+}
