@@ -38,7 +38,12 @@ TQInterface* AcquireTQInterface(HMODULE module, const TQSessionInfo* session, BO
     }
     // Only an acquisition that made the client counts: a refused one needs no release, so a
     // caller that forgets to give back its null cannot lock the process out of the library.
-    TQInterface* client = new (std::nothrow) TQInterface(module, L"tq2.dll", L"tq2.dll", session, settingsData);
+    TQInterface* client = nullptr;
+    try {
+        client = new (std::nothrow) TQInterface(module, L"tq2.dll", L"tq2.dll", session, settingsData);
+    } catch (...) {
+        client = nullptr;
+    }
     if (!client) {
         SyncherHold<TQManager> hold(GetTQManagerSyncher());
         if (hold.Get()) hold.Get()->Unreserve();
