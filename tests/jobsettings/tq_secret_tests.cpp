@@ -114,6 +114,7 @@ TEST(TQSecrets, AppliedSignInTextsLeaveNoFreedBlockHoldingThem) {
     HINSTANCE previousModule = GetQuentaModule();
     const TQClientCalls* previousCalls = SetTQClientCalls(&GetTQManagerClientCalls());
     SetQuentaModule(folder.Quenta());
+    SetTabMaker(kTabJobSettings, &MakeTQDriverTab);
     tolvatest::TestPrinter printer(SheetPrinterSetup({}));
     ASSERT_TRUE(printer.Ok()) << printer.Error();
     {
@@ -148,6 +149,7 @@ TEST(TQSecrets, AppliedSignInTextsLeaveNoFreedBlockHoldingThem) {
         EXPECT_NE(log.find(std::string("QVUserAuthName=") + kUserName, refresh), std::string::npos) << log;
         EXPECT_NE(log.find(std::string("QVUserAuthPwd=") + kPassword, refresh), std::string::npos) << log;
     }
+    SetTabMaker(kTabJobSettings, nullptr);
     SetQuentaModule(previousModule);
     SetTQClientCalls(previousCalls);
 }
