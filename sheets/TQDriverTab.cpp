@@ -153,11 +153,13 @@ BOOL CTQDriverTab::InitJobUI(HWND page) {
         CPrinterPortResolver resolver(owner->GetPrinter());
         if (resolver.HasServerName() && resolver.LacksAdminAccess() && keys.IsOptionSetByProp(5107, 5056)) {
             // The server's settings win for a user without rights; the address stays the user's.
-            state->Load(settings.Get(), owner->GetOemUIPSParam(), owner->GetOemUIObj());
-            KVCache fresh;
-            CKeySettingsUtility reloaded(state);
-            reloaded.SetNoteTextByProp(&fresh, 5020, address ? address : L"");
-            state->UpdateValues(&fresh);
+            // A reload that fails leaves the settings as they were.
+            if (state->Load(settings.Get(), owner->GetOemUIPSParam(), owner->GetOemUIObj())) {
+                KVCache fresh;
+                CKeySettingsUtility reloaded(state);
+                reloaded.SetNoteTextByProp(&fresh, 5020, address ? address : L"");
+                state->UpdateValues(&fresh);
+            }
         }
         session = BuildTQSessionInfo(settings.Get(), state);
         CUserStore* store = state->GetWatermarkStore();
@@ -199,6 +201,8 @@ BOOL CTQDriverTab::InitJobUI(HWND page) {
     }
     if (!setUp) ShowWindow(GetDlgItem(page, kNoJobUIControl), SW_SHOW);
     if (IsRectEmpty(&m_after)) GetWindowRect(page, &m_after);
+    // The record carries a user name and a password field.
+    if (session) WipeMemory(session, sizeof(*session));
     delete session;
     delete[] address;
     return setUp;

@@ -242,7 +242,7 @@ uint32_t ReadU32(const unsigned char* p) noexcept
 
 // --- Pure helpers ------------------------------------------------------------------------
 
-DWORD ZipSanitiseName(const char* bytes, size_t length, wchar_t* out) noexcept
+DWORD ZipSanitiseName(const char* bytes, size_t length, wchar_t* out, bool utf8Flag) noexcept
 {
     if (!out) return kZipErrArgument;
     out[0] = 0;
@@ -250,6 +250,12 @@ DWORD ZipSanitiseName(const char* bytes, size_t length, wchar_t* out) noexcept
     if (!bytes || length == 0 || length >= kZipNameChars || std::memchr(bytes, 0, length)) return kZipErrCorrupt;
     wchar_t wide[kZipNameChars] = {};
     int chars = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes, static_cast<int>(length), wide,
+                                    static_cast<int>(kZipNameChars - 1));
+    // ZIP names without the UTF-8 flag are code page 437, and a maker's archiver writes them
+    // so. UTF-8 is tried first so that no name that decodes as UTF-8 changes; the safety
+    // checks below apply to the decoded name either way.
+    if (chars <= 0 && !utf8Flag)
+        chars = MultiByteToWideChar(kZipLegacyCodePage, MB_ERR_INVALID_CHARS, bytes, static_cast<int>(length), wide,
                                     static_cast<int>(kZipNameChars - 1));
     if (chars <= 0) return kZipErrCorrupt;
     wide[chars] = 0;
@@ -371,17 +377,18 @@ DWORD ZipReader::Open(const wchar_t* archivePath) noexcept
 DWORD ZipReader::GoTo(int index) noexcept
 {
     unzFile archive = Archive(m_archive);
+    // An item that cannot be reached is a read failure: no later item can be reached either.
     if (m_position < 0 || index < m_position) {
         if (unzGoToFirstFile(archive) != UNZ_OK) {
             m_position = -1;
-            return kZipErrCorrupt;
+            return kZipErrRead;
         }
         m_position = 0;
     }
     while (m_position < index) {
         if (unzGoToNextFile(archive) != UNZ_OK) {
             m_position = -1;
-            return kZipErrCorrupt;
+            return kZipErrRead;
         }
         ++m_position;
     }
@@ -402,7 +409,7 @@ DWORD ZipReader::ReadCurrentInfo(int index, ZipItemInfo* info) noexcept
 
     ZipItemInfo result = {};
     result.index = index;
-    DWORD code = ZipSanitiseName(name, item.size_filename, result.name);
+    DWORD code = ZipSanitiseName(name, item.size_filename, result.name, (item.flag & kZipFlagUtf8) != 0);
     if (code != kZipOk) return code;
     result.attributes = ZipItemAttributes(static_cast<unsigned>(item.version >> 8) & 0xFF, item.external_fa);
     result.compressedSize = static_cast<DWORD>(item.compressed_size);

@@ -25,6 +25,10 @@ constexpr DWORD kZipErrKind = 0x80000;      // handle of the wrong kind
 constexpr DWORD kZipErrInflate = 0x5000000; // inflating failed or gave other than the declared bytes
 
 constexpr int kZipReadingArchive = 1;
+// General-purpose flag bit 11: the item's name (and comment) is UTF-8.
+constexpr unsigned kZipFlagUtf8 = 0x800;
+// The code page of names written without that flag.
+constexpr UINT kZipLegacyCodePage = 437;
 constexpr DWORD kZipNameChars = 260;
 // What one handle may write in all, so that a small package cannot fill the disk.
 constexpr uint64_t kZipDefaultSizeLimit = 256ull * 1024 * 1024;
@@ -94,11 +98,12 @@ DWORD ZipCloseArchive(ZipArchiveHandle* handle) noexcept;
 // Changes how many bytes the handle may write in all.
 DWORD ZipSetSizeLimit(ZipArchiveHandle* handle, uint64_t bytes) noexcept;
 
-// The safe form of an item's stored name (bytes, UTF-8) in out (kZipNameChars): the parts
-// after the last "..", without a leading drive, empty or "." parts, joined by backslashes.
-// 0x700 when the name is empty, too long, not UTF-8, or a part could not be a plain file name
-// (control or reserved characters, a trailing dot or blank, a device name).
-DWORD ZipSanitiseName(const char* bytes, size_t length, wchar_t* out) noexcept;
+// The safe form of an item's stored name (bytes) in out (kZipNameChars): the parts after the
+// last "..", without a leading drive, empty or "." parts, joined by backslashes. The bytes are
+// UTF-8; when they are not and the item's UTF-8 flag (utf8Flag) is clear, code page 437.
+// 0x700 when the name is empty, too long, cannot be decoded, or a part could not be a plain
+// file name (control or reserved characters, a trailing dot or blank, a device name).
+DWORD ZipSanitiseName(const char* bytes, size_t length, wchar_t* out, bool utf8Flag = true) noexcept;
 // Applies the first extended-timestamp block ("UT") of an extra field to the times of info;
 // blocks and times that do not fit inside the field are ignored.
 void ZipApplyExtendedTimes(const unsigned char* field, size_t size, ZipItemInfo* info) noexcept;

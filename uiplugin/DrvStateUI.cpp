@@ -51,16 +51,19 @@ BOOL CDrvStateUI::Load(CfgSettings* given, POEMUIPSPARAM param, POEMUIOBJ uiObje
     if (!m_core || !param || !uiObject || !settings) return FALSE;
     try {
         DevmodeSet set = MakeSet(param);
-        m_current.Clear();
+        // Loaded into scratch and taken only when every step succeeded: a failed reload keeps
+        // the settings the user has.
+        KVCache work;
         const int sections[] = {CFG_SECTION_INSTALLABLE_KEYS, CFG_SECTION_DRIVERPROP_KEYS, CFG_SECTION_VYRUI_KEYS,
                                 CFG_SECTION_GROUP_KEYS, CFG_SECTION_PSDM_KEYS};
         // A section the PPD does not have adds nothing; it is no failure.
         for (int section : sections)
-            settings->LoadSectionSettings(section, &m_current, nullptr, nullptr);
-        if (!LoadCoreDriverOptions(settings, uiObject, &m_current)) return FALSE;
-        if (set.printer && !LoadPrinterSettings(settings, set.printer, &m_current)) return FALSE;
-        if (set.privateBlock && !LoadPrivateDevmode(settings, set, &m_current)) return FALSE;
-        if (set.publicDevmode && !LoadPublicDevmode(settings, set.publicDevmode, &m_current)) return FALSE;
+            settings->LoadSectionSettings(section, &work, nullptr, nullptr);
+        if (!LoadCoreDriverOptions(settings, uiObject, &work)) return FALSE;
+        if (set.printer && !LoadPrinterSettings(settings, set.printer, &work)) return FALSE;
+        if (set.privateBlock && !LoadPrivateDevmode(settings, set, &work)) return FALSE;
+        if (set.publicDevmode && !LoadPublicDevmode(settings, set.publicDevmode, &work)) return FALSE;
+        m_current = work;
         // The user's own watermarks: the job-settings library starts from what was kept.
         if (CUserStore* store = GetWatermarkStore()) store->Load();
         return TRUE;

@@ -12,6 +12,7 @@
 #include "foundation/StrUtil.h"
 #include "storage/CfgSettingsManager.h"
 #include "storage/PrnRegUtil.h"
+#include "sheets/BaseDriverTab.h"
 #include "storage/ZipArchive.h"
 #include "uiplugin/GeneralInfo.h"
 
@@ -134,19 +135,28 @@ BOOL UnpackDriverPackage(const wchar_t* dataFile) noexcept
     ZipArchiveHandle* archive = ZipOpenArchive(package.get(), nullptr);
     if (!archive) return FALSE;
     ZipItemInfo info;
-    int count = ZipGetItemInfo(archive, -1, &info) == kZipOk ? info.index : 0;
+    bool everything = ZipGetItemInfo(archive, -1, &info) == kZipOk;
+    const int count = everything ? info.index : 0;
     const size_t folderLength = StrLen(folder.get());
-    int index = 0;
-    for (; index < count; ++index) {
-        if (ZipGetItemInfo(archive, index, &info) != kZipOk) break;
+    // One refused or damaged item costs only itself: the walk goes on with the next one. Only
+    // an archive that cannot be read up to an item ends it, as no later item can be reached.
+    for (int index = 0; index < count; ++index) {
+        DWORD code = ZipGetItemInfo(archive, index, &info);
+        const bool unreachable = code == kZipErrRead;
         // A target that does not fit is skipped: a cut path would name another file.
-        if (folderLength + StrLen(info.name) >= MAX_PATH) continue;
-        wchar_t target[MAX_PATH] = {};
-        FormatToBuffer(target, MAX_PATH, L"%s%s", folder.get(), info.name);
-        ZipExtractItem(archive, index, target);
+        if (code == kZipOk && folderLength + StrLen(info.name) >= MAX_PATH) code = kZipErrArgument;
+        if (code == kZipOk) {
+            wchar_t target[MAX_PATH] = {};
+            FormatToBuffer(target, MAX_PATH, L"%s%s", folder.get(), info.name);
+            code = ZipExtractItem(archive, index, target);
+        }
+        if (code == kZipOk) continue;
+        everything = false;
+        DebugTrace(L"Quenta: package item %d of %d not extracted (0x%lX)", index, count, static_cast<unsigned long>(code));
+        if (unreachable) break;
     }
     ZipCloseArchive(archive);
-    return index == count;
+    return everything ? TRUE : FALSE;
 }
 
 HRESULT ProcessPrinterEvent(const wchar_t* printerName, INT event, DWORD, LPARAM) noexcept

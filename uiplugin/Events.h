@@ -13,9 +13,9 @@ HRESULT ProcessPrinterEvent(const wchar_t* printerName, INT event, DWORD flags, 
 // The body of IOemUI::DriverEvent: S_OK when the data file's settings could be had, else
 // S_FALSE (no driver information, level 1, no data file).
 HRESULT DriverEventHandler(DWORD event, DWORD level, const BYTE* driverInfo, LPARAM lParam) noexcept;
-// Unpacks the data file's package into its package folder (emptied first); TRUE when the
-// information of every item could be read. A data file without drive and directory
-// unpacks nothing.
+// Unpacks the data file's package into its package folder (emptied first): every item that
+// can be extracted is, a refused or failed one is skipped with a debug trace line. TRUE when
+// every item was extracted. A data file without drive and directory unpacks nothing.
 BOOL UnpackDriverPackage(const wchar_t* dataFile) noexcept;
 // Deletes the plain files of folder (ending in a backslash; read-only ones too) and then
 // the folder itself; the result of that last removal, which fails while sub-folders

@@ -5,14 +5,12 @@
 #include "uiplugin/QuentaModule.h"
 #include "sheets/TQDriverTab.h"
 #include "uiplugin/PropSheets.h"
-#include "uiplugin/TQManager.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID) noexcept
 {
     if (reason == DLL_PROCESS_ATTACH) {
         SetQuentaModule(module);
-        // The job-settings page and its library client.
-        SetTQClientCalls(&GetTQManagerClientCalls());
+        // The job-settings page (its library client is TQManager's by default).
         SetTabMaker(kTabJobSettings, &MakeTQDriverTab);
     }
     return TRUE;

@@ -9,25 +9,8 @@
 
 namespace {
 
-// The process's job-settings library client (TQManager).
-LONG DefaultUseCount()
-{
-    auto& holder = GetTQManagerSyncher();
-    TQManager* manager = holder.Lock();
-    LONG count = manager ? manager->GetUseCount() : 0;
-    holder.Unlock(manager);
-    return count;
-}
-
-TQInterface* DefaultAcquire(HMODULE module, void* session, int flag)
-{
-    return AcquireTQInterface(module, static_cast<const TQSessionInfo*>(session), flag);
-}
-
-void DefaultRelease(TQInterface* client) { ReleaseTQInterface(client); }
-
-const TQClientCalls kDefaultTQ = {DefaultUseCount, DefaultAcquire, DefaultRelease};
-const TQClientCalls* g_tq = &kDefaultTQ;
+// The process's job-settings library client: TQManager's calls unless a test put others in place.
+const TQClientCalls* g_tq = nullptr;
 
 CBiDiClient* MakeClient(const wchar_t* server, const wchar_t* dataFile, const wchar_t* address, const wchar_t* extra)
 {
@@ -72,12 +55,12 @@ const BiDiClientCalls& TwoWayBiDiClientCalls() noexcept { return kRealBiDi; }
 
 const BiDiClientCalls& NoBiDiClientCalls() noexcept { return kNoBiDi; }
 
-const TQClientCalls& GetTQClientCalls() noexcept { return *g_tq; }
+const TQClientCalls& GetTQClientCalls() noexcept { return g_tq ? *g_tq : GetTQManagerClientCalls(); }
 
 const TQClientCalls* SetTQClientCalls(const TQClientCalls* calls) noexcept
 {
-    const TQClientCalls* previous = g_tq;
-    g_tq = calls ? calls : &kDefaultTQ;
+    const TQClientCalls* previous = &GetTQClientCalls();
+    g_tq = calls;
     return previous;
 }
 

@@ -68,28 +68,25 @@ using TQPictureProc = BYTE(TQAPI*)(void* owner, HBITMAP* bitmap, LONG* width, LO
 using TQCompletionProc = DWORD(TQAPI*)(TQCompletion* completion);
 using TQNotificationProc = BOOL(TQAPI*)(void* client, DWORD flag, void* unused);
 
-// Callback record: named pointer slots (x64 offsets in the comments; i686 halves them).
+// Callback record. Besides the document, picture and buffer-release callbacks, Quenta fills
+// only stubs whose answers the library takes as "nothing to report" (0), "cannot answer"
+// (TQ_FAILED) and "no" (FALSE), and leaves the rest empty. x64 offsets in the comments
+// (i686 halves them).
 struct TQCallbacks {
     uint32_t version;                  // 0: TQ_CALLBACKS_VERSION
     void* userData;                    // 8: the client
     void* reserved0[2];                // 16
     TQDocumentProc documentProvider;   // 32
-    TQStubProc stub40;                 // 40
-    TQStubProc stub48;                 // 48
-    TQStubProc slot56;                 // 56
-    TQStubProc stub64;                 // 64
-    TQStubProc stub72;                 // 72
-    TQStubProc stub80;                 // 80: answers TQ_FAILED
-    TQStubProc slot88;                 // 88
-    TQStubProc stub96;                 // 96: answers FALSE
-    TQStubProc stub104;                // 104
-    TQStubProc stub112;                // 112
-    TQStubProc stub120;                // 120
-    TQStubProc slot128;                // 128
-    TQStubProc slot136;                // 136
-    TQStubProc slot144;                // 144
+    TQStubProc answersZero1[2];        // 40, 48
+    TQStubProc unset1;                 // 56
+    TQStubProc answersZero2[2];        // 64, 72
+    TQStubProc answersFailed;          // 80: TQ_FAILED
+    TQStubProc unset2;                 // 88
+    TQStubProc answersFalse;           // 96
+    TQStubProc answersZero3[3];        // 104, 112, 120
+    TQStubProc unset3[3];              // 128, 136, 144
     TQBufferReleaseProc bufferRelease; // 152
-    TQStubProc slot160;                // 160
+    TQStubProc unset4;                 // 160
     void* reserved1[18];               // 168
     TQPictureProc pictureProvider;     // 312
     void* reserved2[16];               // 320
@@ -214,15 +211,17 @@ static_assert(offsetof(TQSessionInfo, language) == 1600 && offsetof(TQSessionInf
               offsetof(TQSessionInfo, sessionKind) == 1732 && offsetof(TQSessionInfo, reserved2) == 2248);
 static_assert(offsetof(TQCompletion, status) == 4 && offsetof(TQCompletion, error) == 8);
 #if defined(_WIN64)
-static_assert(offsetof(TQCallbacks, userData) == 8 && offsetof(TQCallbacks, documentProvider) == 32 &&
-              offsetof(TQCallbacks, stub80) == 80 && offsetof(TQCallbacks, bufferRelease) == 152 &&
-              offsetof(TQCallbacks, slot160) == 160 && offsetof(TQCallbacks, pictureProvider) == 312 &&
+static_assert(offsetof(TQCallbacks, userData) == 8 && offsetof(TQCallbacks, answersZero1) == 40 &&
+              offsetof(TQCallbacks, answersFalse) == 96 && offsetof(TQCallbacks, answersZero3) == 104 && offsetof(TQCallbacks, documentProvider) == 32 &&
+              offsetof(TQCallbacks, answersFailed) == 80 && offsetof(TQCallbacks, bufferRelease) == 152 &&
+              offsetof(TQCallbacks, unset4) == 160 && offsetof(TQCallbacks, pictureProvider) == 312 &&
               sizeof(TQCallbacks) == 448);
 static_assert(offsetof(TQCompletion, callback) == 16 && offsetof(TQCompletion, client) == 24);
 #else
-static_assert(offsetof(TQCallbacks, userData) == 4 && offsetof(TQCallbacks, documentProvider) == 16 &&
-              offsetof(TQCallbacks, stub80) == 40 && offsetof(TQCallbacks, bufferRelease) == 76 &&
-              offsetof(TQCallbacks, slot160) == 80 && offsetof(TQCallbacks, pictureProvider) == 156 &&
+static_assert(offsetof(TQCallbacks, userData) == 4 && offsetof(TQCallbacks, answersZero1) == 20 &&
+              offsetof(TQCallbacks, answersFalse) == 48 && offsetof(TQCallbacks, answersZero3) == 52 && offsetof(TQCallbacks, documentProvider) == 16 &&
+              offsetof(TQCallbacks, answersFailed) == 40 && offsetof(TQCallbacks, bufferRelease) == 76 &&
+              offsetof(TQCallbacks, unset4) == 80 && offsetof(TQCallbacks, pictureProvider) == 156 &&
               sizeof(TQCallbacks) == 224);
 static_assert(offsetof(TQCompletion, callback) == 12 && offsetof(TQCompletion, client) == 16);
 #endif

@@ -144,7 +144,9 @@ void JoinCommaList(wchar_t* text) {
 
 bool IsTrustedKeyValueArray(const TQKeyValueArray* array) {
     if (!array || array->count > kMaxLibraryItems) return false;
-    return array->count == 0 || array->items != nullptr;
+    // Every reader takes the items from right after the header: an array whose items lie
+    // elsewhere would be read past its own allocation.
+    return array->count == 0 || array->items == TQArrayItems(const_cast<TQKeyValueArray*>(array));
 }
 
 TQKeyValueArray* TQInterface::SplitKeyValueTexts(const wchar_t* list, size_t length) {
@@ -187,19 +189,20 @@ TQKeyValueArray* TQInterface::SplitKeyValueTexts(const wchar_t* list, size_t len
     return array;
 }
 
-std::wstring TQInterface::ValueText(CBaseSoup* soup, const CKeySetting* setting) {
-    if (!soup || !setting) return std::wstring();
+SecretWString TQInterface::ValueText(CBaseSoup* soup, const CKeySetting* setting) {
+    if (!soup || !setting) return SecretWString();
     unsigned count = setting->GetText(soup, nullptr, 0);
-    if (count == 0) return std::wstring();
-    std::vector<wchar_t> text(count + 2, L'\0');
-    if (setting->GetText(soup, text.data(), count) == 0) return std::wstring();
+    if (count == 0) return SecretWString();
+    SecretWBuffer text(count + 2, L'\0');
+    if (setting->GetText(soup, text.data(), count) == 0) return SecretWString();
     const wchar_t* value = text.data() + wcslen(text.data()) + 1;
-    return value;
+    return SecretWString(value);
 }
 
 TQKeyValueArray* TQInterface::CollectKeyValues(CBaseSoup* soup, const KVCache* settings, const KVCache* installed,
                                                OptionForest* forest, BOOL first, BOOL second) {
-    std::wstring texts;
+    // Every text here may hold a user name or a password: the holders wipe what they free.
+    SecretWString texts;
     if (soup && settings && installed && forest) {
         SoupSlotID flags = SoupPropertySlot(soup, 5078, true);
         SoupSlotID dynamic = (first && second) ? soup->FindOrAdd(L"Dynamic") : SoupSlotID();
@@ -217,7 +220,7 @@ TQKeyValueArray* TQInterface::CollectKeyValues(CBaseSoup* soup, const KVCache* s
                 plain.emplace_back(setting, keyword);
             }
         }
-        std::vector<wchar_t> buffer(512);
+        SecretWBuffer buffer(512);
         // The exported text of a setting into buffer; its length up to the closing empty
         // keyword, 0 when it has none. *value points at its first value.
         auto exported = [&](const CKeySetting* setting, const wchar_t** value) -> size_t {
@@ -259,13 +262,9 @@ TQKeyValueArray* TQInterface::CollectKeyValues(CBaseSoup* soup, const KVCache* s
             }
             texts.append(buffer.data(), length);
         }
-        WipeMemory(buffer.data(), buffer.size() * sizeof(wchar_t));
     }
     texts.push_back(L'\0');
-    TQKeyValueArray* array = SplitKeyValueTexts(texts.c_str(), texts.size());
-    // The texts may hold a user name or a password.
-    WipeMemory(texts.data(), texts.size() * sizeof(wchar_t));
-    return array;
+    return SplitKeyValueTexts(texts.c_str(), texts.size());
 }
 
 TQKeyValueArray* TQInterface::StoreToKeyValues(const CBaseStore* store) {
@@ -358,9 +357,9 @@ BOOL TQInterface::ApplyWatermarks(const TQKeyValueArray* watermarks, CBaseStore*
 BOOL TQInterface::ExportPageKeys(KVCache* settings, CBaseSoup* soup, OptionForest* forest, const KVCache* source) {
     if (!settings || !soup) return FALSE;
     if (ValueText(soup, Lookup(soup, settings, source, L"*PageSize")) == L"CustomPageSize") {
-        std::wstring size = ValueText(soup, Lookup(soup, settings, source, L"*%CustomPageSize"));
-        std::wstring library = ValueText(soup, Lookup(soup, settings, source, L"**CustomPageSize"));
-        const std::wstring& from = (!library.empty() && library != L"False") ? library : size;
+        SecretWString size = ValueText(soup, Lookup(soup, settings, source, L"*%CustomPageSize"));
+        SecretWString library = ValueText(soup, Lookup(soup, settings, source, L"**CustomPageSize"));
+        const SecretWString& from = (!library.empty() && library != L"False") ? library : size;
         if (wchar_t* text = FormatCustomPrintSize(from.c_str(), nullptr, true, true)) {
             SetText(settings, soup, forest, source, L"**CustomPageSize", text);
             delete[] text;
@@ -380,8 +379,8 @@ BOOL TQInterface::ImportPageKeys(KVCache* settings, CBaseSoup* soup, OptionFores
     if (ValueText(soup, Lookup(soup, settings, source, L"*PageSize")) != L"CustomPageSize") {
         SetText(settings, soup, forest, source, L"**CustomPageSize", L"False");
     } else {
-        std::wstring library = ValueText(soup, Lookup(soup, settings, source, L"**CustomPageSize"));
-        std::wstring size = ValueText(soup, Lookup(soup, settings, source, L"*%CustomPageSize"));
+        SecretWString library = ValueText(soup, Lookup(soup, settings, source, L"**CustomPageSize"));
+        SecretWString size = ValueText(soup, Lookup(soup, settings, source, L"*%CustomPageSize"));
         if (!library.empty() && !size.empty()) {
             JoinCommaList(library.data());
             JoinCommaList(size.data());
@@ -395,7 +394,7 @@ BOOL TQInterface::ImportPageKeys(KVCache* settings, CBaseSoup* soup, OptionFores
             delete[] libraryForm;
         }
     }
-    std::wstring orientation = ValueText(soup, Lookup(soup, settings, source, L"*QVDrvOrientation"));
+    SecretWString orientation = ValueText(soup, Lookup(soup, settings, source, L"*QVDrvOrientation"));
     if (!orientation.empty()) SetText(settings, soup, forest, source, L"*!dmOrientation", orientation.c_str());
     const wchar_t* pairs[][2] = {{L"*QVDrvMirror", L"*%Mirroring"}, {L"*QVDrvNegative", L"*%Negative"}};
     for (auto& pair : pairs) {
@@ -427,7 +426,7 @@ CBaseStore* TQInterface::MakeWatermarkStore(HANDLE printer) {
 BOOL TQInterface::AddCurrentWatermark(CBaseSoup* soup, const KVCache* settings, CBaseStore* store) {
     if (!soup || !settings || !store) return FALSE;
     SoupSlotID slot = SoupPropertySlot(soup, 5008, true);
-    std::wstring text = ValueText(soup, slot.IsValid() ? settings->Find(slot) : nullptr);
+    SecretWString text = ValueText(soup, slot.IsValid() ? settings->Find(slot) : nullptr);
     if (text.empty() || store->FindByValue(text.c_str(), nullptr) != store->End()) return FALSE;
     // The first number from count + 2 that no entry uses yet.
     size_t number = store->Count() + 2;
@@ -439,7 +438,7 @@ BOOL TQInterface::SelectWatermark(CBaseSoup* soup, KVCache* settings, const TQKe
     if (!soup || !settings || !IsTrustedKeyValueArray(watermarks)) return FALSE;
     SoupSlotID textSlot = SoupPropertySlot(soup, 5008, true);
     SoupSlotID indexSlot = SoupPropertySlot(soup, 5007, true);
-    std::wstring text = ValueText(soup, textSlot.IsValid() ? settings->Find(textSlot) : nullptr);
+    SecretWString text = ValueText(soup, textSlot.IsValid() ? settings->Find(textSlot) : nullptr);
     CKeySetting* index = indexSlot.IsValid() ? settings->Find(indexSlot) : nullptr;
     if (text.empty() || !index) return FALSE;
     long wanted = static_cast<long>(wcstod(ValueText(soup, index).c_str(), nullptr)) - 1;

@@ -2,11 +2,13 @@
 // and the read-back of its values.
 #include "uiplugin/TQInterface.h"
 
+#include <memory>
 #include <new>
 
 #include "foundation/StrUtil.h"
 #include "storage/PortResolver.h"
 #include "storage/Store.h"
+#include "uiplugin/TimerSleep.h"
 
 namespace {
 
@@ -14,22 +16,17 @@ TQInterface::MessageBoxFn g_messageBox = &MessageBoxW;
 DWORD g_readyTimeout = 30000;
 constexpr DWORD kReadyPollInterval = 100;
 constexpr UINT kSheetChangedMessage = WM_USER + 104;
+// Room for any module path the system can give.
+constexpr DWORD kLongPathChars = 32768;
 
-// Waits ms milliseconds on a fresh waitable timer that is never set.
-void TimerWait(DWORD ms) {
-    HANDLE timer = CreateWaitableTimerW(nullptr, TRUE, nullptr);
-    if (!timer) {
-        Sleep(ms);
-        return;
-    }
-    WaitForSingleObject(timer, ms);
-    CloseHandle(timer);
-}
-
-// The module's full path into a buffer of size characters; false when it does not fit.
-bool ModulePath(HMODULE module, wchar_t* path, DWORD size) {
-    DWORD length = GetModuleFileNameW(module, path, size);
-    return length != 0 && length < size;
+// The module's full path in a new buffer of kLongPathChars (on the heap: the UI thread's
+// stack is the host's), null when it cannot be read.
+std::unique_ptr<wchar_t[]> ModulePath(HMODULE module) {
+    std::unique_ptr<wchar_t[]> path(new (std::nothrow) wchar_t[kLongPathChars]);
+    if (!path) return nullptr;
+    DWORD length = GetModuleFileNameW(module, path.get(), kLongPathChars);
+    if (length == 0 || length >= kLongPathChars) return nullptr;
+    return path;
 }
 
 // Length of the folder part of path, backslash included.
@@ -58,8 +55,9 @@ bool Append(wchar_t* out, size_t size, size_t* used, const wchar_t* text, size_t
 bool BuildTQLibraryPath(HMODULE module, const wchar_t* name, wchar_t* out, size_t size) {
     if (!name || !out || size == 0) return false;
     out[0] = L'\0';
-    wchar_t path[32768];
-    if (!ModulePath(module, path, 32768)) return false;
+    std::unique_ptr<wchar_t[]> held = ModulePath(module);
+    if (!held) return false;
+    const wchar_t* path = held.get();
     size_t folder = FolderLength(path);
     const wchar_t* file = path + folder;
     const wchar_t* dot = wcsrchr(file, L'.');
@@ -74,8 +72,9 @@ bool BuildTQLibraryPath(HMODULE module, const wchar_t* name, wchar_t* out, size_
 bool BuildTQSiblingPath(HMODULE module, const wchar_t* name, wchar_t* out, size_t size) {
     if (!name || !out || size == 0) return false;
     out[0] = L'\0';
-    wchar_t path[32768];
-    if (!ModulePath(module, path, 32768)) return false;
+    std::unique_ptr<wchar_t[]> held = ModulePath(module);
+    if (!held) return false;
+    const wchar_t* path = held.get();
     size_t used = 0;
     bool ok = Append(out, size, &used, path, FolderLength(path)) && Append(out, size, &used, name, wcslen(name));
     if (!ok) out[0] = L'\0';
@@ -140,6 +139,8 @@ TQInterface::TQInterface(HMODULE module, const wchar_t* libraryName, const wchar
 
 TQInterface::~TQInterface() {
     if (m_loaded) Shutdown();
+    // The session record's copy carries a user name and a password field.
+    WipeMemory(&m_sessionCopy, sizeof(m_sessionCopy));
 }
 
 DWORD TQInterface::Load(HMODULE module, const wchar_t* libraryName) {
@@ -213,7 +214,9 @@ BOOL TQInterface::WaitUntilReady() {
         if (LOBYTE(m_entries->IsServerReady(m_session))) return TRUE;
         if (waited >= g_readyTimeout) return FALSE;
         DWORD step = g_readyTimeout - waited < kReadyPollInterval ? g_readyTimeout - waited : kReadyPollInterval;
-        TimerWait(step);
+        // The library may get ready through a window of this thread or an apartment's
+        // messages: they keep flowing while it is waited for.
+        MessageWait(nullptr, step);
         waited += step;
     }
 }
@@ -222,7 +225,9 @@ BOOL TQInterface::OpenJobUI(HWND page, const wchar_t* ppdPath, CBaseSoup* soup, 
                             KVCache* installed, OptionForest* forest, const CBaseStore* watermarkSource,
                             const wchar_t* queue, HANDLE printer, HMODULE module, const wchar_t* logoName,
                             const KVCache* extra, const wchar_t* codePage, const wchar_t* language) {
-    if (!m_loaded || !m_entries || !current) return FALSE;
+    // A library given up once stays given up for this sheet: every return to the page would
+    // otherwise wait the whole bound again.
+    if (!m_loaded || !m_entries || !current || m_gaveUp) return FALSE;
     KVCache* copy = current->Clone();
     if (!copy) return FALSE;
     ExportPageKeys(copy, soup, forest, current);
@@ -279,6 +284,7 @@ BOOL TQInterface::FirstOpen(CBaseSoup* soup, KVCache* copy, const CBaseStore* wa
 
     if (!WaitUntilReady()) {
         // The library never became ready: give the session up without running it.
+        m_gaveUp = TRUE;
         FreeKeyValueArray(watermarks);
         m_entries->Term2(m_handle);
         m_ui = 0;

@@ -7,7 +7,11 @@
 
 #include <windows.h>
 
+#include <memory>
 #include <string>
+#include <vector>
+
+#include "foundation/StrUtil.h"
 
 #include "settings/KVCache.h"
 #include "settings/KeyForest.h"
@@ -16,6 +20,34 @@
 
 class CBaseStore;
 struct SDMEntryPoints;
+
+// Allocator whose blocks are overwritten with zeros before they are freed, growth included:
+// the one holder of the texts that may carry a user name or a password.
+template <class T>
+struct WipingAllocator {
+    using value_type = T;
+    WipingAllocator() noexcept = default;
+    template <class U>
+    WipingAllocator(const WipingAllocator<U>&) noexcept {}
+    T* allocate(size_t count) { return std::allocator<T>().allocate(count); }
+    void deallocate(T* block, size_t count) noexcept {
+        WipeMemory(block, count * sizeof(T));
+        std::allocator<T>().deallocate(block, count);
+    }
+    template <class U>
+    bool operator==(const WipingAllocator<U>&) const noexcept { return true; }
+};
+
+// Wide text wiped when it grows and when it ends (a short text kept inside the object too).
+class SecretWString : public std::basic_string<wchar_t, std::char_traits<wchar_t>, WipingAllocator<wchar_t>> {
+public:
+    using Base = std::basic_string<wchar_t, std::char_traits<wchar_t>, WipingAllocator<wchar_t>>;
+    using Base::Base;
+    SecretWString(const SecretWString&) = default;
+    SecretWString& operator=(const SecretWString&) = default;
+    ~SecretWString() { WipeMemory(data(), capacity() * sizeof(wchar_t)); }
+};
+using SecretWBuffer = std::vector<wchar_t, WipingAllocator<wchar_t>>;
 
 class TQInterface {
 public:
@@ -81,8 +113,8 @@ public:
     static CBaseStore* MakeWatermarkStore(HANDLE printer);
     static BOOL AddCurrentWatermark(CBaseSoup* soup, const KVCache* settings, CBaseStore* store);
     static BOOL SelectWatermark(CBaseSoup* soup, KVCache* settings, const TQKeyValueArray* watermarks);
-    // The value text of a setting (empty when none).
-    static std::wstring ValueText(CBaseSoup* soup, const CKeySetting* setting);
+    // The value text of a setting (empty when none); wiped when it ends.
+    static SecretWString ValueText(CBaseSoup* soup, const CKeySetting* setting);
     static BOOL ApplyWatermarkSelection(CBaseSoup* soup, KVCache* settings, const KVCache* source,
                                         const TQKeyValueArray* watermarks);
     // Sorts by the numeric value of each number (missing texts first).
@@ -111,6 +143,8 @@ public:
     BOOL IsSDMReady() const noexcept { return m_sdmReady; }
     BOOL HasSession() const noexcept { return m_sessionBegun; }
     BOOL HasUI() const noexcept { return m_ui != 0; }
+    // TRUE once the library was given up for not getting ready; the page then stays without it.
+    BOOL GaveUp() const noexcept { return m_gaveUp; }
     const SDMEntryPoints* GetSDMEntryPoints() const noexcept { return m_sdm; }
     void* GetSDMUserData() const noexcept { return m_sdmUserData; }
     TQDocumentProc GetLibraryDocumentProvider() const noexcept { return m_libraryDocument; }
@@ -166,6 +200,7 @@ private:
     std::wstring m_language = L"en";
     HWND m_page = nullptr;
     BOOL m_loaded = FALSE;
+    BOOL m_gaveUp = FALSE;
 };
 
 // Entry table of module (new, delete); null when a mandatory name is missing.

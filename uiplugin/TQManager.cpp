@@ -7,19 +7,14 @@
 #include "uiplugin/SheetSeams.h"
 #include "uiplugin/TQInterface.h"
 
-// Only an acquisition that made the client counts: a refused one needs no release, so a
-// caller that forgets to give back its null cannot lock the process out of the library.
-TQInterface* TQManager::CreateInterface(HMODULE module, const TQSessionInfo* session, BOOL settingsData) {
-    if (m_useCount != 0) return nullptr;
-    TQInterface* client = new (std::nothrow) TQInterface(module, L"tq2.dll", L"tq2.dll", session, settingsData);
-    if (client) m_useCount = 1;
-    return client;
+bool TQManager::Reserve() noexcept {
+    if (m_useCount != 0) return false;
+    m_useCount = 1;
+    return true;
 }
 
-void TQManager::ReleaseInterface(TQInterface* client) {
-    if (!client) return;
+void TQManager::Unreserve() noexcept {
     if (m_useCount > 0) --m_useCount;
-    delete client;
 }
 
 wchar_t* TQManager::GetLibraryPath(HMODULE module) {
@@ -37,15 +32,32 @@ Syncher<TQManager>& GetTQManagerSyncher() {
 }
 
 TQInterface* AcquireTQInterface(HMODULE module, const TQSessionInfo* session, BOOL settingsData) {
-    SyncherHold<TQManager> hold(GetTQManagerSyncher());
-    TQManager* manager = hold.Get();
-    return manager ? manager->CreateInterface(module, session, settingsData) : nullptr;
+    {
+        SyncherHold<TQManager> hold(GetTQManagerSyncher());
+        if (!hold.Get() || !hold.Get()->Reserve()) return nullptr;
+    }
+    // Only an acquisition that made the client counts: a refused one needs no release, so a
+    // caller that forgets to give back its null cannot lock the process out of the library.
+    TQInterface* client = nullptr;
+    try {
+        client = new (std::nothrow) TQInterface(module, L"tq2.dll", L"tq2.dll", session, settingsData);
+    } catch (...) {
+        client = nullptr;
+    }
+    if (!client) {
+        SyncherHold<TQManager> hold(GetTQManagerSyncher());
+        if (hold.Get()) hold.Get()->Unreserve();
+    }
+    return client;
 }
 
 void ReleaseTQInterface(TQInterface* client) {
+    if (!client) return;
+    // The place is given back only once the library is gone, so the next client never meets
+    // the previous one's library still shutting down.
+    delete client;
     SyncherHold<TQManager> hold(GetTQManagerSyncher());
-    if (TQManager* manager = hold.Get()) manager->ReleaseInterface(client);
-    else delete client;
+    if (hold.Get()) hold.Get()->Unreserve();
 }
 
 namespace {

@@ -16,11 +16,10 @@ public:
     TQManager(const TQManager&) = delete;
     TQManager& operator=(const TQManager&) = delete;
 
-    // A new client when none lives (the use count becomes 1), else null. A null answer
-    // needs no release.
-    TQInterface* CreateInterface(HMODULE module, const TQSessionInfo* session, BOOL settingsData);
-    // Deletes client and lowers the count; null does nothing.
-    void ReleaseInterface(TQInterface* client);
+    // Takes the one client's place: true (the use count becomes 1) when none is held.
+    bool Reserve() noexcept;
+    // Gives a place back; the count never goes below 0.
+    void Unreserve() noexcept;
     LONG GetUseCount() const noexcept { return m_useCount; }
 
     // New 260-character path of the library beside module ("<folder>\<stem>\tq2.dll"),
@@ -33,8 +32,12 @@ private:
 
 // The process's holder of the manager, made on first use.
 Syncher<TQManager>& GetTQManagerSyncher();
-// CreateInterface and ReleaseInterface under the manager's lock.
+// A new client when none lives (the use count becomes 1), else null; a null answer needs no
+// release. Only the count is taken under the manager's lock: the library's load, its box and
+// its waits run outside it, so another sheet's thread finds the count at once.
 TQInterface* AcquireTQInterface(HMODULE module, const TQSessionInfo* session, BOOL settingsData);
+// Deletes the client (the library's shutdown runs outside the lock), then lowers the count;
+// null does nothing.
 void ReleaseTQInterface(TQInterface* client);
 
 // The sheet context's calls (uiplugin/SheetSeams.h) over this manager.

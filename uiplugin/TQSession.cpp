@@ -9,6 +9,7 @@
 #include "foundation/StrUtil.h"
 #include "uiplugin/SDMInterface.h"
 #include "uiplugin/TQInterface.h"
+#include "uiplugin/TimerSleep.h"
 
 namespace {
 
@@ -200,10 +201,12 @@ DWORD TQInterface::StartSDMSession(HMODULE module, const wchar_t* settingsDataNa
         m_libraryDocument = m_callbacksCopy.documentProvider;
         m_callbacks.documentProvider = &BuildDeviceSMDDataCallback;
         m_callbacks.pictureProvider = &GetPrinterPictureSDMCallback;
-        if (WaitForSingleObject(m_sdmEvent, g_completionTimeout) != WAIT_OBJECT_0) {
+        // The completion may come through this thread's messages (a window or an apartment
+        // of the library's): they are dispatched while it is waited for.
+        if (MessageWait(m_sdmEvent, g_completionTimeout) != WAIT_OBJECT_0) {
             // Too late: take the client out of the record so a later completion is ignored;
             // when the callback already took it, its answer is on its way.
-            if (!InterlockedExchangePointer(&m_completion.client, nullptr)) WaitForSingleObject(m_sdmEvent, INFINITE);
+            if (!InterlockedExchangePointer(&m_completion.client, nullptr)) MessageWait(m_sdmEvent, INFINITE);
         }
     }
     if (m_sdmReady) return 0;
@@ -234,15 +237,11 @@ void TQInterface::SetDefaultCallbacks() {
     InitTQCallbacks(&m_callbacks);
     m_callbacks.userData = this;
     m_callbacks.documentProvider = &BuildSMDDataCallback;
-    m_callbacks.stub40 = &StubZero;
-    m_callbacks.stub48 = &StubZero;
-    m_callbacks.stub64 = &StubZero;
-    m_callbacks.stub72 = &StubZero;
-    m_callbacks.stub80 = &StubFailed;
-    m_callbacks.stub96 = &StubFalse;
-    m_callbacks.stub104 = &StubZero;
-    m_callbacks.stub112 = &StubZero;
-    m_callbacks.stub120 = &StubZero;
+    for (TQStubProc& stub : m_callbacks.answersZero1) stub = &StubZero;
+    for (TQStubProc& stub : m_callbacks.answersZero2) stub = &StubZero;
+    m_callbacks.answersFailed = &StubFailed;
+    m_callbacks.answersFalse = &StubFalse;
+    for (TQStubProc& stub : m_callbacks.answersZero3) stub = &StubZero;
     m_callbacks.bufferRelease = &ReleaseBuffer;
     m_callbacks.pictureProvider = &GetPrinterPictureCallback;
 }
@@ -271,13 +270,7 @@ size_t MultiTextLength(const wchar_t* text) {
 bool HoldsValue(const KVCache* cache, CBaseSoup* soup, const wchar_t* keyword, const wchar_t* value) {
     SoupSlotID slot = soup->Find(keyword);
     const CKeySetting* setting = slot.IsValid() ? cache->Find(slot) : nullptr;
-    if (!setting) return false;
-    unsigned count = setting->GetText(soup, nullptr, 0);
-    if (count == 0) return false;
-    std::wstring text(count, L'\0');
-    setting->GetText(soup, text.data(), count);
-    const wchar_t* v = text.c_str() + wcslen(text.c_str()) + 1;
-    return wcscmp(v, value) == 0;
+    return setting && TQInterface::ValueText(soup, setting) == value;
 }
 
 }  // namespace
@@ -310,8 +303,8 @@ BOOL TQInterface::ApplyQueueAttributes(CBaseSoup* soup, KVCache* settings, Optio
             }
         }
         settings->SetAll(&fresh);
-        FreeKeyValueArray(firstValues);
-        FreeKeyValueArray(secondValues);
+        FreeKeyValueArray(firstValues, true);
+        FreeKeyValueArray(secondValues, true);
         done = TRUE;
     }
     if (first) m_sdm->FreeMemory(m_sdmUserData, first);
@@ -338,7 +331,7 @@ wchar_t* TQInterface::FormatInstalledOptions(BOOL first, BOOL second) const {
         }
         block += L"    </InstallableOptions>\n";
     }
-    FreeKeyValueArray(pairs);
+    FreeKeyValueArray(pairs, true);
     return block.empty() ? nullptr : StrDup(block.c_str());
 }
 

@@ -144,7 +144,7 @@ TEST_F(TQClientTest, FirstOpenRefreshAndReleaseCallTheLibraryInOrder) {
     EXPECT_EQ(client->GetCallbacks()->version, 13u);
     EXPECT_EQ(client->GetCallbacks()->documentProvider, &BuildSMDDataCallback);
     EXPECT_EQ(client->GetCallbacks()->pictureProvider, &GetPrinterPictureCallback);
-    EXPECT_EQ(client->GetCallbacks()->stub80(client, nullptr), TQ_FAILED);
+    EXPECT_EQ(client->GetCallbacks()->answersFailed(client, nullptr), TQ_FAILED);
 
     ASSERT_TRUE(Open(client, windows.page));
     std::string log = folder.Log();
@@ -302,6 +302,105 @@ TEST_F(TQClientTest, ALibraryThatNeverGetsReadyIsGivenUpAtTheBound) {
     folder.ResetLog();
     ReleaseTQInterface(client);
     EXPECT_EQ(CallNames(folder.Log()), (std::vector<std::string>{"Term", "DllEnd"}));
+}
+
+TEST_F(TQClientTest, ALibraryReadyThroughItsWindowGetsReadyAndOneThatNeverDoesIsGivenUpOnce) {
+    struct Case {
+        const char* config;
+        bool ready;
+    };
+    for (const Case& c : {Case{"ready=message\n", true}, Case{"ready=never\n", false}}) {
+        SCOPED_TRACE(c.config);
+        TQFolder folder(L"full", c.config);
+        SheetWindows windows;
+        DWORD old = TQInterface::SetReadyTimeout(300);
+        TQInterface* client = AcquireTQInterface(folder.Quenta(), nullptr, FALSE);
+        ASSERT_NE(client, nullptr);
+        // The readiness message sits in this thread's queue: only a wait that dispatches it
+        // lets the library see it.
+        EXPECT_EQ(Open(client, windows.page) != FALSE, c.ready) << folder.Log();
+        // Every return to the page: a refresh, or the fallback at once without a new wait.
+        const ULONGLONG before = GetTickCount64();
+        EXPECT_EQ(Open(client, windows.page) != FALSE, c.ready);
+        EXPECT_EQ(Open(client, windows.page) != FALSE, c.ready);
+        const ULONGLONG spent = GetTickCount64() - before;
+        TQInterface::SetReadyTimeout(old);
+        std::string log = folder.Log();
+        EXPECT_EQ(client->GaveUp() != FALSE, !c.ready);
+        EXPECT_EQ(Count(log, "BeginSession"), 1u) << log;
+        EXPECT_EQ(Count(log, "Init2"), 1u) << log;
+        if (c.ready) {
+            EXPECT_NE(log.find("ReadyMessage"), std::string::npos) << log;
+            EXPECT_EQ(Count(log, "Run"), 1u) << log;
+            EXPECT_EQ(Count(log, "SetJobControlsSettings"), 2u) << log;
+        } else {
+            EXPECT_EQ(Count(log, "Run"), 0u) << log;
+            EXPECT_EQ(Count(log, "EndSession"), 1u) << log;
+            EXPECT_LT(spent, 250u) << "a given-up library is not waited for again";
+        }
+        ReleaseTQInterface(client);
+        EXPECT_EQ(folder.LiveBuffers(), 0);
+    }
+}
+
+TEST_F(TQClientTest, ANoticeFromALibraryThreadReachesTheSheet) {
+    TQFolder folder(L"full", "notify=thread\n");
+    SheetWindows windows;
+    TQInterface* client = AcquireTQInterface(folder.Quenta(), nullptr, FALSE);
+    ASSERT_NE(client, nullptr);
+    ASSERT_TRUE(Open(client, windows.page));
+    // The notice is sent from the library's thread: it arrives while this thread takes its
+    // messages.
+    const ULONGLONG end = GetTickCount64() + 3000;
+    while (SheetWindows::changed.empty() && GetTickCount64() < end) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+    }
+    ASSERT_EQ(SheetWindows::changed.size(), 1u) << folder.Log();
+    EXPECT_EQ(SheetWindows::changed[0], reinterpret_cast<WPARAM>(windows.page));
+    ReleaseTQInterface(client);
+    std::string log = folder.Log();
+    EXPECT_NE(log.find("Notified from thread"), std::string::npos) << log;
+    EXPECT_EQ(log.find("Notified 0"), std::string::npos) << "not from the registering call";
+}
+
+TEST_F(TQClientTest, SignInTextsAreSentOnlyWhenTheyAreToBeKept) {
+    // "*TQUserAuthSave" "False" empties the user name and the password before they are sent.
+    struct Case {
+        const char* save;
+        bool sent;
+    };
+    for (const Case& c : {Case{"True", true}, Case{"False", false}}) {
+        SCOPED_TRACE(c.save);
+        VariantState variant("*%VYRUI_DefaultTQUserAuthSave: " + std::string(c.save) +
+                             "\n*%VYRUI_TQUserAuthSave True/Keep: \"\"\n*%VYRUI_TQUserAuthSave False/Forget: \"\"");
+        ASSERT_TRUE(variant.Ok());
+        CBaseDrvState* state = variant.State();
+        CBaseSoup* soup = state->GetSoup();
+        KVCache* current = state->GetCurrentSettings();
+        for (auto [keyword, value] : {std::pair{L"*QVUserAuthName", L"alice"}, std::pair{L"*QVUserAuthPwd", L"s3cret"}}) {
+            CKeySetting* found = state->GetDefaultSettings()->Find(soup->Find(keyword));
+            ASSERT_NE(found, nullptr);
+            CKeySetting* clone = found->Clone();
+            ASSERT_EQ(clone->SetFromText(soup, state->GetKeyForest(), keyword, value), 1);
+            current->Set(clone);
+            delete clone;
+        }
+        const wchar_t* saved = state->GetOptionText(current, L"*TQUserAuthSave");
+        ASSERT_NE(saved, nullptr) << "the variant has the switch";
+        ASSERT_EQ(std::wstring(saved), std::wstring(c.save, c.save + strlen(c.save)));
+        TQFolder folder(L"full");
+        SheetWindows windows;
+        TQInterface* client = AcquireTQInterface(folder.Quenta(), nullptr, FALSE);
+        ASSERT_NE(client, nullptr);
+        ASSERT_TRUE(Open(client, windows.page, L"queue1", state));
+        std::string log = folder.Log();
+        EXPECT_EQ(log.find("QVUserAuthName=alice") != std::string::npos, c.sent) << log;
+        EXPECT_EQ(log.find("QVUserAuthPwd=s3cret") != std::string::npos, c.sent) << log;
+        EXPECT_NE(log.find("QVUserAuthPwd="), std::string::npos) << "the key itself is sent";
+        ReleaseTQInterface(client);
+    }
 }
 
 TEST_F(TQClientTest, ASettingsDataSessionInstallsItsCallbacksAndEndsFirst) {

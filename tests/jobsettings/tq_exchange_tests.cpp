@@ -87,7 +87,7 @@ protected:
     }
     CKeySetting* Find(const KVCache& cache, const wchar_t* keyword) const { return cache.Find(soup->Find(keyword)); }
     std::wstring Value(const KVCache& cache, const wchar_t* keyword) const {
-        return TQInterface::ValueText(soup, Find(cache, keyword));
+        return TQInterface::ValueText(soup, Find(cache, keyword)).c_str();
     }
     void Set(KVCache& cache, const wchar_t* keyword, const wchar_t* value) const {
         CKeySetting* found = Find(cache, keyword);
@@ -277,6 +277,76 @@ TEST_F(TQExchangeTest, SecretsAreWipedBeforeTheirArrayIsFreed) {
     wchar_t comma[] = L"1,5 2,25";
     JoinCommaList(comma);
     EXPECT_EQ(std::wstring(comma), L"1.5 2.25");
+}
+
+TEST_F(TQExchangeTest, PageKeysTravelUnderTheLibrarysNames) {
+    VariantState variant(
+        "*%VYRUI_DefaultQVDrvOrientation: Portrait\n*%VYRUI_QVDrvOrientation Portrait/Portrait: \"\"\n"
+        "*%VYRUI_QVDrvOrientation Landscape/Landscape: \"\"\n"
+        "*%VYRUI_DefaultQVDrvMirror: False\n*%VYRUI_QVDrvMirror True/On: \"\"\n*%VYRUI_QVDrvMirror False/Off: \"\"\n"
+        "*%VYRUI_DefaultQVDrvNegative: False\n*%VYRUI_QVDrvNegative True/On: \"\"\n*%VYRUI_QVDrvNegative False/Off: \"\"");
+    ASSERT_TRUE(variant.Ok());
+    CBaseDrvState* own = variant.State();
+    CBaseSoup* ownSoup = own->GetSoup();
+    const KVCache* defaults = own->GetDefaultSettings();
+    auto value = [&](const KVCache& cache, const wchar_t* keyword) {
+        return std::wstring(TQInterface::ValueText(ownSoup, cache.Find(ownSoup->Find(keyword))).c_str());
+    };
+    auto set = [&](KVCache& cache, const wchar_t* keyword, const wchar_t* text) {
+        CKeySetting* found = cache.Find(ownSoup->Find(keyword));
+        if (!found) found = defaults->Find(ownSoup->Find(keyword));
+        ASSERT_NE(found, nullptr) << std::string(keyword, keyword + wcslen(keyword));
+        CKeySetting* clone = found->Clone();
+        ASSERT_EQ(clone->SetFromText(ownSoup, own->GetKeyForest(), keyword, text), 1);
+        cache.Set(clone);
+        delete clone;
+    };
+    KVCache settings;
+    set(settings, L"*!dmOrientation", L"Landscape");
+    ASSERT_TRUE(TQInterface::ExportPageKeys(&settings, ownSoup, own->GetKeyForest(), defaults));
+    // Out: the orientation under the library's name; mirror and negative with their own option.
+    EXPECT_EQ(value(settings, L"*QVDrvOrientation"), L"Landscape");
+    EXPECT_EQ(value(settings, L"*QVDrvMirror"), L"False");
+    EXPECT_EQ(value(settings, L"*QVDrvNegative"), L"False");
+    EXPECT_EQ(value(settings, L"**CustomPageSize"), L"False");
+
+    // Back: the library's names set the driver's keys.
+    set(settings, L"*QVDrvOrientation", L"Portrait");
+    set(settings, L"*QVDrvMirror", L"True");
+    set(settings, L"*QVDrvNegative", L"False");
+    set(settings, L"*%Negative", L"True");
+    ASSERT_TRUE(TQInterface::ImportPageKeys(&settings, ownSoup, own->GetKeyForest(), defaults));
+    EXPECT_EQ(value(settings, L"*!dmOrientation"), L"Portrait");
+    EXPECT_EQ(value(settings, L"*%Mirroring"), L"True");
+    EXPECT_EQ(value(settings, L"*%Negative"), L"False");
+}
+
+TEST_F(TQExchangeTest, ArraysWhoseItemsLieElsewhereAreRefused) {
+    // Every reader takes the items from right after the header: an array whose items pointer
+    // names other memory (here a longer array's items) is refused, not read past its end.
+    TQKeyValueArray* longer = MakeArray({{L"Duplex", L"DuplexTumble"}, {L"QVColorMode", L"Grayscale"}});
+    TQKeyValueArray* shell = AllocKeyValueArray(0);
+    ASSERT_NE(shell, nullptr);
+    shell->count = 2;
+    shell->items = TQArrayItems(longer);
+    struct Case {
+        const char* name;
+        TQKeyValueArray* array;
+        bool trusted;
+    };
+    for (const Case& c : {Case{"items after the header", longer, true}, Case{"items elsewhere", shell, false}}) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(IsTrustedKeyValueArray(c.array), c.trusted);
+        KVCache target;
+        EXPECT_EQ(TQInterface::ApplyKeyValues(c.array, soup, state->GetKeyForest(), &target, &current) != FALSE,
+                  c.trusted);
+        EXPECT_EQ(Value(target, L"*QVColorMode"), c.trusted ? L"Grayscale" : L"");
+        CUserStore store(HKEY_CURRENT_USER, L"Software\\TolvaTest\\NoSuchWatermarks", REG_SZ);
+        EXPECT_EQ(TQInterface::ApplyWatermarks(c.array, &store) != FALSE, c.trusted);
+    }
+    shell->count = 0;
+    FreeKeyValueArray(shell);
+    FreeKeyValueArray(longer);
 }
 
 TEST_F(TQExchangeTest, TheInitialisedMarkerIsWrittenLast) {

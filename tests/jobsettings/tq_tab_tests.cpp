@@ -7,8 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "sheets/MemoryDC.h"
@@ -224,6 +226,9 @@ TEST_F(TQTabTest, ThePageShowsTheLibraryOrSaysItIsMissingAndGivesTheDefaultLogo)
             EXPECT_EQ(tqtest::Count(log, "Run"), 0u) << log;
             EXPECT_EQ(tqtest::Count(log, "SetJobKeyValues"), 0u) << log;
             EXPECT_GE(tqtest::Count(log, "IsServerReady"), 1u) << log;
+            // One give-up per sheet: the second activation does not begin again.
+            EXPECT_EQ(tqtest::Count(log, "BeginSession"), 1u) << log;
+            EXPECT_EQ(tqtest::Count(log, "Init2"), 1u) << log;
             // Given up: the window and the session end before the sheet closes.
             const std::vector<std::string> calls = tqtest::Only(log, {"Init2", "IsServerReady", "Term2", "EndSession"});
             ASSERT_FALSE(calls.empty()) << log;
@@ -231,6 +236,109 @@ TEST_F(TQTabTest, ThePageShowsTheLibraryOrSaysItIsMissingAndGivesTheDefaultLogo)
         }
         EXPECT_EQ(folder.LiveBuffers(), 0);
     }
+}
+
+// The load-error box of the first sheet, held up until the test lets it go.
+HANDLE g_boxShown = nullptr;
+HANDLE g_boxDismissed = nullptr;
+int WINAPI HeldBox(HWND, const wchar_t*, const wchar_t*, UINT) {
+    SetEvent(g_boxShown);
+    WaitForSingleObject(g_boxDismissed, 15000);
+    return IDOK;
+}
+std::vector<std::wstring> g_pluginBoxes;
+int RecordPluginBox(HWND, const wchar_t* text, const wchar_t*, UINT) {
+    g_pluginBoxes.push_back(text ? text : L"");
+    return IDOK;
+}
+
+TEST_F(TQTabTest, ASecondSheetOnAnotherThreadIsAnsweredAtOnceWhileTheFirstLoads) {
+    struct Case {
+        const char* name;
+        const wchar_t* variant;  // empty: no library, the load shows its box
+        const char* config;
+    };
+    for (const Case& c : {Case{"the first shows the load-error box", L"", ""},
+                          Case{"the first waits for a completion that never comes", L"full", "complete=none\n"}}) {
+        SCOPED_TRACE(c.name);
+        TQFolder folder(c.variant, c.config);
+        tolvatest::TestPrinter printer(SheetPrinterSetup({}));
+        ASSERT_TRUE(printer.Ok()) << printer.Error();
+        SheetSide side(printer.Handle(), true);
+        g_boxShown = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        g_boxDismissed = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        g_pluginBoxes.clear();
+        TQInterface::SetMessageBoxSeam(&HeldBox);
+        const DWORD oldCompletion = TQInterface::SetCompletionTimeout(2000);
+        PluginMessageBoxFn oldPluginBox = SetPluginMessageBox(&RecordPluginBox);
+        TQSessionInfo session;
+        InitTQSessionInfo(&session);
+        session.dataFlags = 30;
+        const bool withSession = c.variant[0] != L'\0';
+
+        TQInterface* first = nullptr;
+        std::thread loader([&] { first = AcquireTQInterface(folder.Quenta(), withSession ? &session : nullptr, withSession); });
+        // The first sheet is inside: its box is up, or the library was asked for the session.
+        bool inside = false;
+        for (int i = 0; i < 500 && !inside; ++i) {
+            inside = withSession ? folder.Log().find("SDMInitialize") != std::string::npos
+                                 : WaitForSingleObject(g_boxShown, 0) == WAIT_OBJECT_0;
+            if (!inside) Sleep(10);
+        }
+        const ULONGLONG start = GetTickCount64();
+        PROPSHEETUI_INFO info = MakeInfo(PROPSHEETUI_REASON_INIT, &side.param);
+        const HRESULT hr = DocumentPropertySheetsHandler(&info, 0, &side.core);
+        const ULONGLONG spent = GetTickCount64() - start;
+        SetEvent(g_boxDismissed);
+        loader.join();
+
+        EXPECT_TRUE(inside);
+        std::printf("%s: the second sheet's handler answered in %llu ms\n", c.name, spent);
+        EXPECT_LT(spent, 1000u) << "the second sheet's handler waited for the first";
+        EXPECT_EQ(hr, S_OK);
+        EXPECT_EQ(info.UserData, 0u) << "no pages for the second sheet";
+        ASSERT_EQ(g_pluginBoxes.size(), 1u) << "the busy message";
+        ASSERT_NE(first, nullptr);
+        EXPECT_EQ(first->IsLoaded() != FALSE, withSession);
+        ReleaseTQInterface(first);
+        {
+            SyncherHold<TQManager> hold(GetTQManagerSyncher());
+            EXPECT_EQ(hold.Get()->GetUseCount(), 0);
+        }
+        SetPluginMessageBox(oldPluginBox);
+        TQInterface::SetCompletionTimeout(oldCompletion);
+        TQInterface::SetMessageBoxSeam(nullptr);
+        CloseHandle(g_boxShown);
+        CloseHandle(g_boxDismissed);
+    }
+}
+
+TEST_F(TQTabTest, AFailedReloadLeavesTheSettingsAsTheyWere) {
+    tolvatest::TestPrinter printer(SheetPrinterSetup({}));
+    ASSERT_TRUE(printer.Ok()) << printer.Error();
+    SheetSide side(printer.Handle(), true);
+    CfgSettingsHold settings(printer.DataFile().c_str());
+    ASSERT_NE(settings.Get(), nullptr);
+    CDrvStateUI state(settings.Get(), &side.core, &side.param, &side.uiObject);
+    ASSERT_TRUE(state.IsValid());
+    CBaseSoup* soup = state.GetSoup();
+    CKeySetting* colour = state.GetCurrentSettings()->Find(soup->Find(L"*QVColorMode"));
+    ASSERT_NE(colour, nullptr);
+    CKeySetting* changed = colour->Clone();
+    ASSERT_EQ(changed->SetFromText(soup, state.GetKeyForest(), L"*QVColorMode", L"Grayscale"), 1);
+    state.GetCurrentSettings()->Set(changed);
+    delete changed;
+    const size_t before = state.GetCurrentSettings()->GetCount();
+
+    // The core driver's options cannot be read: the reload fails and nothing of the user's is lost.
+    side.core.getOptionsAnswersAtOnce = true;
+    EXPECT_FALSE(state.Load(settings.Get(), &side.param, &side.uiObject));
+    EXPECT_EQ(std::wstring(state.GetOptionText(state.GetCurrentSettings(), L"*QVColorMode")), L"Grayscale");
+    EXPECT_EQ(state.GetCurrentSettings()->GetCount(), before);
+    // A reload that succeeds takes the device mode's settings.
+    side.core.getOptionsAnswersAtOnce = false;
+    EXPECT_TRUE(state.Load(settings.Get(), &side.param, &side.uiObject));
+    EXPECT_EQ(std::wstring(state.GetOptionText(state.GetCurrentSettings(), L"*QVColorMode")), L"CMYK");
 }
 
 TEST(TQTabStatic, SessionRecordOnlyForTwoWayPrinters) {

@@ -6,12 +6,15 @@
 //
 // tq2.cfg, one "name=value" a line:
 //   init=N           Init's result (0: the library refuses)            default 1
-//   ready=N|never    IsServerReady answers ready from poll N + 1 on     default 0
+//   ready=N|never|message  IsServerReady answers ready from poll N + 1 on; message: once
+//                    the window got the message Init2 posts to it           default 0
 //   complete=S,E|none  settings-data completion status and error        default 100,0
 //   queue1=K=V;K=V   the queue's first text;  queue2=... its second     default none
 //   changes=K=V;K=V  values the window "changes", applied at SaveDrvUI  default none
 //   validate=N       ValidateSettings' answer (read again at each call)  default 1
 //   device=TEXT|none the library's own device document (none: no provider)  default a small one
+//   notify=thread    the change notice comes from a worker thread of the library, not from
+//                    the registering call                                    default inline
 #include <windows.h>
 
 #include <cstdio>
@@ -39,6 +42,8 @@ struct Config {
     Pairs changes;
     DWORD validate = 1;
     bool ownProvider = true;
+    bool readyByMessage = false;
+    bool notifyFromThread = false;
     std::wstring device = L"<?xml version=\"1.0\"?><SMDData><Configuration locale=\"xx\"/><Device>"
                           L"<InstallableOptions><InstalledOptions key=\"Old\" value=\"1\"/></InstallableOptions>"
                           L"</Device></SMDData>";
@@ -63,6 +68,11 @@ std::map<void*, size_t> g_live;  // buffers and arrays handed out and not yet fr
 int g_session = 0;
 int g_userData = 0;
 HANDLE g_completionThread = nullptr;
+HANDLE g_notifyThread = nullptr;
+bool g_readyMessageSeen = false;
+// Posted by Init2 to the library's own window: readiness that only a thread dispatching its
+// messages ever sees.
+constexpr UINT kReadyMessage = WM_APP + 7;
 
 HMODULE Self() {
     HMODULE module = nullptr;
@@ -144,7 +154,9 @@ void ReadConfig() {
         if (equals == std::string::npos) continue;
         std::string name = text.substr(0, equals), value = text.substr(equals + 1);
         if (name == "init") g_config.init = static_cast<UINT_PTR>(strtoul(value.c_str(), nullptr, 10));
+        else if (name == "ready" && value == "message") g_config.readyByMessage = true;
         else if (name == "ready") g_config.readyAfter = value == "never" ? -1 : strtol(value.c_str(), nullptr, 10);
+        else if (name == "notify") g_config.notifyFromThread = value == "thread";
         else if (name == "complete") {
             if (value == "none") g_config.complete = false;
             else {
@@ -214,6 +226,12 @@ void FreeArray(TQKeyValueArray* array) {
 // ---- The window drawn in the page -------------------------------------------------------
 
 LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == kReadyMessage) {
+        std::lock_guard<std::recursive_mutex> hold(g_lock);
+        g_readyMessageSeen = true;
+        Log("ReadyMessage");
+        return 0;
+    }
     if (message == WM_PAINT) {
         PAINTSTRUCT paint;
         HDC dc = BeginPaint(window, &paint);
@@ -250,6 +268,10 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
 
 const wchar_t kWindowClass[] = L"TQ2StandInWindow";
 
+}  // namespace
+
+namespace {
+void JoinNotifyThread();
 }  // namespace
 
 // ---- Test exports --------------------------------------------------------------------------
@@ -291,6 +313,8 @@ extern "C" UINT_PTR TQAPI Init2(UINT_PTR library, HWND page) {
     windowClass.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
     RegisterClassW(&windowClass);
     g_window = CreateWindowExW(0, kWindowClass, L"", WS_CHILD | WS_VISIBLE, 0, 0, 700, 600, page, nullptr, Self(), nullptr);
+    g_readyMessageSeen = false;
+    if (g_config.readyByMessage && g_window) PostMessageW(g_window, kReadyMessage, 0, 0);
     return g_window ? reinterpret_cast<UINT_PTR>(g_window) : 1;
 }
 
@@ -375,7 +399,7 @@ extern "C" DWORD TQAPI TQ1_1EndSession(TQSession) {
 extern "C" DWORD TQAPI TQ1_1IsServerReady(TQSession) {
     std::lock_guard<std::recursive_mutex> hold(g_lock);
     ++g_polls;
-    bool ready = g_config.readyAfter >= 0 && g_polls > g_config.readyAfter;
+    bool ready = g_config.readyByMessage ? g_readyMessageSeen : g_config.readyAfter >= 0 && g_polls > g_config.readyAfter;
     Log(std::string("IsServerReady ") + (ready ? "1" : "0"));
     return ready ? 1 : 0;
 }
@@ -439,11 +463,15 @@ extern "C" DWORD TQAPI TQ1_1SaveDrvUI(TQSession) {
 extern "C" DWORD TQAPI TQ1_1SetJobControlsSettings(TQSession, TQKeyValueArray* values) {
     std::lock_guard<std::recursive_mutex> hold(g_lock);
     g_keys = ReadArray(values);
-    Log("SetJobControlsSettings " + std::to_string(g_keys.size()));
+    Log("SetJobControlsSettings " + std::to_string(g_keys.size()) + " " + Joined(g_keys));
     return 0;
 }
 
-extern "C" DWORD TQAPI TQ1_1DllEnd() { Log("DllEnd"); return 0; }
+extern "C" DWORD TQAPI TQ1_1DllEnd() {
+    JoinNotifyThread();
+    Log("DllEnd");
+    return 0;
+}
 
 extern "C" DWORD TQAPI TQ1_1CreateNotificationList(TQNotificationList** list) {
     std::lock_guard<std::recursive_mutex> hold(g_lock);
@@ -463,9 +491,42 @@ extern "C" DWORD TQAPI TQ1_1DestroyNotificationList(TQNotificationList* list) {
     return 0;
 }
 
+namespace {
+
+struct Notice {
+    TQNotificationProc callback;
+    void* client;
+};
+
+DWORD WINAPI NotifyThread(void* parameter) {
+    Notice* notice = static_cast<Notice*>(parameter);
+    BOOL answer = notice->callback(notice->client, 1, nullptr);
+    Log("Notified from thread " + std::to_string(GetCurrentThreadId()) + " " + std::to_string(answer));
+    delete notice;
+    return 0;
+}
+
+// Ends the notifier thread; its notice may be waiting for this thread's messages meanwhile.
+void JoinNotifyThread() {
+    HANDLE thread = nullptr;
+    {
+        std::lock_guard<std::recursive_mutex> hold(g_lock);
+        thread = g_notifyThread;
+        g_notifyThread = nullptr;
+    }
+    if (!thread) return;
+    MSG message;
+    while (MsgWaitForMultipleObjects(1, &thread, FALSE, 10000, QS_SENDMESSAGE) == WAIT_OBJECT_0 + 1)
+        PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE);
+    CloseHandle(thread);
+}
+
+}  // namespace
+
 extern "C" DWORD TQAPI TQ1_1RegisterNotificationList(TQSession, TQNotificationList* list) {
     TQNotificationProc callback = nullptr;
     void* client = nullptr;
+    bool fromThread = false;
     {
         std::lock_guard<std::recursive_mutex> hold(g_lock);
         Log("RegisterNotificationList");
@@ -475,9 +536,15 @@ extern "C" DWORD TQAPI TQ1_1RegisterNotificationList(TQSession, TQNotificationLi
             client = list->client;
         }
         g_notifyPending = false;
+        fromThread = g_config.notifyFromThread;
     }
     // The window "changed" while it ran: tell the client.
-    if (callback) {
+    if (callback && fromThread) {
+        JoinNotifyThread();
+        HANDLE thread = CreateThread(nullptr, 0, &NotifyThread, new Notice{callback, client}, 0, nullptr);
+        std::lock_guard<std::recursive_mutex> hold(g_lock);
+        g_notifyThread = thread;
+    } else if (callback) {
         BOOL answer = callback(client, 1, nullptr);
         Log("Notified " + std::to_string(answer));
     }
@@ -485,6 +552,7 @@ extern "C" DWORD TQAPI TQ1_1RegisterNotificationList(TQSession, TQNotificationLi
 }
 
 extern "C" DWORD TQAPI TQ1_1UnRegisterNotificationList(TQSession) {
+    JoinNotifyThread();
     std::lock_guard<std::recursive_mutex> hold(g_lock);
     Log("UnRegisterNotificationList");
     g_list = nullptr;

@@ -98,7 +98,24 @@ safe = ["../evil1.dat", "..\\evil2.dat", "a/../../evil3.dat", "C:/../d/f", "/abs
 refused = ["a/..", "...\\x", ".. \\x", "x.", "CON", "a:b", "q" * 260, "r" * 300, "BADUTF8_.txt", "NUL_NAME.txt"]
 path = write("hostile.tqx", [(info(name), ("item %d\n" % i).encode()) for i, name in enumerate(safe + refused)])
 rename(path, b"BADUTF8_.txt", b"BAD\xff\xfeF8_.txt")
+# Flagged UTF-8 but not UTF-8: no code page 437 fall-back for it.
+patch(path, b"BAD\xff\xfeF8_.txt", flag=0x800)
 rename(path, b"NUL_NAME.txt", b"NUL\x00NAME.txt")
+
+# Names as a maker's archiver writes them without the UTF-8 flag: code page 437 bytes (e9 is
+# 0x82, o-umlaut 0x94, sharp s 0xE1, a-ring 0x86), beside a flagged UTF-8 name and a plain one.
+path = write("cp437.tqx", [
+    (info("PLACE_1.txt"), b"code page 437 name\n"),
+    (info("PLACE_2/M3.txt"), b"in a code page 437 folder\n"),
+    (info("\u00e9t\u00e9.txt"), b"flagged UTF-8 name\n"),
+    (info("plain.txt"), b"plain name\n"),
+])
+rename(path, b"PLACE_1.txt", b"Pr\x82f\x82r\x82.txt")
+rename(path, b"PLACE_2/M3.txt", b"Gr\x94\xe1e\x86/Ma\xe1.txt")
+
+# One hostile name among good ones: the good ones around it are all extracted.
+write("mixed.tqx", [(info(name), ("mixed %d\n" % i).encode())
+                    for i, name in enumerate(["first.txt", "CON", "second.txt", "x.", "sub/third.txt"])])
 
 # Content: methods, damaged items, each followed by a good one.
 text = b"".join(b"line %d of the content package\n" % i for i in range(2000))

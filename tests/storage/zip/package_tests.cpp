@@ -29,6 +29,19 @@ std::wstring Text(wchar_t* owned) {
     return hold ? std::wstring(hold.get()) : L"<null>";
 }
 
+// The debugger output of the unpack, as a debugger would see it (the exceptions that
+// OutputDebugString raises).
+std::vector<std::string> g_traces;
+LONG CALLBACK RecordTrace(EXCEPTION_POINTERS* exception) {
+    const EXCEPTION_RECORD* record = exception->ExceptionRecord;
+    if (record->ExceptionCode == 0x40010006 /* DBG_PRINTEXCEPTION_C */ && record->NumberParameters >= 2) {
+        g_traces.emplace_back(reinterpret_cast<const char*>(record->ExceptionInformation[1]),
+                              static_cast<size_t>(record->ExceptionInformation[0]));
+        return EXCEPTION_CONTINUE_EXECUTION;
+    }
+    return EXCEPTION_CONTINUE_SEARCH;
+}
+
 }  // namespace
 
 TEST(PackageNames, FromTheDataFile) {
@@ -93,7 +106,7 @@ TEST(PackageUnpack, HostilePackageStaysInItsFolder) {
     CreateDirectoryW(drivers.c_str(), nullptr);
     ResetSandbox();
     std::wstring dataFile = PlaceDriver(drivers, L"HOSTILE", L"hostile.tqx");
-    // The walk stops at the first item whose name is refused.
+    // Refused names are skipped: the unpack says not everything was extracted.
     EXPECT_FALSE(UnpackDriverPackage(dataFile.c_str()));
 
     std::wstring sandbox = SandboxPath().substr(3);  // "Z:\" dropped, as the names lose it
@@ -113,6 +126,44 @@ TEST(PackageUnpack, HostilePackageStaysInItsFolder) {
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(ListTree(root), expected);
     EXPECT_EQ(ListTree(SandboxPath()), std::vector<std::wstring>{L"canary.txt"});
+}
+
+TEST(PackageUnpack, OneHostileNameAmongGoodOnesCostsOnlyItself) {
+    std::wstring root = FreshScratch(L"mixed");
+    ResetSandbox();
+    std::wstring dataFile = PlaceDriver(root, L"MIXED", L"mixed.tqx");
+    g_traces.clear();
+    void* handler = AddVectoredExceptionHandler(1, &RecordTrace);
+    const BOOL all = UnpackDriverPackage(dataFile.c_str());
+    RemoveVectoredExceptionHandler(handler);
+    EXPECT_FALSE(all) << "two items were refused";
+    // One trace line per refused item.
+    size_t lines = 0;
+    for (const std::string& trace : g_traces) lines += trace.find("package item") != std::string::npos;
+    EXPECT_EQ(lines, 2u);
+    EXPECT_EQ(ListTree(root), (std::vector<std::wstring>{L"MIXED.PPD", L"MIXED.TQX", L"MIXED\\", L"MIXED\\first.txt",
+                                                         L"MIXED\\second.txt", L"MIXED\\sub\\",
+                                                         L"MIXED\\sub\\third.txt"}));
+    std::string bytes;
+    ASSERT_TRUE(ReadBytes(root + L"MIXED\\sub\\third.txt", &bytes));
+    EXPECT_EQ(bytes, "mixed 4\n");
+    EXPECT_EQ(ListTree(SandboxPath()), std::vector<std::wstring>{L"canary.txt"});
+}
+
+TEST(PackageUnpack, NamesWithoutTheUtf8FlagAreCodePage437) {
+    std::wstring root = FreshScratch(L"cp437");
+    std::wstring dataFile = PlaceDriver(root, L"CP", L"cp437.tqx");
+    EXPECT_TRUE(UnpackDriverPackage(dataFile.c_str()));
+    // "Pr\x82f\x82r\x82.txt" and "Gr\x94\xe1e\x86/Ma\xe1.txt" as code page 437; the flagged
+    // UTF-8 name as UTF-8.
+    const std::wstring folder = L"Gr\u00f6\u00dfe\u00e5\\";
+    std::vector<std::wstring> expected = {L"Pr\u00e9f\u00e9r\u00e9.txt", folder, folder + L"Ma\u00df.txt",
+                                          L"plain.txt", L"\u00e9t\u00e9.txt"};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(ListTree(root + L"CP"), expected);
+    std::string bytes;
+    ASSERT_TRUE(ReadBytes(root + L"CP\\" + folder + L"Ma\u00df.txt", &bytes));
+    EXPECT_EQ(bytes, "in a code page 437 folder\n");
 }
 
 TEST(PackageFolder, RemoveDirectoryFiles) {

@@ -47,7 +47,7 @@ std::vector<Item> ItemsOf(const std::wstring& path) {
         if (unzGetCurrentFileInfo64(archive, &info, name, kZipNameChars, nullptr, 0, nullptr, 0) != UNZ_OK)
             break;
         wchar_t safe[kZipNameChars];
-        if (info.size_filename < kZipNameChars && ZipSanitiseName(name, info.size_filename, safe) == kZipOk)
+        if (info.size_filename < kZipNameChars && ZipSanitiseName(name, info.size_filename, safe, (info.flag & kZipFlagUtf8) != 0) == kZipOk)
             items.push_back({safe, info.crc, info.uncompressed_size});
     }
     unzClose(archive);

@@ -184,7 +184,7 @@ TEST(ZipNames, HostileNamesAreMadeSafeOrRefused) {
         {14, nullptr}, // a:b
         {15, nullptr}, // 260 bytes
         {16, nullptr}, // 300 bytes
-        {17, nullptr}, // not UTF-8
+        {17, nullptr}, // flagged UTF-8, not UTF-8
         {18, nullptr}, // NUL inside
     };
     std::wstring folder = FreshScratch(L"names");
@@ -226,6 +226,37 @@ TEST(ZipNames, SanitiseTable) {
     for (const Row& row : rows) {
         wchar_t name[kZipNameChars];
         DWORD code = ZipSanitiseName(row.stored, std::strlen(row.stored), name);
+        if (row.name) {
+            EXPECT_EQ(code, kZipOk) << row.stored;
+            EXPECT_STREQ(name, row.name) << row.stored;
+        } else {
+            EXPECT_EQ(code, kZipErrCorrupt) << row.stored;
+        }
+    }
+}
+
+TEST(ZipNames, WithoutTheUtf8FlagBytesThatAreNotUtf8AreCodePage437) {
+    struct Row {
+        const char* stored;
+        bool flag;            // the item's UTF-8 flag
+        const wchar_t* name;  // null: 0x700
+    };
+    const Row rows[] = {
+        {"\x82t\x82.txt", false, L"\u00e9t\u00e9.txt"},
+        {"\x82t\x82.txt", true, nullptr},
+        // What decodes as UTF-8 stays UTF-8 with or without the flag.
+        {"\xc3\xa9t\xc3\xa9.txt", false, L"\u00e9t\u00e9.txt"},
+        {"\xc3(", false, L"\u251c("},
+        {"Gr\x94\xe1" "e/../Ma\xe1.txt", false, L"Ma\u00df.txt"},
+        // Decoded names meet the same checks: devices, controls, trailing dots.
+        {"CON", false, nullptr},
+        {"\x82\x01.txt", false, nullptr},
+        {"x\x82.", false, nullptr},
+        {"\x82/../d", false, L"d"},
+    };
+    for (const Row& row : rows) {
+        wchar_t name[kZipNameChars];
+        DWORD code = ZipSanitiseName(row.stored, std::strlen(row.stored), name, row.flag);
         if (row.name) {
             EXPECT_EQ(code, kZipOk) << row.stored;
             EXPECT_STREQ(name, row.name) << row.stored;
