@@ -309,12 +309,11 @@ bool WaitWhileConnecting(BiDiRoad* road, DWORD deadline, bool boundOpen) {
     return true;
 }
 
-// Hands a call to the road thread and waits for it at most the call bound. True with the
-// call done (the caller frees it); false when no answer came, the call then belongs to the
-// road (or is freed here when the road never took it).
-bool PostCall(BiDiRoad* road, RoadCall* call) {
+// Hands a call to the road thread and waits for it until deadline. True with the call done
+// (the caller frees it); false when no answer came, the call then belongs to the road (or is
+// freed here when the road never took it).
+bool PostCall(BiDiRoad* road, RoadCall* call, DWORD deadline) {
     RoadLock hold(road);
-    const DWORD deadline = GetTickCount() + kBiDiClientBounds.callMs;
     // A road still inside a call nobody waits for any more is stuck: answer at once.
     if (road->phase != RoadPhase::kConnected || (road->running && road->running->abandoned)) {
         delete call;
@@ -539,7 +538,14 @@ bool CBiDiClient::HasConnection() const noexcept {
 }
 
 bool CBiDiClient::WaitForConnectAttempt() const noexcept {
-    return m_road && WaitWhileConnecting(m_road, m_created + kBiDiClientBounds.connectMs, true);
+    return m_road && WaitWhileConnecting(m_road, m_created + kBiDiClientBounds.openingMs, true);
+}
+
+DWORD CBiDiClient::CallDeadline() const noexcept {
+    const DWORD now = GetTickCount();
+    const DWORD opened = m_created + kBiDiClientBounds.openingMs;
+    if (Remaining(opened) == 0) return now + kBiDiClientBounds.callMs;
+    return Remaining(opened) > kBiDiClientBounds.minCallMs ? opened : now + kBiDiClientBounds.minCallMs;
 }
 
 bool CBiDiClient::WaitForConnectAttempt(DWORD milliseconds) const noexcept {
@@ -568,7 +574,7 @@ long CBiDiClient::IsConnectedTo(const wchar_t* address) {
         delete call;
         return 0;
     }
-    if (!PostCall(m_road, call)) return 0;
+    if (!PostCall(m_road, call, CallDeadline())) return 0;
     const long result = call->result;
     delete call;
     return result;
@@ -581,7 +587,7 @@ wchar_t* CBiDiClient::GetText(long mask, long* count) {
     if (!call) return nullptr;
     call->text = true;
     call->mask = mask;
-    if (!PostCall(m_road, call)) return nullptr;
+    if (!PostCall(m_road, call, CallDeadline())) return nullptr;
     wchar_t* copy = nullptr;
     if (call->result && CheckBiDiReply(call->reply, call->count)) {
         copy = new (std::nothrow) wchar_t[static_cast<size_t>(call->count)];

@@ -15,14 +15,17 @@ class CfgSettings;
 class KVCache;
 struct BiDiRoad;
 
-// The bounds of every wait a sheet's thread makes on the road, in milliseconds.
+// The bounds of every wait a sheet's thread makes on the road, in milliseconds. A sheet that
+// opens makes its client and asks at once: the connect attempt and those first calls share
+// one budget from construction, so the sheet opens in time whatever the road does.
 struct BiDiClientBounds {
-    DWORD connectMs;  // from construction until the connect attempt must have ended
-    DWORD openMs;     // how long an open call that the server has not answered is waited for
-    DWORD callMs;     // one call after the connection stands
+    DWORD openingMs;  // from construction: the connect attempt and the first calls
+    DWORD openMs;     // an open call that the server has not answered
+    DWORD minCallMs;  // what a call still gets at the end of the opening budget
+    DWORD callMs;     // one call after the opening
     DWORD closeMs;    // the close at destruction
 };
-inline constexpr BiDiClientBounds kBiDiClientBounds = {2200, 800, 1000, 500};
+inline constexpr BiDiClientBounds kBiDiClientBounds = {2000, 800, 250, 2500, 500};
 
 class CBiDiClient {
 public:
@@ -55,13 +58,16 @@ public:
 
     // Whether the connection to the server stands (does not wait).
     bool HasConnection() const noexcept;
-    // Waits for the connect attempt to end, at most until the sheet's connect bound; true
-    // when it has ended.
+    // Waits for the connect attempt to end, at most until the opening budget is spent (or
+    // the server has not answered the open in time); true when it has ended.
     bool WaitForConnectAttempt() const noexcept;
     // The same with a bound of the caller's (tools and tests).
     bool WaitForConnectAttempt(DWORD milliseconds) const noexcept;
 
 private:
+    // When the wait for a call made now ends.
+    DWORD CallDeadline() const noexcept;
+
     BiDiShareMutex m_shareMutex;
     BiDiRoad* m_road = nullptr;
     DWORD m_created = 0;

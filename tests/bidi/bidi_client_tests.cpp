@@ -997,8 +997,9 @@ TEST_F(BiDiTest, RoadHungControllerBoundsEveryWait) {
     const double closed = MsSince(closing);
     printf("hung controller: no text after %.0f ms, not connected after %.0f ms, closed in %.0f ms\n", text,
            connected, closed);
-    EXPECT_LT(text, 1500.0);
-    EXPECT_LT(connected, 2000.0);
+    // The client's opening budget (2 s from construction) bounds the first calls.
+    EXPECT_LT(text, 2500.0);
+    EXPECT_LT(connected, 2500.0);
     EXPECT_LT(closed, 1000.0);
     EXPECT_EQ(CountLines(printer.ReadLog(), "enter QVServerConnect"), 1);
 }
