@@ -57,6 +57,13 @@ protected:
         }
         return client;
     }
+    // The script line that has QVServerGetPPD copy a fresh copy of the sample (in a folder
+    // named by tag); empty when the copy could not be made.
+    static std::string PPDSourceLine(const wchar_t* tag) {
+        const std::wstring source = MakeTestFolder(tag) + L"\\Source.PPD";
+        if (!CopyInto(SamplePPDPath(), source)) return std::string();
+        return "ppd " + std::string(source.begin(), source.end()) + "\n";
+    }
     std::vector<BiDiPrinter> m_printers;
 };
 
@@ -485,10 +492,9 @@ TEST_F(BiDiTest, OpenWithAnEmptyPathOrAddressMakesNoConnection) {
 // A connection closed while its PPD fetch runs waits for the fetch before the controller
 // connection ends.
 TEST_F(BiDiTest, PPDFetchEndsBeforeTheControllerDisconnects) {
-    const std::wstring source = MakeTestFolder(L"fetchsource") + L"\\Source.PPD";
-    ASSERT_TRUE(CopyInto(SamplePPDPath(), source));
-    const BiDiPrinter& printer =
-        Printer(L"FetchClose", "QVServerGetPPD ok 1500\nppd " + std::string(source.begin(), source.end()) + "\n");
+    const std::string source = PPDSourceLine(L"fetchsource");
+    ASSERT_FALSE(source.empty());
+    const BiDiPrinter& printer = Printer(L"FetchClose", "QVServerGetPPD ok 1500\n" + source);
     auto client = Connected(printer);
     ASSERT_TRUE(client->HasConnection());
     const std::wstring destination = printer.folder + L"\\Fetched.PPD";
@@ -1053,10 +1059,9 @@ TEST_F(BiDiTest, RoadOneReconnectBeforeGivingUp) {
 // The worker's connect and a PPD fetch's connect race on one connection: one controller
 // connect, and both go on with it.
 TEST_F(BiDiTest, RoadRacedConnectsConnectOnce) {
-    const std::wstring source = MakeTestFolder(L"racesource") + L"\\Source.PPD";
-    ASSERT_TRUE(CopyInto(SamplePPDPath(), source));
-    const BiDiPrinter& printer =
-        Printer(L"Race", "QVServerConnect ok 600\nppd " + std::string(source.begin(), source.end()) + "\n");
+    const std::string source = PPDSourceLine(L"racesource");
+    ASSERT_FALSE(source.empty());
+    const BiDiPrinter& printer = Printer(L"Race", "QVServerConnect ok 600\n" + source);
     auto client = Connected(printer);
     ASSERT_TRUE(client->HasConnection());
     Session session(printer);
