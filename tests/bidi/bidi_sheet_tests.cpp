@@ -52,8 +52,13 @@ struct Figures {
     unsigned long closedTick = 0;
 };
 
+// Beside this program (a scratch folder would be made afresh by each reader).
 std::wstring FiguresPath(int index) {
-    return tabtest::ScratchDir(L"bidi-sheet-figures") + L"\\case" + std::to_wstring(index) + L".txt";
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring path = self;
+    path.resize(path.find_last_of(L'\\') + 1);
+    return path + L"bidi-sheet-case" + std::to_wstring(index) + L".txt";
 }
 
 // The child: one sheet of the case, its figures into the file; exit code 0 when it ran.
