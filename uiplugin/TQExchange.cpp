@@ -59,6 +59,24 @@ bool SetText(KVCache* target, CBaseSoup* soup, OptionForest* forest, const KVCac
     return done;
 }
 
+// SetText for the driver's own page keys. The sheets' forest leaves out the installable and
+// "*%PS_"/"*%DM_" keys, so it cannot vouch for their options: a key it does not know takes the
+// text's slot as its value directly; a key it knows still has to list the option.
+bool SetDriverKeyText(KVCache* target, CBaseSoup* soup, OptionForest* forest, const KVCache* source,
+                      const wchar_t* keyword, const wchar_t* text) {
+    if (SetText(target, soup, forest, source, keyword, text)) return true;
+    CKeySetting* found = Lookup(soup, target, source, keyword);
+    if (!found || !forest || !text || !*text || forest->GetLeaves(found->GetKeyId())) return false;
+    const SoupSlotID value = soup->FindOrAdd(text);
+    if (value.IsInvalid()) return false;
+    CKeySetting* clone = found->Clone();
+    if (!clone) return false;
+    clone->SetValueId(value);
+    bool done = target->Set(clone) == 1;
+    delete clone;
+    return done;
+}
+
 // Clone of the setting of prefix + keyword in settings, or null. name is scratch room.
 CKeySetting* CloneOf(CBaseSoup* soup, const KVCache* settings, const wchar_t* prefix, const wchar_t* keyword,
                      std::wstring& name) {
@@ -395,12 +413,13 @@ BOOL TQInterface::ImportPageKeys(KVCache* settings, CBaseSoup* soup, OptionFores
         }
     }
     SecretWString orientation = ValueText(soup, Lookup(soup, settings, source, L"*QVDrvOrientation"));
-    if (!orientation.empty()) SetText(settings, soup, forest, source, L"*!dmOrientation", orientation.c_str());
+    if (!orientation.empty())
+        SetDriverKeyText(settings, soup, forest, source, L"*!dmOrientation", orientation.c_str());
     const wchar_t* pairs[][2] = {{L"*QVDrvMirror", L"*%Mirroring"}, {L"*QVDrvNegative", L"*%Negative"}};
     for (auto& pair : pairs) {
         if (!Lookup(soup, settings, source, pair[0])) continue;
         bool on = ValueText(soup, Lookup(soup, settings, source, pair[0])) == L"True";
-        SetText(settings, soup, forest, source, pair[1], on ? L"True" : L"False");
+        SetDriverKeyText(settings, soup, forest, source, pair[1], on ? L"True" : L"False");
     }
     return TRUE;
 }

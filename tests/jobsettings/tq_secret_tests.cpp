@@ -1,6 +1,7 @@
 // A user name and a password taken from the job-settings library and applied through a real
 // sheet leave no freed heap block of this process holding either text. The program's own
-// allocator keeps each block's size and, while armed, looks into every block it frees.
+// allocator keeps each block's size, fills each new block, and while armed looks into every
+// block it frees.
 #include <windows.h>
 #include <prsht.h>
 
@@ -67,6 +68,10 @@ void* Allocate(size_t size) noexcept {
     void* base = malloc(size + kHeader);
     if (!base) return nullptr;
     *static_cast<size_t*>(base) = size;
+    // malloc hands back memory the job-settings library's C runtime freed (its log file's
+    // stream buffer holds the sign-in texts as 8-bit text): filled here, a block holds at its
+    // free only what this program's code wrote into it.
+    memset(static_cast<char*>(base) + kHeader, 0xA5, size);
     return static_cast<char*>(base) + kHeader;
 }
 
