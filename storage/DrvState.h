@@ -140,6 +140,11 @@ protected:
 
 private:
     SoupSlotID Slot(const wchar_t* text) const;
+    // SetOptionByText's answer: 1 set, 0 no option key there or an unknown option, -1 memory
+    // was short (target as it was).
+    int ChangeOption(KVCache* target, const wchar_t* keyword, const wchar_t* option) const;
+    // Inside a load step: as SetOptionByText, throwing std::bad_alloc when memory is short.
+    void StoreOption(KVCache* target, const wchar_t* keyword, const wchar_t* option) const;
     void MakeFlagsOptionKey();
     void ValidatePrivateValues(KVCache* read, const KVCache* before) const;
 
