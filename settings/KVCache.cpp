@@ -5,11 +5,23 @@
 #include <tuple>
 #include <utility>
 
-KVCache::KVCache(const KVCache& other) : entries(other.entries) {}
+namespace {
+
+// A proxy whose clone memory was short for holds nothing: a copy with such an entry would
+// pass for a whole one with the setting left out, so it throws instead.
+void RequireWholeCopy(const KVCache::Map& copy, const KVCache::Map& source) {
+    for (auto at = copy.begin(), from = source.begin(); at != copy.end() && from != source.end(); ++at, ++from)
+        if (!at->second.GetSetting() && from->second.GetSetting()) throw std::bad_alloc();
+}
+
+}  // namespace
+
+KVCache::KVCache(const KVCache& other) : entries(other.entries) { RequireWholeCopy(entries, other.entries); }
 
 KVCache& KVCache::operator=(const KVCache& other) {
     if (this != &other) {
         Map copy(other.entries);  // cloned before the old settings go
+        RequireWholeCopy(copy, other.entries);
         entries.swap(copy);
     }
     return *this;

@@ -16,6 +16,8 @@ public:
     using const_iterator = Map::const_iterator;
 
     KVCache() = default;
+    // Copies hold a clone of every entry; std::bad_alloc when memory is short for one (an
+    // assigned cache then stays as it was).
     KVCache(const KVCache& other);
     KVCache& operator=(const KVCache& other);
     virtual ~KVCache();

@@ -86,24 +86,21 @@ unsigned CKeyNoteSetting::SetData(CBaseSoup* soup, const void* buffer, unsigned 
             // Device-mode bytes: at most maxLength + 1 units, never past size.
             const size_t limit = std::min<size_t>(static_cast<size_t>(units) + 1, size / 2);
             const uint8_t* in = static_cast<const uint8_t*>(buffer);
+            // Read aside, so a text that memory is short for leaves the note as it was.
             std::wstring read;
-            try {
-                for (size_t i = 0; i < limit; ++i) {
-                    wchar_t ch;
-                    std::memcpy(&ch, in + 2 * i, sizeof ch);
-                    if (!ch) break;
-                    read.push_back(ch);
-                }
-                text.swap(read);
-            } catch (const std::bad_alloc&) {
-                return 0;
+            for (size_t i = 0; i < limit; ++i) {
+                wchar_t ch;
+                std::memcpy(&ch, in + 2 * i, sizeof ch);
+                if (!ch) break;
+                read.push_back(ch);
             }
+            text.swap(read);
         }
         result = expected;
     }
     if (soup && soup->GetCount() > 0 && textSlot.IsValid()) {
         const wchar_t* s = soup->GetString(textSlot);
-        if (s) SetNoteText(s);
+        if (s && !SetNoteText(s)) throw std::bad_alloc();
     }
     return result;
 }

@@ -47,7 +47,8 @@ public:
     // Binary value: the value slot as a little-endian 32-bit int (-1 = none);
     // returns 4, written only when size >= 4.
     virtual unsigned GetData(CBaseSoup* soup, void* buffer, unsigned size) const;
-    // Reads the binary value; 4 when read, 0 (nothing changed) when short.
+    // Reads the binary value; 4 when read, 0 (nothing changed) when short. Throws
+    // std::bad_alloc when memory runs short, so a value is never taken as read without it.
     virtual unsigned SetData(CBaseSoup* soup, const void* buffer, unsigned size);
     // keyword NUL value NUL NUL; returns the characters needed (0 without a
     // soup or keyword text), written only when count is at least that.

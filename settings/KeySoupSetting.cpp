@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <cwchar>
+#include <memory>
 #include <new>
 
 #include "foundation/StrUtil.h"
@@ -23,10 +24,11 @@ CKeySetting* CKeySoupSetting::Create(CBaseSoup*, const CompiledKeyRecord* record
 
 CKeySetting* CKeySoupSetting::Clone() const {
     try {
-        CKeySoupSetting* copy = new CKeySoupSetting(GetKeyId(), bufferSize);
+        std::unique_ptr<CKeySoupSetting> copy(new CKeySoupSetting(GetKeyId(), bufferSize));
         copy->ids = ids;
-        copy->soup.Assign(&soup);
-        return copy;
+        // A copy without its texts would pass for the setting with its strings lost.
+        if (!copy->soup.Assign(&soup)) return nullptr;
+        return copy.release();
     } catch (const std::bad_alloc&) {
         return nullptr;
     }
@@ -70,8 +72,8 @@ CKeyMMediaSetting::CKeyMMediaSetting(SoupSlotID key, int32_t r, int32_t c)
     : CKeyBaseSetting(SoupSlotIDPair(key, SoupSlotID())) {
     // Sizes come from records: refuse negative ones and products that do not fit.
     if (r <= 0 || c <= 0 || static_cast<int64_t>(r) * c > kMaxCells) return;
-    cells.reset(new (std::nothrow) int32_t[static_cast<size_t>(r) * c]);
-    if (!cells) return;
+    // Throws when memory is short: a table without its cells would pass for an empty one.
+    cells.reset(new int32_t[static_cast<size_t>(r) * c]);
     rows = r;
     columns = c;
     byteSize = static_cast<uint32_t>(r) * static_cast<uint32_t>(c) * 4;
@@ -90,11 +92,11 @@ CKeySetting* CKeyMMediaSetting::Create(CBaseSoup*, const CompiledKeyRecord* reco
 
 CKeySetting* CKeyMMediaSetting::Clone() const {
     try {
-        CKeyMMediaSetting* copy = new CKeyMMediaSetting(GetKeyId(), rows, columns);
+        std::unique_ptr<CKeyMMediaSetting> copy(new CKeyMMediaSetting(GetKeyId(), rows, columns));
         copy->ids = ids;
         if (copy->cells && cells) std::memcpy(copy->cells.get(), cells.get(), byteSize);
-        copy->soup.Assign(&soup);
-        return copy;
+        if (!copy->soup.Assign(&soup)) return nullptr;
+        return copy.release();
     } catch (const std::bad_alloc&) {
         return nullptr;
     }

@@ -181,12 +181,8 @@ void SoupTextArena::Swap(SoupTextArena& other) noexcept {
 // ---------------------------------------------------------------------------------
 
 CBaseSoup::CBaseSoup() {
+    // The slot table is reserved at the first text, where a failure can be answered.
     for (int32_t& slot : propertySlots) slot = -1;
-    try {
-        strings.reserve(512);
-    } catch (const std::bad_alloc&) {
-        // The vector grows on demand instead.
-    }
 }
 
 CBaseSoup::~CBaseSoup() = default;
@@ -333,8 +329,8 @@ int CBaseSoup::Deserialize(const uint8_t* blob, uint32_t size) {
     return Adopt(fresh, freshTexts, noSlots, hashes.data()) ? 1 : 0;
 }
 
-void CBaseSoup::CopyFrom(const CBaseSoup* other) {
-    if (!other || other == this) return;
+bool CBaseSoup::CopyFrom(const CBaseSoup* other) {
+    if (!other || other == this) return true;
     std::vector<wchar_t*> fresh;
     SoupTextArena freshTexts;
     int32_t slots[kPropertyCount];
@@ -345,16 +341,16 @@ void CBaseSoup::CopyFrom(const CBaseSoup* other) {
         try {
             fresh.reserve(other->strings.size());
         } catch (const std::bad_alloc&) {
-            return;
+            return false;
         }
         for (const wchar_t* s : other->strings) {
             wchar_t* copy = freshTexts.Copy(s, std::wcslen(s));
-            if (!copy) return;
+            if (!copy) return false;
             fresh.push_back(copy);
         }
         std::memcpy(slots, other->propertySlots, sizeof slots);
     }
-    Adopt(fresh, freshTexts, slots, nullptr);
+    return Adopt(fresh, freshTexts, slots, nullptr);
 }
 
 // ---------------------------------------------------------------------------------
@@ -478,6 +474,7 @@ SoupSlotID CStrSoupTmplt<Less>::AddLocked(const wchar_t* text, size_t len, uint3
     if (!copy) return SoupSlotID();  // the arena keeps the room; nothing else changed
     const int32_t slot = static_cast<int32_t>(strings.size());
     try {
+        if (strings.capacity() == 0) strings.reserve(512);
         strings.push_back(copy);
     } catch (const std::bad_alloc&) {
         return SoupSlotID();

@@ -74,8 +74,9 @@ public:
     // Appends a copy of text without looking for it; invalid when it cannot be stored.
     virtual SoupSlotID Add(const wchar_t* text) = 0;
 
-    // Makes this soup a copy of other: same texts under the same slot ids.
-    void CopyFrom(const CBaseSoup* other);
+    // Makes this soup a copy of other: same texts under the same slot ids. False when memory
+    // was short (this soup then as it was).
+    bool CopyFrom(const CBaseSoup* other);
 
 protected:
     // Replaces the strings (and the derived index) by fresh ones whose texts live in
@@ -136,7 +137,7 @@ public:
     // FindOrAdd for a caller inside a Hold of this soup.
     SoupSlotID FindOrAddHeld(const wchar_t* text);
 
-    void Assign(const CBaseSoup* other) { CopyFrom(other); }
+    bool Assign(const CBaseSoup* other) { return CopyFrom(other); }
 
 protected:
     bool Adopt(std::vector<wchar_t*>& fresh, SoupTextArena& freshTexts, const int32_t* slots,

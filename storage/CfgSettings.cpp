@@ -911,9 +911,10 @@ bool CfgSettings::LoadSectionSettings(int section, KVCache* cache, OptionForest*
         auto* base = dynamic_cast<CKeyBaseSetting*>(setting.get());
         // An option key (most keys) is its own clone, so the cache keeps the one made; it stays
         // valid through this round, as nothing else changes the cache meanwhile.
-        if (cache && key.IsValid() && !(typeid(*setting) == typeid(CKeyOptSetting) && cache->Take(setting)) &&
-            !cache->Set(setting.get()))
-            return false;
+        if (cache && key.IsValid()) {
+            const bool own = typeid(*setting) == typeid(CKeyOptSetting);
+            if (own ? !cache->Take(setting) : !cache->Set(setting.get())) return false;
+        }
         try {
             if (forest && base) {
                 std::list<COptData> options;
@@ -998,17 +999,16 @@ uint32_t CfgSettings::ReadSectionValues(KVCache* settings, int section, const ui
 
 void CfgSettings::RebindSettingStrings(CBaseSoup* soup, CBaseSoup* privateSoup, KVCache* settings) {
     if (!soup || !settings) return;
-    std::list<CKeySetting*> clones;
+    // A setting left unbound for want of memory would keep texts of a soup about to go.
+    std::list<std::unique_ptr<CKeySetting>> clones;
     for (auto it = settings->Begin(); it != settings->End(); ++it) {
         const CKeySetting* s = settings->GetAt(it);
         if (!s) continue;
-        CKeySetting* clone = s->Clone();
-        if (!clone) continue;
+        std::unique_ptr<CKeySetting> clone(s->Clone());
+        if (!clone) throw std::bad_alloc();
         clone->SetData(privateSoup, nullptr, 0);
-        clones.push_back(clone);
+        clones.push_back(std::move(clone));
     }
-    for (CKeySetting* clone : clones) {
-        settings->Set(clone);
-        delete clone;
-    }
+    for (const auto& clone : clones)
+        if (!settings->Set(clone.get())) throw std::bad_alloc();
 }

@@ -119,12 +119,15 @@ public:
     LANGID GetLanguageId();
     const wchar_t* GetLanguageCode();
 
+    // Whether a key section of this number is held (a load from it then has something to read).
+    bool HeldKeySection(int section) const;
     bool LoadSectionSettings(int section, KVCache* cache, OptionForest* forest, IdListForest* idForest);
     bool BuildDefaultSettings(const int* sections, int count);
     uint32_t WriteSectionValues(KVCache* settings, int section, uint8_t* buffer, uint32_t size);
     // The values of a section read from data into settings; throws std::bad_alloc when memory
     // runs short, so no value is skipped as if it were read.
     uint32_t ReadSectionValues(KVCache* settings, int section, const uint8_t* data, uint32_t size);
+    // Rebinds the settings' soup texts; throws std::bad_alloc when memory runs short.
     static void RebindSettingStrings(CBaseSoup* soup, CBaseSoup* privateSoup, KVCache* settings);
 
     // Recompiles every section from the PPD (the sections held are replaced).
@@ -199,7 +202,6 @@ private:
     bool BuildSoupSection();
     bool BuildDefaultValueSections();
     void TakeHeader(const uint8_t* header);
-    bool HeldKeySection(int section) const;
 
     uint8_t m_header[kCfgHeaderSize] = {};
     CStrSoup m_soup;

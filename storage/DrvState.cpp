@@ -30,6 +30,17 @@ void RequireStored(bool stored) {
     if (!stored) throw std::bad_alloc();
 }
 
+// Inside a load step: the note text of key in target, when target holds a note of that key.
+void StoreNote(KVCache* target, SoupSlotID key, const wchar_t* text) {
+    const auto* note = dynamic_cast<const CKeyNoteSetting*>(target->Find(key));
+    if (!note)
+        return;
+    std::unique_ptr<CKeySetting> copy(note->Clone());
+    auto* changed = dynamic_cast<CKeyNoteSetting*>(copy.get());
+    RequireStored(changed != nullptr);
+    RequireStored(changed->SetNoteText(text) && target->Set(changed));
+}
+
 struct DevmodeRow {
     const wchar_t* option;
     short value;
@@ -219,20 +230,28 @@ void CBaseDrvState::ReleaseStores() {
 }
 
 bool CBaseDrvState::SetOptionByText(KVCache* target, const wchar_t* keyword, const wchar_t* option) const {
+    return ChangeOption(target, keyword, option) > 0;
+}
+
+int CBaseDrvState::ChangeOption(KVCache* target, const wchar_t* keyword, const wchar_t* option) const {
     if (!target || !m_soup)
-        return false;
+        return 0;
     SoupSlotID key = Slot(keyword);
     SoupSlotID value = Slot(option);
     if (key.IsInvalid() || value.IsInvalid())
-        return false;
+        return 0;
     const auto* current = dynamic_cast<const CKeyOptSetting*>(target->Find(key));
     if (!current)
-        return false;
+        return 0;
     std::unique_ptr<CKeySetting> changed(current->Clone());
     if (!changed)
-        return false;
+        return -1;
     changed->SetValueId(value);
-    return target->Set(changed.get()) != 0;
+    return target->Set(changed.get()) != 0 ? 1 : -1;
+}
+
+void CBaseDrvState::StoreOption(KVCache* target, const wchar_t* keyword, const wchar_t* option) const {
+    RequireStored(ChangeOption(target, keyword, option) >= 0);
 }
 
 const wchar_t* CBaseDrvState::GetOptionText(const KVCache* source, const wchar_t* keyword) const {
@@ -419,37 +438,34 @@ bool CBaseDrvState::SavePrinterSettings(CfgSettings* given, HANDLE printer, KVCa
 bool CBaseDrvState::LoadPublicDevmode(CfgSettings* settings, const DEVMODEW* devmode, KVCache* target) {
     if (!m_soup || !settings || !target || !devmode)
         return false;
-    const wchar_t* pageSize = GetOptionText(target, L"*PageSize");
-    if (pageSize && std::wcscmp(pageSize, L"CustomPageSize") == 0) {
-        // Tenths of a millimetre to points, in single precision.
-        float width = static_cast<float>(devmode->dmPaperWidth) * 72.0f / 254.0f;
-        float length = static_cast<float>(devmode->dmPaperLength) * 72.0f / 254.0f;
-        wchar_t w[64] = {}, l[64] = {}, text[130] = {};
-        FormatDoubleC(w, 64, L"%.2f", static_cast<double>(width));
-        FormatDoubleC(l, 64, L"%.2f", static_cast<double>(length));
-        FormatToBuffer(text, 130, L"%s %s", w, l);
-        SoupSlotID key = Slot(L"*%CustomPageSize");
-        if (const auto* note = dynamic_cast<const CKeyNoteSetting*>(target->Find(key))) {
-            std::unique_ptr<CKeySetting> copy(note->Clone());
-            auto* changed = dynamic_cast<CKeyNoteSetting*>(copy.get());
-            if (changed && changed->SetNoteText(text))
-                target->Set(changed);
+    // A value that memory is short for fails the step rather than keeping the former one.
+    try {
+        const wchar_t* pageSize = GetOptionText(target, L"*PageSize");
+        if (pageSize && std::wcscmp(pageSize, L"CustomPageSize") == 0) {
+            // Tenths of a millimetre to points, in single precision.
+            float width = static_cast<float>(devmode->dmPaperWidth) * 72.0f / 254.0f;
+            float length = static_cast<float>(devmode->dmPaperLength) * 72.0f / 254.0f;
+            wchar_t w[64] = {}, l[64] = {}, text[130] = {};
+            FormatDoubleC(w, 64, L"%.2f", static_cast<double>(width));
+            FormatDoubleC(l, 64, L"%.2f", static_cast<double>(length));
+            FormatToBuffer(text, 130, L"%s %s", w, l);
+            StoreNote(target, Slot(L"*%CustomPageSize"), text);
         }
-    }
-    if (const wchar_t* option = OptionOfValue(kTTOptionRows, devmode->dmTTOption))
-        SetOptionByText(target, L"*!dmTTOption", option);
-    if (Slot(L"*UpdatePublicDevmode").IsValid()) {
-        if (const wchar_t* option = OptionOfValue(kDuplexRows, devmode->dmDuplex))
-            SetOptionByText(target, L"*QVDuplex", option);
-        if (const wchar_t* option = OptionOfValue(kColorRows, devmode->dmColor))
-            SetOptionByText(target, L"*QVColorMode", option);
-    }
-    if (const wchar_t* option = OptionOfValue(kOrientationRows, devmode->dmOrientation))
-        SetOptionByText(target, L"*!dmOrientation", option);
-    SoupSlotID copiesKey = Slot(L"*num copies");
-    if (const auto* copies = dynamic_cast<const CKeyRangeSetting*>(target->Find(copiesKey))) {
-        std::unique_ptr<CKeySetting> copy(copies->Clone());
-        if (auto* changed = dynamic_cast<CKeyRangeSetting*>(copy.get())) {
+        if (const wchar_t* option = OptionOfValue(kTTOptionRows, devmode->dmTTOption))
+            StoreOption(target, L"*!dmTTOption", option);
+        if (Slot(L"*UpdatePublicDevmode").IsValid()) {
+            if (const wchar_t* option = OptionOfValue(kDuplexRows, devmode->dmDuplex))
+                StoreOption(target, L"*QVDuplex", option);
+            if (const wchar_t* option = OptionOfValue(kColorRows, devmode->dmColor))
+                StoreOption(target, L"*QVColorMode", option);
+        }
+        if (const wchar_t* option = OptionOfValue(kOrientationRows, devmode->dmOrientation))
+            StoreOption(target, L"*!dmOrientation", option);
+        SoupSlotID copiesKey = Slot(L"*num copies");
+        if (const auto* copies = dynamic_cast<const CKeyRangeSetting*>(target->Find(copiesKey))) {
+            std::unique_ptr<CKeySetting> copy(copies->Clone());
+            auto* changed = dynamic_cast<CKeyRangeSetting*>(copy.get());
+            RequireStored(changed != nullptr);
             int32_t unit = changed->GetUnit();
             double value = devmode->dmCopies < 1 ? 1.0 : static_cast<double>(devmode->dmCopies);
             if (!changed->IsUnbounded()) {
@@ -460,8 +476,10 @@ bool CBaseDrvState::LoadPublicDevmode(CfgSettings* settings, const DEVMODEW* dev
                     value = high;
             }
             changed->SetValue(value, unit);
-            target->Set(changed);
+            RequireStored(target->Set(changed));
         }
+    } catch (const std::bad_alloc&) {
+        return false;
     }
     return true;
 }
@@ -548,32 +566,31 @@ unsigned CBaseDrvState::BuildCoreOptions(const KVCache* source, char* buffer, un
 bool CBaseDrvState::ApplyCoreOptions(const char* list, unsigned size, KVCache* target) const {
     if (!list || !target || !m_soup)
         return false;
-    unsigned pos = 0;
-    while (pos < size && list[pos]) {
-        const char* keyword = list + pos;
-        size_t keyLength = strnlen(keyword, size - pos);
-        if (pos + keyLength + 1 >= size)
-            break;
-        const char* option = keyword + keyLength + 1;
-        size_t optionLength = strnlen(option, size - pos - keyLength - 1);
-        if (pos + keyLength + 1 + optionLength >= size)
-            break;
-        StrUtil<wchar_t, char> wideKey(keyword);
-        StrUtil<wchar_t, char> wideOption(option);
-        if (wideKey.Get() && wideOption.Get()) {
+    // An option that memory is short for fails the whole list: skipping it would keep a
+    // value the core driver no longer has.
+    try {
+        unsigned pos = 0;
+        while (pos < size && list[pos]) {
+            const char* keyword = list + pos;
+            size_t keyLength = strnlen(keyword, size - pos);
+            if (pos + keyLength + 1 >= size)
+                break;
+            const char* option = keyword + keyLength + 1;
+            size_t optionLength = strnlen(option, size - pos - keyLength - 1);
+            if (pos + keyLength + 1 + optionLength >= size)
+                break;
+            StrUtil<wchar_t, char> wideKey(keyword);
+            StrUtil<wchar_t, char> wideOption(option);
+            RequireStored(wideKey.Get() && wideOption.Get());
             std::wstring key = std::wstring(L"*") + wideKey.Get();
-            if (key == L"*%CustomPageSize") {
-                if (const auto* note = dynamic_cast<const CKeyNoteSetting*>(target->Find(Slot(key.c_str())))) {
-                    std::unique_ptr<CKeySetting> copy(note->Clone());
-                    auto* changed = dynamic_cast<CKeyNoteSetting*>(copy.get());
-                    if (changed && changed->SetNoteText(wideOption.Get()))
-                        target->Set(changed);
-                }
-            } else {
-                SetOptionByText(target, key.c_str(), wideOption.Get());
-            }
+            if (key == L"*%CustomPageSize")
+                StoreNote(target, Slot(key.c_str()), wideOption.Get());
+            else
+                StoreOption(target, key.c_str(), wideOption.Get());
+            pos += static_cast<unsigned>(keyLength + 1 + optionLength + 1);
         }
-        pos += static_cast<unsigned>(keyLength + 1 + optionLength + 1);
+    } catch (const std::bad_alloc&) {
+        return false;
     }
     return true;
 }
@@ -586,8 +603,10 @@ bool CBaseDrvState::LoadAll(CfgSettings* given, const DevmodeSet& set, const cha
         KVCache work;
         const int sections[] = {CFG_SECTION_INSTALLABLE_KEYS, CFG_SECTION_DRIVERPROP_KEYS, CFG_SECTION_VYRUI_KEYS,
                                 CFG_SECTION_GROUP_KEYS, CFG_SECTION_PSDM_KEYS};
+        // An absent section adds nothing; a held one that cannot be loaded fails the load.
         for (int section : sections)
-            settings->LoadSectionSettings(section, &work, nullptr, nullptr);  // an absent section adds nothing
+            if (settings->HeldKeySection(section) && !settings->LoadSectionSettings(section, &work, nullptr, nullptr))
+                return false;
         if (coreOptions && !ApplyCoreOptions(coreOptions, coreSize, &work))
             return false;
         if (set.printer && !LoadPrinterSettings(settings, set.printer, &work))

@@ -112,12 +112,14 @@ public:
     bool SavePrivateDevmode(CfgSettings* settings, const DevmodeSet& set, KVCache* source);
     bool LoadPrinterSettings(CfgSettings* settings, HANDLE printer, KVCache* target);
     bool SavePrinterSettings(CfgSettings* settings, HANDLE printer, KVCache* source);
+    // The public DEVMODE's fields into target; false when memory was short for one.
     bool LoadPublicDevmode(CfgSettings* settings, const DEVMODEW* devmode, KVCache* target);
     bool SavePublicDevmode(CfgSettings* settings, DEVMODEW* devmode, const KVCache* source);
     // The option list of the core driver's SetOptions ("keyword\0option\0...\0"), written
     // into buffer when it fits; returns the size it needs (0 for no option keys).
     unsigned BuildCoreOptions(const KVCache* source, char* buffer, unsigned size) const;
-    // Applies a list in the same form (the core driver's GetOptions answer) to target.
+    // Applies a list in the same form (the core driver's GetOptions answer) to target; false
+    // when memory was short for an option (target may then hold the ones before it).
     bool ApplyCoreOptions(const char* list, unsigned size, KVCache* target) const;
 
     // The whole load: defaults of sections 1, 2, 5, 3, 4, then the core options, the
@@ -140,6 +142,11 @@ protected:
 
 private:
     SoupSlotID Slot(const wchar_t* text) const;
+    // SetOptionByText's answer: 1 set, 0 no option key there or an unknown option, -1 memory
+    // was short (target as it was).
+    int ChangeOption(KVCache* target, const wchar_t* keyword, const wchar_t* option) const;
+    // Inside a load step: as SetOptionByText, throwing std::bad_alloc when memory is short.
+    void StoreOption(KVCache* target, const wchar_t* keyword, const wchar_t* option) const;
     void MakeFlagsOptionKey();
     void ValidatePrivateValues(KVCache* read, const KVCache* before) const;
 
