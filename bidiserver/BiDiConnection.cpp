@@ -185,7 +185,7 @@ void CBiDiConnection::StopWorker() {
     m_worker = nullptr;
 }
 
-bool CBiDiConnection::WaitForFirstOperation() {
+bool CBiDiConnection::WaitForFirstOperation(DWORD ms) {
     HANDLE event = nullptr;
     long operationMask = 0;
     {
@@ -202,19 +202,27 @@ bool CBiDiConnection::WaitForFirstOperation() {
         if (!DuplicateHandle(GetCurrentProcess(), first->GetEvent(), GetCurrentProcess(), &event, SYNCHRONIZE, FALSE, 0))
             return false;
     }
-    WaitForSingleObject(event, INFINITE);
+    const bool ended = WaitForSingleObject(event, ms) == WAIT_OBJECT_0;
     CloseHandle(event);
-    RemoveOperations(operationMask);
-    return true;
+    // An operation that has not ended stays queued for the worker.
+    if (ended) RemoveOperations(operationMask);
+    return ended;
 }
 
-bool CBiDiConnection::WaitForCategories(long mask) {
+bool CBiDiConnection::WaitForCategories(long mask, DWORD ms) {
+    const DWORD start = GetTickCount();
     for (;;) {
         {
             AutoLock hold(&m_mutex);
             if (mask && (mask & ~m_done) == 0) return true;
         }
-        if (!WaitForFirstOperation()) return false;
+        DWORD left = INFINITE;
+        if (ms != INFINITE) {
+            const DWORD spent = GetTickCount() - start;
+            if (spent >= ms) return false;
+            left = ms - spent;
+        }
+        if (!WaitForFirstOperation(left)) return false;
     }
 }
 
@@ -287,7 +295,7 @@ long CBiDiConnection::IsConnected(const wchar_t* address) {
         QueueOperation(BiDiConnect);
         StartWorker();
     }
-    if (!WaitForCategories(BiDiConnect)) return 0;
+    if (!WaitForCategories(BiDiConnect, kBiDiServerWaitMs)) return 0;
     if (GetState() != kBiDiConnected) return 0;
     if (address && _wcsicmp(address, m_address) != 0) return 0;
     return 1;
@@ -295,7 +303,7 @@ long CBiDiConnection::IsConnected(const wchar_t* address) {
 
 bool CBiDiConnection::CollectResults(long mask, KVCache* destination) {
     Request(mask);
-    if (!destination || !WaitForCategories(mask)) return false;
+    if (!destination || !WaitForCategories(mask, kBiDiServerWaitMs)) return false;
     AutoLock hold(&m_mutex);
     if (!m_results) return false;
     for (auto it = m_results->Begin(); it != m_results->End(); ++it) {
@@ -416,7 +424,7 @@ void __RPC_USER BiDiContextHandle_rundown(BiDiContextHandle context) { BiDiConne
 void* __RPC_USER MIDL_user_allocate(size_t size) { return ::operator new(size, std::nothrow); }
 void __RPC_USER MIDL_user_free(void* buffer) { ::operator delete(buffer); }
 
-BiDiContextHandle BiDiOpen(const wchar_t* path, const wchar_t* address, const wchar_t* printerName) {
+BiDiContextHandle BiDiOpen(handle_t, const wchar_t* path, const wchar_t* address, const wchar_t* printerName) {
     if (!path || !*path || !address || !*address) return nullptr;
     // The interface's security callback does this check on Windows; Wine never calls it.
     if (!IsBiDiCallerAdmitted()) return nullptr;

@@ -8,7 +8,7 @@
 #include <map>
 #include <vector>
 
-#include "bidiserver/ServerInterfaceTable.h"
+#include "serverif/ServerInterfaceBinding.h"
 #include "foundation/AutoMutex.h"
 #include "settings/KVCache.h"
 #include "settings/SoupSlotID.h"
@@ -73,9 +73,10 @@ public:
     void RemoveOperations(long mask);
     void StopWorker();
     // Waits for the first queued operation and removes it (and what its end covers); false
-    // when none is queued.
-    bool WaitForFirstOperation();
-    bool WaitForCategories(long mask);
+    // when none is queued or it has not ended within ms.
+    bool WaitForFirstOperation(DWORD ms = INFINITE);
+    // Whether every category of mask is done, waiting for the queued operations at most ms.
+    bool WaitForCategories(long mask, DWORD ms = INFINITE);
     void FinishOperations();
     void MergeResults(const KVCache* cache, long mask);
     // Turns a list of server records into settings of the data file in destination, after the
@@ -97,6 +98,8 @@ private:
 
     volatile bool m_closed = false;
     AutoMutex m_mutex;
+    // Held around a connect attempt to the controller (taken after the server mutex is let go).
+    AutoMutex m_connectLock;
     ServerConnectionBlock m_block;
     int m_state = kBiDiIdle;
     KVCache* m_results = nullptr;

@@ -27,16 +27,6 @@ constexpr DWORD kConnectGraceMs = 3000;
 // The multiple-defaults properties that start from the data file's defaults.
 constexpr int kMultipleDefaultIds[] = {5081, 5082, 5083, 5162, 5163};
 
-// The export names, in table order.
-const char* const kServerExportNames[kServerInterfaceEntries] = {
-    "QVServerInitialize",          "QVServerTerminate",           "QVServerConnect",
-    "QVServerDisconnect",          "QVServerGetInstallablesList", "QVServerFreeInstallablesList",
-    "QVServerGetFeaturesList",     "QVServerFreeFeaturesList",    "QVServerGetEMailNotifyInfo",
-    "QVServerGetMultipleDefaults", "QVServerFreeMultipleDefaults", "QVServerGetVPAttributes",
-    "QVServerFreeVPAttributes",    "QVServerDiscover",            "QVServerFreeDiscover",
-    "QVServerGetPPD",
-};
-
 bool Succeeded(INT_PTR status) { return status >= 0; }
 
 }  // namespace
@@ -88,20 +78,61 @@ CBiDiServer* CBiDiServer::Instance(const wchar_t* libraryPath) {
 }
 
 CBiDiServer::CBiDiServer(const wchar_t* libraryPath) : m_share(kBiDiShareGuid, libraryPath) {
+    // The one server of a stem is the one holding the serving mutex. A server that died left
+    // it abandoned (taken over here), one that is stopping has uncounted itself and lets it go
+    // in a moment; one held by a counted server is a live server, and this one ends. Taken
+    // before the shared block's mutex, which a stopping server needs to end.
+    HANDLE serving = libraryPath && m_share.IsMapped() ? m_share.OpenServingMutex() : nullptr;
+    DWORD taken = serving ? WaitForSingleObject(serving, 0) : WAIT_FAILED;
+    if (taken == WAIT_TIMEOUT) {
+        bool stopping = false;
+        {
+            AutoLock hold(&m_shareMutex);
+            stopping = m_share.GetServerCount() == 0;
+        }
+        if (stopping) taken = WaitForSingleObject(serving, kBiDiServingWaitMs);
+    }
+    if (taken == WAIT_OBJECT_0 || taken == WAIT_ABANDONED) {
+        m_serving = serving;
+    } else if (serving) {
+        CloseHandle(serving);
+    }
     AutoLock hold(&m_shareMutex);
-    if (m_share.GetServerCount() == 0 && libraryPath)
+    if (m_serving) {
+        // Servers counted without a live one among them died without uncounting themselves.
+        m_share.ClearServers();
         m_module = LoadLibraryExW(libraryPath, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    }
     m_table = BindServerInterface(m_module);
     m_initialized = false;
     m_context = nullptr;
     m_connectionActivity = GetTickCount();
-    if (m_share.IsMapped()) {
+    // Only the serving server is counted: one that ends at once leaves the count as it was.
+    if (m_serving) {
         m_share.AddServer();
         m_counted = true;
     }
 }
 
+void CBiDiServer::StopServing() {
+    AutoLock hold(&m_shareMutex);
+    if (m_counted) m_share.RemoveServer();
+    m_counted = false;
+    if (m_serving) {
+        ReleaseMutex(m_serving);
+        CloseHandle(m_serving);
+        m_serving = nullptr;
+    }
+}
+
 CBiDiServer::~CBiDiServer() {
+    // A Discover that was started and never collected still runs in the library: it ends
+    // before the session, the library and the table go.
+    if (m_discoverThread) {
+        WaitForThreadExit(m_discoverThread);
+        CloseHandle(m_discoverThread);
+        m_discoverThread = nullptr;
+    }
     {
         AutoLock hold(&m_shareMutex);
         if (IsInitialized()) Terminate();
@@ -110,13 +141,12 @@ CBiDiServer::~CBiDiServer() {
         if (m_counted) m_share.RemoveServer();
         m_counted = false;
     }
+    // Let go on whichever thread runs the exit: the kernel releases it with the process.
+    if (m_serving) CloseHandle(m_serving);
+    m_serving = nullptr;
     delete m_table;
     m_table = nullptr;
     delete[] m_discoverResult;
-    if (m_discoverThread) {
-        WaitForThreadExit(m_discoverThread);
-        CloseHandle(m_discoverThread);
-    }
     if (m_discoverEvent) CloseHandle(m_discoverEvent);
     delete[] m_filter1;
     delete[] m_filter2;
@@ -125,14 +155,9 @@ CBiDiServer::~CBiDiServer() {
 ServerInterfaceTable* CBiDiServer::BindServerInterface(HMODULE module) {
     if (!module) return nullptr;
     auto* table = new (std::nothrow) ServerInterfaceTable();
-    if (!table) return nullptr;
-    FARPROC* slots = reinterpret_cast<FARPROC*>(table);
-    for (int i = 0; i < kServerInterfaceEntries; ++i) {
-        slots[i] = GetProcAddress(module, kServerExportNames[i]);
-        if (!slots[i]) {
-            delete table;
-            return nullptr;
-        }
+    if (table && !table->BindAll(module)) {
+        delete table;
+        table = nullptr;
     }
     return table;
 }
@@ -207,6 +232,9 @@ bool CBiDiServer::Terminate() {
 bool CBiDiServer::Connect(CBiDiConnection* connection) {
     if (!connection || !m_table) return false;
     if (!IsInitialized()) InitializeSession();
+    // One connect per connection at a time (the worker and a PPD fetch's RPC thread may both
+    // ensure it): the second caller finds the first one's outcome and connects nothing.
+    AutoLock connecting(&connection->m_connectLock);
     if (connection->GetState() != kBiDiIdle) return false;
     if (!IsInitialized()) return false;
     const bool ok = Succeeded(m_table->Connect(&m_context, connection->GetAddress(), connection->GetBlock()));
@@ -238,6 +266,65 @@ bool CBiDiServer::TryStop(DWORD idleMilliseconds) {
     return true;
 }
 
+namespace {
+
+constexpr unsigned kMaxCalls = 20;
+// How long a new server retries an endpoint that an ending one still holds.
+constexpr DWORD kEndpointRetryMs = 2000;
+
+bool RegisterEndpoint(const wchar_t* endpoint) {
+    PSECURITY_DESCRIPTOR security = MakeBiDiSecurity();
+    if (!security) return false;
+    wchar_t protocol[] = L"ncalrpc";
+    wchar_t* name = StrDup(endpoint);
+    RPC_STATUS status = RPC_S_OUT_OF_MEMORY;
+    if (name) {
+        // A server that is stopping may still hold the endpoint for a moment.
+        for (DWORD waited = 0;; waited += 100) {
+            status = RpcServerUseProtseqEpW(reinterpret_cast<RPC_WSTR>(protocol), kMaxCalls,
+                                            reinterpret_cast<RPC_WSTR>(name), security);
+            if (status != RPC_S_DUPLICATE_ENDPOINT || waited >= kEndpointRetryMs) break;
+            TimerSleep(100);
+        }
+    }
+    delete[] name;
+    LocalFree(security);
+    return status == RPC_S_OK;
+}
+
+// Admits only callers running as the server's user.
+RPC_STATUS RPC_ENTRY BiDiSecurityCallback(RPC_IF_HANDLE, void*) {
+    return IsBiDiCallerAdmitted() ? RPC_S_OK : ERROR_ACCESS_DENIED;
+}
+
+}  // namespace
+
+bool ServeBiDiEndpoint(CBiDiServer* server) {
+    if (!server || !server->GetTable()) return false;
+    const wchar_t* endpoint = server->GetShare().GetName();
+    bool served = false;
+    // Without "callbacks with no authentication" Windows drops the unauthenticated local
+    // calls before the callback could admit them.
+    if (endpoint && RegisterEndpoint(endpoint) &&
+        RpcServerRegisterIfEx(BiDiService_v1_0_s_ifspec, nullptr, nullptr,
+                              RPC_IF_ALLOW_LOCAL_ONLY | RPC_IF_ALLOW_CALLBACKS_WITH_NO_AUTH, kMaxCalls,
+                              &BiDiSecurityCallback) == RPC_S_OK) {
+        // Without a watchdog nothing would ever stop the server.
+        HANDLE watchdog = CreateThread(nullptr, 0, &BiDiWatchdogThread, server, 0, nullptr);
+        if (watchdog) {
+            served = RpcServerListen(1, kMaxCalls, FALSE) == RPC_S_OK;
+            // A server that could not listen is uncounted before it ends; one that stopped
+            // listening has been uncounted by the watchdog, and lets its serving mutex go.
+            server->StopServing();
+            if (served) WaitForThreadExit(watchdog);
+            CloseHandle(watchdog);
+        }
+        RpcServerUnregisterIf(nullptr, nullptr, FALSE);
+    }
+    server->StopServing();
+    return served;
+}
+
 DWORD WINAPI BiDiWatchdogThread(void* parameter) {
     auto* server = static_cast<CBiDiServer*>(parameter);
     const BiDiIdlePolicy policy = GetBiDiIdlePolicy();
@@ -255,7 +342,8 @@ DWORD WINAPI BiDiWatchdogThread(void* parameter) {
 
 bool CBiDiServer::EnsureConnected(CBiDiConnection* connection) {
     if (!connection) return false;
-    if (connection->GetState() != kBiDiConnected && !Connect(connection)) return false;
+    if (connection->GetState() != kBiDiConnected && !Connect(connection) && connection->GetState() != kBiDiConnected)
+        return false;
     KVCache empty;
     connection->MergeResults(&empty, BiDiConnect);
     return true;
@@ -351,12 +439,14 @@ DWORD WINAPI BiDiDiscoverThread(void* parameter) {
         BYTE* buffer = nullptr;
         const INT_PTR status = server->m_table->Discover(&server->m_context, &size, &buffer, server->m_filter1,
                                                          server->m_filter2, static_cast<unsigned>(server->m_discoverTimeout));
-        if (Succeeded(status) && buffer) {
+        if (Succeeded(status)) {
             AutoLock hold(&server->m_mutex);
             delete[] server->m_discoverResult;
             server->m_discoverResult = nullptr;
             server->m_discoverSize = 0;
-            if (size > 0) {
+            // A query that found nothing may hand out no bytes at all: still a result.
+            server->m_discoverFound = true;
+            if (size > 0 && buffer) {
                 server->m_discoverResult = new (std::nothrow) char[static_cast<size_t>(size)];
                 if (server->m_discoverResult) {
                     memcpy(server->m_discoverResult, buffer, static_cast<size_t>(size));
@@ -388,10 +478,13 @@ bool CBiDiServer::Discover(const wchar_t* filter1, const wchar_t* filter2, long 
                 *size = m_discoverSize;
                 found = true;
             }
+        } else {
+            found = m_discoverFound;
         }
         delete[] m_discoverResult;
         m_discoverResult = nullptr;
         m_discoverSize = 0;
+        m_discoverFound = false;
         thread = m_discoverThread;
     }
     WaitForThreadExit(thread);
@@ -461,14 +554,16 @@ long BiDiDiscover(BiDiContextHandle, const wchar_t* filter1, const wchar_t* filt
     int size = 0;
     char* bytes = nullptr;
     if (!server->Discover(filter1, filter2, timeout, &size, &bytes)) return 0;
-    // The library's pairs end with one NUL; a result that lacks it is ended here.
-    const int converted = size > 0 ? MultiByteToWideChar(CP_THREAD_ACP, 0, bytes, size, nullptr, 0) : 0;
-    const bool terminated = size > 0 && bytes[size - 1] == '\0';
-    const long total = converted + (terminated ? 0 : 1);
-    auto* buffer = static_cast<wchar_t*>(MIDL_user_allocate(static_cast<size_t>(total) * sizeof(wchar_t)));
+    // The library's pairs end with one NUL. A result that lacks it, or converts to nothing
+    // (no bytes, or bytes the code page refuses), is ended here: at least the one NUL.
+    const int converted = size > 0 && bytes ? MultiByteToWideChar(CP_THREAD_ACP, 0, bytes, size, nullptr, 0) : 0;
+    const long room = (converted > 0 ? converted : 0) + 1;
+    auto* buffer = static_cast<wchar_t*>(MIDL_user_allocate(static_cast<size_t>(room) * sizeof(wchar_t)));
+    long total = 0;
     if (buffer) {
-        if (converted > 0) MultiByteToWideChar(CP_THREAD_ACP, 0, bytes, size, buffer, converted);
-        buffer[total - 1] = L'\0';
+        if (converted > 0) total = MultiByteToWideChar(CP_THREAD_ACP, 0, bytes, size, buffer, converted);
+        if (total < 0) total = 0;
+        if (total == 0 || buffer[total - 1] != L'\0') buffer[total++] = L'\0';
     }
     delete[] bytes;
     if (!buffer) return 0;

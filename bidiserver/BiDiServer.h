@@ -7,7 +7,7 @@
 
 #include <vector>
 
-#include "bidiserver/ServerInterfaceTable.h"
+#include "serverif/ServerInterfaceBinding.h"
 #include "foundation/AutoMutex.h"
 #include "uiplugin/BiDiShare.h"
 
@@ -26,6 +26,12 @@ bool BiDiIdleExpired(DWORD now, DWORD last, DWORD idleMilliseconds) noexcept;
 // Whether a destination path is one the PPD fetch may write: a drive path ("X:\...") ending
 // in ".PPD", with no ".." step, no "\\?\" or UNC form and no stream name.
 bool IsAcceptablePPDPath(const wchar_t* path) noexcept;
+// How long an RPC call of a client waits for a connection's worker (a controller that hangs
+// in a call must not pin the call threads; the client has long stopped waiting by then).
+inline constexpr DWORD kBiDiServerWaitMs = 5000;
+// How long a new server waits for a stopping one (uncounted, still holding its serving
+// mutex) to let go.
+inline constexpr DWORD kBiDiServingWaitMs = 2000;
 
 class CBiDiServer {
 public:
@@ -71,6 +77,12 @@ public:
     bool FetchMultipleDefaults(CBiDiConnection* connection);
     bool FetchVPAttributes(CBiDiConnection* connection);
 
+    // Whether this server holds the block's serving mutex (the one server of its stem).
+    bool IsServing() const noexcept { return m_serving != nullptr; }
+    // Uncounts this server and lets its serving mutex go, so that a client arriving now
+    // starts a new one. Called on the thread that constructed the server (it owns the mutex).
+    void StopServing();
+
     // The watchdog's stop decision, made under the shared block's mutex: when idle and no
     // client is counted (or none holds a connection), stop listening and uncount this
     // server at once, so that a client arriving now starts a new one. True when stopped.
@@ -89,11 +101,13 @@ private:
     ServerInterfaceTable* m_table = nullptr;
     bool m_initialized = false;
     bool m_counted = false;  // this server is counted in the block
+    HANDLE m_serving = nullptr;  // the block's serving mutex, held while this server serves
     // Tick of the server's start and of the last connection opened or closed: a counted
     // client without a connection may be one still connecting.
     volatile DWORD m_connectionActivity = 0;
     char* m_discoverResult = nullptr;
     int m_discoverSize = 0;
+    bool m_discoverFound = false;  // the last query succeeded (its result may be empty)
     HANDLE m_discoverThread = nullptr;
     HANDLE m_discoverEvent = nullptr;
     wchar_t* m_filter1 = nullptr;
@@ -105,5 +119,9 @@ private:
 };
 
 DWORD WINAPI BiDiWatchdogThread(void* server);
+// wmain's serving part: registers the endpoint (the block's name, with the road's access
+// list) and the interface, starts the watchdog and listens until it stops the server; a
+// server that cannot listen uncounts itself. True when it served.
+bool ServeBiDiEndpoint(CBiDiServer* server);
 DWORD WINAPI BiDiDiscoverThread(void* server);
 DWORD WINAPI BiDiGetPPDThread(void* connection);

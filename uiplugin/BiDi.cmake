@@ -26,7 +26,7 @@ add_custom_target(bidiservice_idl DEPENDS
 
 # Shared block and sleeps.
 add_library(bidishare STATIC BiDiShare.cpp TimerSleep.cpp)
-target_link_libraries(bidishare PUBLIC foundation)
+target_link_libraries(bidishare PUBLIC foundation advapi32)
 
 # The guard: on x64 clang's __try/__except (GCC has none), linked with the GCC objects; on
 # i686 GCC's hand-linked handler.

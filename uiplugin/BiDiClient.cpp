@@ -1,10 +1,12 @@
-// Quenta's two-way client: registration in the shared block, the server start, the connect
-// thread, and the guarded calls of BiDiService.
+// Quenta's two-way client: registration in the shared block, the server start, the road
+// thread that connects and makes the guarded calls of BiDiService, and the bounded waits of
+// the sheet's thread on it.
 #include "uiplugin/BiDiClient.h"
 
 #include <cstdlib>
 #include <cwchar>
 #include <new>
+#include <vector>
 
 #include "BiDiService.h"
 #include "foundation/StrUtil.h"
@@ -19,13 +21,10 @@ extern "C" void __RPC_USER MIDL_user_free(void* buffer) { free(buffer); }
 
 namespace {
 
-// The interface has one implicit binding per process: setting it and the open call that
-// uses it run under this lock. Binding and waiting run outside it, per attempt.
-QueueLockWord s_openLock = nullptr;
-
 // Guarded calls. Each thunk only moves plain values: nothing with a destructor may live
 // inside the guard.
 struct OpenCall {
+    handle_t binding;
     const wchar_t* path;
     const wchar_t* address;
     const wchar_t* name;
@@ -33,7 +32,7 @@ struct OpenCall {
 };
 void DoOpen(void* p) {
     auto* a = static_cast<OpenCall*>(p);
-    a->result = BiDiOpen(a->path, a->address, a->name);
+    a->result = BiDiOpen(a->binding, a->path, a->address, a->name);
 }
 
 void DoClose(void* p) { BiDiClose(static_cast<BiDiContextHandle*>(p)); }
@@ -69,6 +68,280 @@ struct ConnectedCall {
 void DoIsConnected(void* p) {
     auto* a = static_cast<ConnectedCall*>(p);
     a->result = a->address ? BiDiIsConnectedTo(a->context, a->address) : BiDiIsConnected(a->context);
+}
+
+enum class RoadPhase { kConnecting, kConnected, kFailed };
+
+// A call handed from a sheet's thread to the road thread. Whoever sees it last frees it: the
+// caller once it is done, the road thread when the caller stopped waiting (abandoned).
+struct RoadCall {
+    bool text = false;  // BiDiGetText, else BiDiIsConnected(To)
+    long mask = 0;
+    wchar_t* address = nullptr;  // owned copy, or null
+    long count = 0;
+    wchar_t* reply = nullptr;  // the stub's buffer (MIDL_user_free)
+    long result = 0;
+    bool done = false;
+    bool abandoned = false;
+    RoadCall() = default;
+    RoadCall(const RoadCall&) = delete;
+    RoadCall& operator=(const RoadCall&) = delete;
+    ~RoadCall() {
+        delete[] address;
+        if (reply) MIDL_user_free(reply);
+    }
+};
+
+// Milliseconds from now until deadline, 0 once it has passed (tick wraps are harmless).
+DWORD Remaining(DWORD deadline) noexcept {
+    const LONG left = static_cast<LONG>(deadline - GetTickCount());
+    return left > 0 ? static_cast<DWORD>(left) : 0;
+}
+
+}  // namespace
+
+// The state of a client's road, shared by the client and its road thread; each holds one
+// reference, so a thread the client stopped waiting for finishes on its own.
+struct BiDiRoad {
+    BiDiRoad(const wchar_t* ppdPath) noexcept : share(kBiDiShareGuid, ppdPath) { InitializeCriticalSection(&lock); }
+    ~BiDiRoad() {
+        DeleteCriticalSection(&lock);
+        if (serverProcess) CloseHandle(serverProcess);
+        for (wchar_t* text : {ppdPath, address, printerName, libraryPath, serverPath}) delete[] text;
+    }
+    BiDiRoad(const BiDiRoad&) = delete;
+    BiDiRoad& operator=(const BiDiRoad&) = delete;
+
+    volatile LONG refs = 2;
+    CBiDiShare share;
+    CRITICAL_SECTION lock;
+    CONDITION_VARIABLE wake = CONDITION_VARIABLE_INIT;      // work for the road thread
+    CONDITION_VARIABLE answered = CONDITION_VARIABLE_INIT;  // news for the callers
+    RoadPhase phase = RoadPhase::kConnecting;
+    bool openInFlight = false;
+    DWORD openStarted = 0;
+    bool closing = false;
+    bool reconnectUsed = false;
+    void* context = nullptr;
+    std::vector<long> queue;
+    RoadCall* call = nullptr;     // posted, not yet taken
+    RoadCall* running = nullptr;  // being made by the road thread
+    HMODULE module = nullptr;     // keeps this code loaded while the thread runs
+    HANDLE thread = nullptr;
+    // The server this client started (when no live one was counted): its process, or the failure.
+    bool startedServer = false;
+    bool startFailed = false;
+    HANDLE serverProcess = nullptr;
+    wchar_t* serverPath = nullptr;
+    wchar_t* ppdPath = nullptr;
+    wchar_t* address = nullptr;
+    wchar_t* printerName = nullptr;
+    wchar_t* libraryPath = nullptr;
+};
+
+namespace {
+
+class RoadLock {
+public:
+    explicit RoadLock(BiDiRoad* road) noexcept : m_road(road) { EnterCriticalSection(&m_road->lock); }
+    ~RoadLock() { LeaveCriticalSection(&m_road->lock); }
+    RoadLock(const RoadLock&) = delete;
+    RoadLock& operator=(const RoadLock&) = delete;
+    // Waits on a condition of the road for at most ms; false when the time ran out.
+    bool Wait(CONDITION_VARIABLE* condition, DWORD ms) noexcept {
+        return SleepConditionVariableCS(condition, &m_road->lock, ms) != FALSE;
+    }
+
+private:
+    BiDiRoad* m_road;
+};
+
+void ReleaseRoad(BiDiRoad* road) noexcept {
+    if (InterlockedDecrement(&road->refs) == 0) delete road;
+}
+
+// True when the server this client started cannot come up: it could not start (no program)
+// or has already ended (its library would not load or bind) and no live server is counted.
+bool NoServerComing(BiDiRoad* road) {
+    if (!road->startedServer || road->share.IsServerAlive()) return false;
+    return road->startFailed || (road->serverProcess && WaitForSingleObject(road->serverProcess, 0) == WAIT_OBJECT_0);
+}
+
+bool IsClosing(BiDiRoad* road) {
+    RoadLock hold(road);
+    return road->closing;
+}
+
+// Up to tries attempts 200 ms apart, each on a binding of its own (a failed call can leave a
+// binding unusable). The listening probe also answers no while every pipe instance of a
+// listening server is busy (under Wine it is a 1 ms pipe wait), so an open is tried whenever
+// the probe says yes or a live server is counted; an open that finds no server fails at once
+// inside its guard. The context handle or null.
+void* ConnectRoad(BiDiRoad* road, int tries) {
+    void* context = nullptr;
+    const wchar_t* endpoint = road->share.GetName();
+    for (int attempt = 0; attempt < tries && !context && endpoint; ++attempt) {
+        void* binding = nullptr;
+        if (BindBiDiEndpoint(endpoint, &binding)) {
+            if (RpcMgmtIsServerListening(binding) == RPC_S_OK || road->share.IsServerAlive()) {
+                {
+                    RoadLock hold(road);
+                    road->openInFlight = true;
+                    road->openStarted = GetTickCount();
+                    WakeAllConditionVariable(&road->answered);  // waiters now bound the open
+                }
+                context = CallBiDiOpen(binding, road->ppdPath, road->address, road->printerName);
+                RoadLock hold(road);
+                road->openInFlight = false;
+            }
+            RpcBindingFree(&binding);
+        }
+        if (context || NoServerComing(road) || IsClosing(road)) break;
+        if (attempt + 1 < tries) TimerSleep(200);
+    }
+    return context;
+}
+
+// After a guarded call raised: the client's side of the context is freed without another
+// call, and one new connection is tried (a busy or restarted server); true when it stands.
+// A second failure in the road's life gives two-way up.
+bool Reconnect(BiDiRoad* road) {
+    void* old = nullptr;
+    bool again = false;
+    {
+        RoadLock hold(road);
+        old = road->context;
+        road->context = nullptr;
+        again = !road->reconnectUsed && !road->closing;
+        road->reconnectUsed = true;
+        if (!again) road->phase = RoadPhase::kFailed;
+    }
+    if (old) RpcGuardedCall(&DoDestroyContext, &old, nullptr);
+    if (!again) return false;
+    void* context = ConnectRoad(road, 1);
+    RoadLock hold(road);
+    road->context = context;
+    road->phase = context ? RoadPhase::kConnected : RoadPhase::kFailed;
+    return context != nullptr;
+}
+
+void* CurrentContext(BiDiRoad* road) {
+    RoadLock hold(road);
+    return road->phase == RoadPhase::kConnected ? road->context : nullptr;
+}
+
+void SendRequest(BiDiRoad* road, long mask) {
+    for (int round = 0; round < 2; ++round) {
+        RequestCall call = {CurrentContext(road), mask};
+        if (!call.context || RpcGuardedCall(&DoRequest, &call, nullptr)) return;
+        if (!Reconnect(road)) return;
+    }
+}
+
+// Makes a posted call (once more after a reconnect); its result stays 0 on failure.
+void MakeCall(BiDiRoad* road, RoadCall* call) {
+    for (int round = 0; round < 2; ++round) {
+        void* context = CurrentContext(road);
+        if (!context) return;
+        bool ok = false;
+        if (call->text) {
+            TextCall text = {context, call->mask, 0, nullptr, 0};
+            ok = RpcGuardedCall(&DoGetText, &text, nullptr) != 0;
+            // What a failed call left in the out parameter is not trusted, nor freed.
+            if (ok) {
+                call->result = text.result;
+                call->count = text.count;
+                call->reply = text.text;
+            }
+        } else {
+            ConnectedCall connected = {context, call->address, 0};
+            ok = RpcGuardedCall(&DoIsConnected, &connected, nullptr) != 0;
+            if (ok) call->result = connected.result;
+        }
+        if (ok || !Reconnect(road)) return;
+    }
+}
+
+// The road thread's loop after the connect attempt: queued requests first (in order), then
+// the posted call, until the client closes.
+void ServeRoad(BiDiRoad* road) {
+    RoadLock hold(road);
+    for (;;) {
+        if (road->phase != RoadPhase::kConnected) road->queue.clear();
+        if (!road->queue.empty()) {
+            std::vector<long> masks;
+            masks.swap(road->queue);
+            LeaveCriticalSection(&road->lock);
+            for (long mask : masks) SendRequest(road, mask);
+            EnterCriticalSection(&road->lock);
+            continue;
+        }
+        if (road->call) {
+            RoadCall* call = road->running = road->call;
+            road->call = nullptr;
+            LeaveCriticalSection(&road->lock);
+            MakeCall(road, call);
+            EnterCriticalSection(&road->lock);
+            road->running = nullptr;
+            call->done = true;
+            if (call->abandoned) delete call;  // its caller has given up: the answer is dropped
+            WakeAllConditionVariable(&road->answered);
+            continue;
+        }
+        if (road->closing) return;
+        hold.Wait(&road->wake, INFINITE);
+    }
+}
+
+// Waits while the road is connecting, until deadline; with boundOpen, an open call the server
+// has not answered within the open bound ends the wait too. True when the attempt has ended.
+bool WaitWhileConnecting(BiDiRoad* road, DWORD deadline, bool boundOpen) {
+    RoadLock hold(road);
+    while (road->phase == RoadPhase::kConnecting) {
+        DWORD left = Remaining(deadline);
+        if (boundOpen && road->openInFlight) {
+            const DWORD openLeft = Remaining(road->openStarted + kBiDiClientBounds.openMs);
+            if (openLeft < left) left = openLeft;
+        }
+        if (left == 0) return false;
+        hold.Wait(&road->answered, left);
+    }
+    return true;
+}
+
+// Hands a call to the road thread and waits for it until deadline. True with the call done
+// (the caller frees it); false when no answer came, the call then belongs to the road (or is
+// freed here when the road never took it).
+bool PostCall(BiDiRoad* road, RoadCall* call, DWORD deadline) {
+    RoadLock hold(road);
+    // A road still inside a call nobody waits for any more is stuck: answer at once.
+    if (road->phase != RoadPhase::kConnected || (road->running && road->running->abandoned)) {
+        delete call;
+        return false;
+    }
+    while (road->call) {
+        if (!Remaining(deadline)) {
+            delete call;
+            return false;
+        }
+        hold.Wait(&road->answered, Remaining(deadline));
+    }
+    road->call = call;
+    WakeConditionVariable(&road->wake);
+    while (!call->done) {
+        const DWORD left = Remaining(deadline);
+        if (left == 0) {
+            if (road->call == call) {
+                road->call = nullptr;
+                delete call;
+            } else {
+                call->abandoned = true;
+            }
+            return false;
+        }
+        hold.Wait(&road->answered, left);
+    }
+    return true;
 }
 
 }  // namespace
@@ -133,13 +406,8 @@ void* CallBiDiOpen(void* binding, const wchar_t* ppdPath, const wchar_t* address
     wchar_t* path = StrDup(ppdPath);
     wchar_t* addressCopy = StrDup(address);
     wchar_t* name = StrDup(printerName ? printerName : L"");
-    OpenCall call = {path, addressCopy, name, nullptr};
-    if (path && addressCopy && name) {
-        AutoQueueLock hold(&s_openLock);
-        BiDiServiceBinding = binding;
-        if (!RpcGuardedCall(&DoOpen, &call, nullptr)) call.result = nullptr;
-        BiDiServiceBinding = nullptr;
-    }
+    OpenCall call = {binding, path, addressCopy, name, nullptr};
+    if (path && addressCopy && name && !RpcGuardedCall(&DoOpen, &call, nullptr)) call.result = nullptr;
     delete[] path;
     delete[] addressCopy;
     delete[] name;
@@ -180,22 +448,27 @@ int ParseBiDiReply(CfgSettings* settings, OptionForest* forest, KVCache* destina
 }
 
 DWORD WINAPI BiDiConnectThread(void* parameter) {
-    auto* client = static_cast<CBiDiClient*>(parameter);
-    void* context = client->Connect();
+    auto* road = static_cast<BiDiRoad*>(parameter);
+    void* context = ConnectRoad(road, 10);
     {
-        AutoLock hold(&client->m_callMutex);
-        if (context) {
-            client->m_context = context;
-            client->m_connected = true;
-            client->m_queueMode = false;
-            client->SendQueuedRequests();
-        } else {
-            client->m_queueMode = false;
-            client->m_queue.clear();
-        }
+        RoadLock hold(road);
+        road->context = context;
+        road->phase = context ? RoadPhase::kConnected : RoadPhase::kFailed;
+        // Whatever the outcome, every call waiting for the attempt proceeds.
+        WakeAllConditionVariable(&road->answered);
     }
-    // Whatever the outcome, every call waiting for the attempt proceeds.
-    SetEvent(client->m_connectEvent);
+    ServeRoad(road);
+    {
+        RoadLock hold(road);
+        context = road->context;
+        road->context = nullptr;
+        road->phase = RoadPhase::kFailed;
+    }
+    if (context && !RpcGuardedCall(&DoClose, &context, nullptr) && context)
+        RpcGuardedCall(&DoDestroyContext, &context, nullptr);
+    HMODULE module = road->module;
+    ReleaseRoad(road);
+    if (module) FreeLibraryAndExitThread(module, 0);
     return 0;
 }
 
@@ -204,136 +477,126 @@ DWORD WINAPI BiDiConnectThread(void* parameter) {
 
 CBiDiClient::CBiDiClient(const wchar_t* serverPath, const wchar_t* ppdPath, const wchar_t* serverAddress,
                          const wchar_t* printerName)
-    : m_share(kBiDiShareGuid, ppdPath) {
-    if (serverPath) m_serverPath = StrDup(serverPath);
-    m_printerName = StrDup(printerName ? printerName : L"");
+    : m_created(GetTickCount()) {
+    m_road = new (std::nothrow) BiDiRoad(ppdPath);
+    if (!m_road) return;
+    BiDiRoad* road = m_road;
+    if (serverPath) road->serverPath = StrDup(serverPath);
+    road->printerName = StrDup(printerName ? printerName : L"");
     if (ppdPath) {
-        m_libraryPath = ReplaceExtensionAlloc(ppdPath, L".KQM");
-        if (m_libraryPath) m_ppdPath = StrDup(ppdPath);
+        road->libraryPath = ReplaceExtensionAlloc(ppdPath, L".KQM");
+        if (road->libraryPath) road->ppdPath = StrDup(ppdPath);
     }
-    if (serverAddress) m_address = StrDup(serverAddress);
+    if (serverAddress) road->address = StrDup(serverAddress);
 
     {
         AutoLock hold(&m_shareMutex);
-        m_share.AddClient();
-        if (m_share.GetServerCount() == 0) {
-            m_startedServer = true;
-            m_startFailed = !StartBiDiServer(m_serverPath, m_libraryPath, &m_serverProcess);
+        road->share.AddClient();
+        // A count left by a server that died is not a server: only a live one is waited for.
+        if (road->share.GetServerCount() == 0 || !road->share.IsServerAlive()) {
+            road->startedServer = true;
+            road->startFailed = !StartBiDiServer(road->serverPath, road->libraryPath, &road->serverProcess);
         }
     }
-    m_connectEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (m_connectEvent) m_thread = CreateThread(nullptr, 0, &BiDiConnectThread, this, 0, nullptr);
-    if (!m_thread) {
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&BiDiConnectThread),
+                       &road->module);
+    road->thread = CreateThread(nullptr, 0, &BiDiConnectThread, road, 0, nullptr);
+    if (!road->thread) {
         // No attempt will run: end it here so no call waits for one.
-        AutoLock hold(&m_callMutex);
-        m_queueMode = false;
-        if (m_connectEvent) SetEvent(m_connectEvent);
+        if (road->module) FreeLibrary(road->module);
+        road->module = nullptr;
+        road->phase = RoadPhase::kFailed;
+        ReleaseRoad(road);  // the thread's reference
     }
 }
 
 CBiDiClient::~CBiDiClient() {
-    Disconnect();
-    delete[] m_serverPath;
-    delete[] m_ppdPath;
-    delete[] m_address;
-    delete[] m_printerName;
-    delete[] m_libraryPath;
-}
-
-void CBiDiClient::WaitForConnectAttempt() const noexcept {
-    if (m_connectEvent) WaitForSingleObject(m_connectEvent, INFINITE);
-}
-
-void* CBiDiClient::Connect() {
-    void* context = nullptr;
-    // Ten tries 200 ms apart, each on a binding of its own (a failed call can leave a
-    // binding unusable). The listening probe also answers no while every pipe instance of a
-    // listening server is busy (under Wine it is a 1 ms pipe wait), so an open is tried
-    // whenever the probe says yes or a server is counted in the block; an open that finds
-    // no server fails at once inside its guard.
-    for (int attempt = 0; attempt < 10 && !context; ++attempt) {
-        if (!m_share.GetName()) break;
-        void* binding = nullptr;
-        if (BindBiDiEndpoint(m_share.GetName(), &binding)) {
-            if (RpcMgmtIsServerListening(binding) == RPC_S_OK || m_share.GetServerCount() != 0)
-                context = CallBiDiOpen(binding, m_ppdPath, m_address, m_printerName);
-            RpcBindingFree(&binding);
-        }
-        if (!context && NoServerComing()) break;
-        if (!context && attempt < 9) TimerSleep(200);
+    if (!m_road) return;
+    BiDiRoad* road = m_road;
+    {
+        RoadLock hold(road);
+        road->closing = true;
+        WakeConditionVariable(&road->wake);
     }
-    return context;
-}
-
-bool CBiDiClient::NoServerComing() const {
-    // Only the server this client started can be waited for in vain: when it could not start
-    // (no program) or has already ended (its library would not load or bind) and no other
-    // server is counted, further tries cannot succeed and would only hold the sheet up.
-    if (!m_startedServer || m_share.GetServerCount() != 0) return false;
-    return m_startFailed || (m_serverProcess && WaitForSingleObject(m_serverProcess, 0) == WAIT_OBJECT_0);
-}
-
-void CBiDiClient::SendQueuedRequests() {
-    for (long mask : m_queue) {
-        if (!m_connected) break;
-        RequestCall call = {m_context, mask};
-        if (!RpcGuardedCall(&DoRequest, &call, nullptr)) DropConnection();
+    if (road->thread) {
+        // The close is waited for a bounded time; a road stuck in a call ends on its own.
+        WaitForSingleObject(road->thread, kBiDiClientBounds.closeMs);
+        CloseHandle(road->thread);
+        road->thread = nullptr;
     }
-    m_queue.clear();
+    {
+        AutoLock hold(&m_shareMutex);
+        road->share.RemoveClient();
+    }
+    ReleaseRoad(road);
 }
 
-void CBiDiClient::DropConnection() {
-    // The server is gone or refused the handle: free the client's side of the context
-    // without another call, and answer 0 from now on.
-    if (m_context) RpcGuardedCall(&DoDestroyContext, &m_context, nullptr);
-    m_context = nullptr;
-    m_connected = false;
+bool CBiDiClient::HasConnection() const noexcept {
+    if (!m_road) return false;
+    RoadLock hold(m_road);
+    return m_road->phase == RoadPhase::kConnected;
+}
+
+bool CBiDiClient::WaitForConnectAttempt() const noexcept {
+    return m_road && WaitWhileConnecting(m_road, m_created + kBiDiClientBounds.openingMs, true);
+}
+
+DWORD CBiDiClient::CallDeadline() const noexcept {
+    const DWORD now = GetTickCount();
+    const DWORD opened = m_created + kBiDiClientBounds.openingMs;
+    if (Remaining(opened) == 0) return now + kBiDiClientBounds.callMs;
+    return Remaining(opened) > kBiDiClientBounds.minCallMs ? opened : now + kBiDiClientBounds.minCallMs;
+}
+
+bool CBiDiClient::WaitForConnectAttempt(DWORD milliseconds) const noexcept {
+    return m_road && WaitWhileConnecting(m_road, GetTickCount() + milliseconds, false);
 }
 
 void CBiDiClient::Request(long mask) {
-    AutoLock hold(&m_callMutex);
-    if (!m_queueMode && !m_connected) return;
-    m_queue.push_back(mask);
-    if (m_connected) SendQueuedRequests();
+    if (!m_road) return;
+    RoadLock hold(m_road);
+    if (m_road->phase == RoadPhase::kFailed) return;  // dropped after a failed connect attempt
+    try {
+        m_road->queue.push_back(mask);
+    } catch (const std::bad_alloc&) {
+        return;
+    }
+    WakeConditionVariable(&m_road->wake);
 }
 
 long CBiDiClient::IsConnected() { return IsConnectedTo(nullptr); }
 
 long CBiDiClient::IsConnectedTo(const wchar_t* address) {
-    WaitForConnectAttempt();
-    AutoLock hold(&m_callMutex);
-    if (!m_connected) return 0;
-    wchar_t* copy = nullptr;
-    if (address && !(copy = StrDup(address))) return 0;
-    ConnectedCall call = {m_context, copy, 0};
-    if (!RpcGuardedCall(&DoIsConnected, &call, nullptr)) {
-        call.result = 0;
-        DropConnection();
+    if (!WaitForConnectAttempt()) return 0;
+    auto* call = new (std::nothrow) RoadCall();
+    if (!call) return 0;
+    if (address && !(call->address = StrDup(address))) {
+        delete call;
+        return 0;
     }
-    delete[] copy;
-    return call.result;
+    if (!PostCall(m_road, call, CallDeadline())) return 0;
+    const long result = call->result;
+    delete call;
+    return result;
 }
 
 wchar_t* CBiDiClient::GetText(long mask, long* count) {
     if (count) *count = 0;
-    WaitForConnectAttempt();
-    AutoLock hold(&m_callMutex);
-    if (!m_connected) return nullptr;
-    TextCall call = {m_context, mask, 0, nullptr, 0};
-    if (!RpcGuardedCall(&DoGetText, &call, nullptr)) {
-        // What a failed call left in the out parameter is not trusted, nor freed.
-        DropConnection();
-        return nullptr;
-    }
+    if (!WaitForConnectAttempt()) return nullptr;
+    auto* call = new (std::nothrow) RoadCall();
+    if (!call) return nullptr;
+    call->text = true;
+    call->mask = mask;
+    if (!PostCall(m_road, call, CallDeadline())) return nullptr;
     wchar_t* copy = nullptr;
-    if (call.result && CheckBiDiReply(call.text, call.count)) {
-        copy = new (std::nothrow) wchar_t[static_cast<size_t>(call.count)];
+    if (call->result && CheckBiDiReply(call->reply, call->count)) {
+        copy = new (std::nothrow) wchar_t[static_cast<size_t>(call->count)];
         if (copy) {
-            wmemcpy(copy, call.text, static_cast<size_t>(call.count));
-            if (count) *count = call.count;
+            wmemcpy(copy, call->reply, static_cast<size_t>(call->count));
+            if (count) *count = call->count;
         }
     }
-    if (call.text) MIDL_user_free(call.text);
+    delete call;
     return copy;
 }
 
@@ -347,31 +610,4 @@ bool CBiDiClient::ApplyResults(CfgSettings* settings, OptionForest* forest, KVCa
     }
     delete[] text;
     return parsed;
-}
-
-void CBiDiClient::Disconnect() {
-    if (m_thread) {
-        WaitForThreadExit(m_thread);
-        CloseHandle(m_thread);
-        m_thread = nullptr;
-    }
-    if (m_serverProcess) {
-        CloseHandle(m_serverProcess);
-        m_serverProcess = nullptr;
-    }
-    if (m_connectEvent) {
-        CloseHandle(m_connectEvent);
-        m_connectEvent = nullptr;
-    }
-    {
-        AutoLock hold(&m_callMutex);
-        if (m_connected) {
-            BiDiContextHandle context = m_context;
-            if (!RpcGuardedCall(&DoClose, &context, nullptr) && context) RpcGuardedCall(&DoDestroyContext, &context, nullptr);
-            m_context = nullptr;
-            m_connected = false;
-        }
-    }
-    AutoLock hold(&m_shareMutex);
-    m_share.RemoveClient();
 }

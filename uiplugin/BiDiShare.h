@@ -1,7 +1,7 @@
 // The shared state block through which the two-way clients of every process and the one
 // two-way server of a data file find and count each other: 12 bytes of named shared memory
-// per data-file stem, guarded by one cross-process mutex for all stems. The block's name is
-// also the server's RPC endpoint.
+// per data-file stem and session, guarded by one cross-process mutex per session for all
+// stems. The block's name is also the server's RPC endpoint.
 #pragma once
 
 #include <windows.h>
@@ -15,6 +15,8 @@ inline constexpr wchar_t kBiDiShareGuid[] = L"{01581BEB-3E9F-4a55-9C8B-E3EF66344
 // The mutex held around every count change, a client's decision to start a server and a
 // server's decision to load its library.
 inline constexpr wchar_t kBiDiShareMutexName[] = L"{DEADE49F-0F51-48a6-9853-84DBE9985AFF}";
+// Appended to the block's name: the mutex a serving server holds (abandoned when it dies).
+inline constexpr wchar_t kBiDiServingSuffix[] = L":Serving";
 
 // The shared words, native byte order.
 struct BiDiShareBlock {
@@ -24,10 +26,20 @@ struct BiDiShareBlock {
 };
 static_assert(sizeof(BiDiShareBlock) == 12, "the shared block is 12 bytes in both widths");
 
-// The named cross-process mutex of the blocks.
+// The session of this process. Named kernel objects without a prefix live per session, while
+// an "ncalrpc" endpoint is machine-wide: the session's id goes into every name of the road so
+// that each session (each user on a terminal server) has its own block, mutex and server.
+DWORD GetBiDiSessionId() noexcept;
+// "<base>:<session>" as a new[] text, or null. The one naming rule of Quenta and Brimsa.
+wchar_t* MakeBiDiSessionName(const wchar_t* base, DWORD session) noexcept;
+// A security descriptor admitting only this process's user and SYSTEM (LocalFree it), or null:
+// the endpoint, the block and the mutexes carry the same access list.
+PSECURITY_DESCRIPTOR MakeBiDiSecurity() noexcept;
+
+// The named cross-process mutex of the blocks of this session.
 class BiDiShareMutex : public AutoMutex {
 public:
-    BiDiShareMutex() noexcept : AutoMutex(kBiDiShareMutexName) {}
+    BiDiShareMutex() noexcept;
 };
 
 class CBiDiShare {
@@ -41,7 +53,7 @@ public:
     CBiDiShare(const CBiDiShare&) = delete;
     CBiDiShare& operator=(const CBiDiShare&) = delete;
 
-    // "<stem>:<guid>", also the RPC endpoint; null when no name was formed.
+    // "<stem>:<guid>:<session>", also the RPC endpoint; null when no name was formed.
     const wchar_t* GetName() const noexcept { return m_name; }
     // True when this object created the mapping.
     bool IsCreator() const noexcept { return m_creator; }
@@ -58,6 +70,15 @@ public:
     // Count a server in or out (the tick is left alone); the new count (never below 0).
     DWORD AddServer() noexcept;
     DWORD RemoveServer() noexcept;
+    // Forgets the servers counted by processes that died without uncounting themselves.
+    void ClearServers() noexcept;
+
+    // Whether a server holds this block's serving mutex now. A server that died leaves it
+    // abandoned, a server that ended leaves it free or gone: both answer false.
+    bool IsServerAlive() const noexcept;
+    // The serving mutex (created when missing, with the block's access list), not held; the
+    // caller closes it. Null without a name.
+    HANDLE OpenServingMutex() const noexcept;
 
 private:
     HANDLE m_mapping = nullptr;

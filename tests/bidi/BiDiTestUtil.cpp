@@ -145,6 +145,8 @@ std::wstring StandInPath(bool otherWidth, bool withoutGetPPD) {
            (withoutGetPPD ? L"\\printserver_noppd_standin.dll" : L"\\printserver_standin.dll");
 }
 
+std::wstring SilentServerPath() { return std::wstring(TOLVA_BIN_DIR_W) + L"\\bidi_silent_server.exe"; }
+
 std::wstring SamplePPDPath() { return std::wstring(TOLVA_SHARED_DIR_W) + L"\\fixtures\\tolva-sample.ppd"; }
 
 BiDiPrinter MakePrinter(const std::wstring& stem, const std::string& script, const std::wstring& server,

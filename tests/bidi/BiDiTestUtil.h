@@ -47,6 +47,8 @@ struct BiDiPrinter {
 std::wstring BrimsaPath(bool otherWidth = false);
 std::wstring StandInPath(bool otherWidth = false, bool withoutGetPPD = false);
 std::wstring SamplePPDPath();
+// The test server that registers the endpoint and never answers BiDiOpen.
+std::wstring SilentServerPath();
 
 // Makes the folder and files of a printer: the sample PPD, Brimsa as .SRV (unless server is
 // empty), the stand-in as .KQM and its script.

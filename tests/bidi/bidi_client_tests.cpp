@@ -4,6 +4,10 @@
 // started, by process id.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
+
 #include <memory>
 #include <string>
 #include <thread>
@@ -53,6 +57,13 @@ protected:
         }
         return client;
     }
+    // The script line that has QVServerGetPPD copy a fresh copy of the sample (in a folder
+    // named by tag); empty when the copy could not be made.
+    static std::string PPDSourceLine(const wchar_t* tag) {
+        const std::wstring source = MakeTestFolder(tag) + L"\\Source.PPD";
+        if (!CopyInto(SamplePPDPath(), source)) return std::string();
+        return "ppd " + std::string(source.begin(), source.end()) + "\n";
+    }
     std::vector<BiDiPrinter> m_printers;
 };
 
@@ -84,6 +95,52 @@ size_t Find(const std::string& log, const std::string& needle, size_t from = 0) 
 
 }  // namespace
 
+namespace {
+
+// Holds a block's serving mutex from a thread of its own, as a live server does (a probe
+// from the owning thread itself would pass the mutex).
+class LiveServerStandIn {
+public:
+    explicit LiveServerStandIn(const CBiDiShare& share) : m_release(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
+        HANDLE held = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        m_thread = std::thread([this, &share, held] {
+            HANDLE serving = share.OpenServingMutex();
+            if (serving) WaitForSingleObject(serving, 0);
+            SetEvent(held);
+            WaitForSingleObject(m_release, INFINITE);
+            if (serving) {
+                ReleaseMutex(serving);
+                CloseHandle(serving);
+            }
+        });
+        WaitForSingleObject(held, 5000);
+        CloseHandle(held);
+    }
+    ~LiveServerStandIn() {
+        SetEvent(m_release);
+        m_thread.join();
+        CloseHandle(m_release);
+    }
+
+private:
+    HANDLE m_release;
+    std::thread m_thread;
+};
+
+// The process of the one server running for the printer (null when none), opened to be
+// waited for.
+HANDLE OpenServer(const BiDiPrinter& printer) {
+    for (int i = 0; i < 100; ++i, Sleep(50)) {
+        const std::vector<DWORD> pids = FindProcesses(printer.stem + L".SRV");
+        if (pids.size() == 1) return OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pids[0]);
+    }
+    return nullptr;
+}
+
+double MsSince(DWORD start) { return static_cast<double>(GetTickCount() - start); }
+
+}  // namespace
+
 // ---------------------------------------------------------------------------------------
 // Shared block.
 
@@ -92,7 +149,8 @@ TEST(BiDiShareBlock, OneBlockPerStemAcrossFolders) {
     CBiDiShare first(kBiDiShareGuid, (a + L"\\ShareStem.PPD").c_str());
     CBiDiShare second(kBiDiShareGuid, (b + L"\\ShareStem.KQM").c_str());
     ASSERT_NE(first.GetName(), nullptr);
-    EXPECT_STREQ(first.GetName(), L"ShareStem:{01581BEB-3E9F-4a55-9C8B-E3EF66344B5E}");
+    const std::wstring session = std::to_wstring(GetBiDiSessionId());
+    EXPECT_EQ(std::wstring(first.GetName()), L"ShareStem:{01581BEB-3E9F-4a55-9C8B-E3EF66344B5E}:" + session);
     EXPECT_STREQ(second.GetName(), first.GetName());
     EXPECT_TRUE(first.IsCreator());
     EXPECT_FALSE(second.IsCreator());
@@ -228,6 +286,7 @@ TEST_F(BiDiTest, NothingStartsWithAServerCounted) {
     const BiDiPrinter& printer = Printer(L"Counted", "", false);
     ASSERT_TRUE(CopyInto(std::wstring(TOLVA_BIN_DIR_W) + L"\\bidi_recorder.exe", printer.srv()));
     CBiDiShare share(kBiDiShareGuid, printer.ppd().c_str());
+    LiveServerStandIn live(share);
     {
         BiDiShareMutex mutex;
         AutoLock hold(&mutex);
@@ -433,10 +492,9 @@ TEST_F(BiDiTest, OpenWithAnEmptyPathOrAddressMakesNoConnection) {
 // A connection closed while its PPD fetch runs waits for the fetch before the controller
 // connection ends.
 TEST_F(BiDiTest, PPDFetchEndsBeforeTheControllerDisconnects) {
-    const std::wstring source = MakeTestFolder(L"fetchsource") + L"\\Source.PPD";
-    ASSERT_TRUE(CopyInto(SamplePPDPath(), source));
-    const BiDiPrinter& printer =
-        Printer(L"FetchClose", "QVServerGetPPD ok 1500\nppd " + std::string(source.begin(), source.end()) + "\n");
+    const std::string source = PPDSourceLine(L"fetchsource");
+    ASSERT_FALSE(source.empty());
+    const BiDiPrinter& printer = Printer(L"FetchClose", "QVServerGetPPD ok 1500\n" + source);
     auto client = Connected(printer);
     ASSERT_TRUE(client->HasConnection());
     const std::wstring destination = printer.folder + L"\\Fetched.PPD";
@@ -622,12 +680,13 @@ TEST_F(BiDiTest, BrimsaEndsAtOnceWhenItCannotServe) {
     EXPECT_EQ(RunAndWait(brimsa, L"\"" + brimsa + L"\"", 20000), 0);  // no argument
     {
         CBiDiShare share(kBiDiShareGuid, printer.ppd().c_str());
+        LiveServerStandIn live(share);
         BiDiShareMutex mutex;
         {
             AutoLock hold(&mutex);
             share.AddServer();
         }
-        EXPECT_EQ(RunAndWait(brimsa, quoted, 20000), 0);  // another server counted
+        EXPECT_EQ(RunAndWait(brimsa, quoted, 20000), 0);  // another live server counted
         EXPECT_EQ(share.GetServerCount(), 1u);
         AutoLock hold(&mutex);
         share.RemoveServer();
@@ -654,6 +713,9 @@ TEST_F(BiDiTest, EightThreadsOneServer) {
     for (int i = 0; i < 8; ++i)
         threads.emplace_back([&, i] {
             auto client = Client(printer);
+            // Past the sheet's opening budget: what is tested is the one server, not the pace
+            // of a loaded machine.
+            client->WaitForConnectAttempt(30000);
             std::unique_ptr<wchar_t[]> text(client->GetText(BiDiFeatures, &counts[i]));
             connected[i] = client->HasConnection() ? 1 : 0;
         });
@@ -826,6 +888,243 @@ TEST_F(BiDiTest, ProductIdleTime) {
 }
 
 // ---------------------------------------------------------------------------------------
+// The road's names: the session's id in every name, by one rule on both sides.
+
+
+TEST(BiDiNames, SessionIdInEveryName) {
+    struct {
+        const wchar_t* base;
+        DWORD session;
+        const wchar_t* name;
+    } cases[] = {
+        {L"ABC123:{01581BEB-3E9F-4a55-9C8B-E3EF66344B5E}", 0, L"ABC123:{01581BEB-3E9F-4a55-9C8B-E3EF66344B5E}:0"},
+        {L"ABC123:{01581BEB-3E9F-4a55-9C8B-E3EF66344B5E}", 2, L"ABC123:{01581BEB-3E9F-4a55-9C8B-E3EF66344B5E}:2"},
+        {L"{DEADE49F-0F51-48a6-9853-84DBE9985AFF}", 4294967295u, L"{DEADE49F-0F51-48a6-9853-84DBE9985AFF}:4294967295"},
+        {L"", 1, nullptr},
+        {nullptr, 1, nullptr},
+    };
+    for (const auto& c : cases) {
+        std::unique_ptr<wchar_t[]> name(MakeBiDiSessionName(c.base, c.session));
+        if (!c.name) {
+            EXPECT_EQ(name, nullptr) << c.session;
+            continue;
+        }
+        ASSERT_NE(name, nullptr);
+        EXPECT_STREQ(name.get(), c.name);
+    }
+    // Two sessions of one data file (two users of a terminal server, or one user twice) get
+    // two names, so two blocks, mutexes and endpoints: Wine makes one session only, so the
+    // rule is tested on the ids.
+    std::unique_ptr<wchar_t[]> one(MakeBiDiSessionName(L"P:{G}", 1)), two(MakeBiDiSessionName(L"P:{G}", 2));
+    EXPECT_STRNE(one.get(), two.get());
+
+    // This process's names carry its own session's id: the block (the endpoint too) and the
+    // mutex, which exists under that name once made.
+    DWORD session = 99;
+    ASSERT_TRUE(ProcessIdToSessionId(GetCurrentProcessId(), &session));
+    EXPECT_EQ(GetBiDiSessionId(), session);
+    const std::wstring suffix = L":" + std::to_wstring(session);
+    CBiDiShare share(kBiDiShareGuid, (MakeTestFolder(L"names") + L"\\Named.PPD").c_str());
+    EXPECT_EQ(std::wstring(share.GetName()), L"Named:{01581BEB-3E9F-4a55-9C8B-E3EF66344B5E}" + suffix);
+    BiDiShareMutex mutex;
+    const std::wstring mutexName = std::wstring(kBiDiShareMutexName) + suffix;
+    HANDLE opened = OpenMutexW(SYNCHRONIZE, FALSE, mutexName.c_str());
+    EXPECT_NE(opened, nullptr);
+    if (opened) CloseHandle(opened);
+}
+
+// The block and the mutexes carry the endpoint's access list: this user and SYSTEM only.
+TEST(BiDiNames, AccessListOfTheUserAndSystem) {
+    PSECURITY_DESCRIPTOR made = MakeBiDiSecurity();
+    ASSERT_NE(made, nullptr);
+    wchar_t* text = nullptr;
+    ASSERT_TRUE(ConvertSecurityDescriptorToStringSecurityDescriptorW(made, SDDL_REVISION_1, DACL_SECURITY_INFORMATION,
+                                                                     &text, nullptr));
+    const std::wstring sddl = text;
+    LocalFree(text);
+    LocalFree(made);
+    EXPECT_EQ(sddl.rfind(L"D:P(A;;GA;;;S-1-", 0), 0u) << std::string(sddl.begin(), sddl.end());
+    EXPECT_NE(sddl.find(L")(A;;GA;;;SY)"), std::wstring::npos) << std::string(sddl.begin(), sddl.end());
+    // Under Wine the named objects keep what they were made with.
+    CBiDiShare share(kBiDiShareGuid, (MakeTestFolder(L"access") + L"\\Access.PPD").c_str());
+    HANDLE serving = share.OpenServingMutex();
+    ASSERT_NE(serving, nullptr);
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetSecurityInfo(serving, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr,
+                        &descriptor) == ERROR_SUCCESS) {
+        ASSERT_NE(dacl, nullptr);
+        EXPECT_EQ(dacl->AceCount, 2u);
+        LocalFree(descriptor);
+    }
+    CloseHandle(serving);
+}
+
+// ---------------------------------------------------------------------------------------
+// The road under real failures: bounded waits, a dead server replaced, the server's exit.
+
+// A server that takes BiDiOpen and never answers it: every wait of the client is bounded.
+TEST_F(BiDiTest, RoadSilentServerBoundsEveryWait) {
+    const BiDiPrinter& printer = Printer(L"Silent", kSampleScript, false);
+    ASSERT_TRUE(CopyInto(SilentServerPath(), printer.srv()));
+    const DWORD start = GetTickCount();
+    auto client = Client(printer);
+    client->Request(BiDiFeatures);
+    EXPECT_EQ(client->GetText(BiDiFeatures), nullptr);
+    const double text = MsSince(start);
+    EXPECT_EQ(client->IsConnected(), 0);
+    const double connected = MsSince(start);
+    const DWORD closing = GetTickCount();
+    client.reset();
+    const double closed = MsSince(closing);
+    printf("silent server: no text after %.0f ms, not connected after %.0f ms, closed in %.0f ms\n", text, connected,
+           closed);
+    EXPECT_LT(connected, 2500.0);
+    EXPECT_LT(closed, 1000.0);
+    EXPECT_GE(CountLines(ReadTextFile(printer.folder + L"\\" + printer.stem + L".silent.log"), "open"), 1);
+    // A second client of the process is not held up by the first one's open.
+    auto second = Client(printer);
+    const DWORD again = GetTickCount();
+    EXPECT_EQ(second->IsConnected(), 0);
+    EXPECT_LT(MsSince(again), 2500.0);
+}
+
+// A controller that does not answer its connect (60 s): the sheet's calls come back in time
+// with nothing, and the close does not wait for the controller.
+TEST_F(BiDiTest, RoadHungControllerBoundsEveryWait) {
+    const BiDiPrinter& printer = Printer(L"Hung", std::string(kSampleScript) + "QVServerConnect ok 60000\n");
+    auto client = Connected(printer);
+    ASSERT_TRUE(client->HasConnection());
+    const DWORD start = GetTickCount();
+    client->Request(15);
+    EXPECT_EQ(client->GetText(15), nullptr);
+    const double text = MsSince(start);
+    EXPECT_EQ(client->IsConnected(), 0);
+    const double connected = MsSince(start);
+    const DWORD closing = GetTickCount();
+    client.reset();
+    const double closed = MsSince(closing);
+    printf("hung controller: no text after %.0f ms, not connected after %.0f ms, closed in %.0f ms\n", text,
+           connected, closed);
+    // The client's opening budget (2 s from construction) bounds the first calls.
+    EXPECT_LT(text, 2500.0);
+    EXPECT_LT(connected, 2500.0);
+    EXPECT_LT(closed, 1000.0);
+    EXPECT_EQ(CountLines(printer.ReadLog(), "enter QVServerConnect"), 1);
+}
+
+// Brimsa killed: the block still counts it, yet the next client starts a new server at once
+// and gets the controller's answers.
+TEST_F(BiDiTest, RoadKilledServerIsReplaced) {
+    const BiDiPrinter& printer = Printer(L"Replaced", kSampleScript);
+    // Another sheet's process keeps the block (the last handle's close would drop the block
+    // and its stale count with it).
+    CBiDiShare share(kBiDiShareGuid, printer.ppd().c_str());
+    {
+        auto client = Connected(printer);
+        long count = 0;
+        std::unique_ptr<wchar_t[]> text(client->GetText(BiDiFeatures, &count));
+        EXPECT_EQ(count, 89);
+        ASSERT_EQ(printer.EndServers(), 1);
+    }
+    EXPECT_EQ(share.GetServerCount(), 1u) << "the dead server stays counted";
+    EXPECT_FALSE(share.IsServerAlive());
+    const DWORD start = GetTickCount();
+    auto client = Client(printer);
+    client->WaitForConnectAttempt(30000);
+    long count = 0;
+    std::unique_ptr<wchar_t[]> text(client->GetText(BiDiFeatures, &count));
+    printf("new server answered %.0f ms after the new client\n", MsSince(start));
+    EXPECT_EQ(count, 89);
+    EXPECT_EQ(share.GetServerCount(), 1u) << "the dead one's count cleared, the new one's added";
+    EXPECT_EQ(CountLines(printer.ReadLog(), " load"), 2);
+}
+
+// A transient failure (here: the server restarted under the client) costs one reconnect;
+// the second failure gives two-way up for the client.
+TEST_F(BiDiTest, RoadOneReconnectBeforeGivingUp) {
+    const BiDiPrinter& printer = Printer(L"Reconnect", kSampleScript);
+    auto client = Connected(printer);
+    ASSERT_EQ(client->IsConnected(), 1);
+    ASSERT_EQ(printer.EndServers(), 1);
+    ASSERT_TRUE(StartBiDiServer(printer.srv().c_str(), printer.kqm().c_str()));
+    CBiDiShare share(kBiDiShareGuid, printer.ppd().c_str());
+    for (int i = 0; i < 200 && !share.IsServerAlive(); ++i) Sleep(20);
+    ASSERT_TRUE(share.IsServerAlive());
+    Sleep(300);  // listening
+    long count = 0;
+    std::unique_ptr<wchar_t[]> text(client->GetText(BiDiFeatures, &count));
+    EXPECT_EQ(count, 89) << "answered over the new connection";
+    ASSERT_EQ(printer.EndServers(), 1);
+    EXPECT_EQ(client->IsConnected(), 0);
+    EXPECT_FALSE(client->HasConnection()) << "the second failure ends two-way";
+}
+
+// The worker's connect and a PPD fetch's connect race on one connection: one controller
+// connect, and both go on with it.
+TEST_F(BiDiTest, RoadRacedConnectsConnectOnce) {
+    const std::string source = PPDSourceLine(L"racesource");
+    ASSERT_FALSE(source.empty());
+    const BiDiPrinter& printer = Printer(L"Race", "QVServerConnect ok 600\n" + source);
+    auto client = Connected(printer);
+    ASSERT_TRUE(client->HasConnection());
+    Session session(printer);
+    ASSERT_NE(session.context, nullptr);
+    BiDiRequest(session.context, BiDiConnect);  // the worker connects
+    std::string log;
+    for (int i = 0; i < 200 && CountLines(log, "enter QVServerConnect") == 0; ++i, Sleep(10)) log = printer.ReadLog();
+    const std::wstring destination = printer.folder + L"\\Raced.PPD";
+    EXPECT_EQ(BiDiGetPPD(session.context, destination.c_str()), 1);  // ensures the connection too
+    EXPECT_EQ(BiDiIsConnected(session.context), 1);
+    log = printer.ReadLog();
+    EXPECT_EQ(CountLines(log, "enter QVServerConnect"), 1) << log;
+    EXPECT_EQ(CountLines(log, "enter QVServerGetPPD"), 1) << log;
+}
+
+TEST_F(BiDiTest, RoadZeroLengthDiscoverResult) {
+    const BiDiPrinter& printer = Printer(L"ZeroDiscover", "discover-empty\n");
+    auto client = Connected(printer);
+    Session session(printer);
+    ASSERT_NE(session.context, nullptr);
+    long count = -1;
+    wchar_t* text = nullptr;
+    ASSERT_EQ(BiDiDiscover(session.context, L"", L"", 1, &count, &text), 1);
+    ASSERT_EQ(count, 1);
+    ASSERT_NE(text, nullptr);
+    EXPECT_EQ(text[0], L'\0');
+    MIDL_user_free(text);
+    EXPECT_EQ(CountLines(printer.ReadLog(), "leave QVServerDiscover ok"), 1);
+}
+
+// A discovery started and never collected still runs when the idle stop comes: the server
+// waits for it before the library goes, and ends cleanly.
+TEST_F(BiDiTest, RoadUncollectedDiscoverThenIdleStop) {
+    const BiDiPrinter& printer = Printer(L"Uncollected", "discover A1 B1\nQVServerDiscover ok 4000\n");
+    HANDLE server = nullptr;
+    {
+        auto client = Connected(printer);
+        ASSERT_TRUE(client->HasConnection());
+        server = OpenServer(printer);
+        ASSERT_NE(server, nullptr);
+        Session session(printer);
+        ASSERT_NE(session.context, nullptr);
+        EXPECT_EQ(BiDiStartDiscover(session.context, L"f1", L"f2", 5), 1);
+    }
+    EXPECT_EQ(WaitForSingleObject(server, 20000), WAIT_OBJECT_0);
+    DWORD code = 1;
+    GetExitCodeProcess(server, &code);
+    CloseHandle(server);
+    EXPECT_EQ(code, 0u) << "the server ended cleanly";
+    const std::string log = printer.ReadLog();
+    const size_t discovered = Find(log, "leave QVServerDiscover");
+    const size_t terminated = Find(log, "enter QVServerTerminate");
+    ASSERT_NE(discovered, std::string::npos) << log;
+    ASSERT_NE(terminated, std::string::npos) << log;
+    EXPECT_LT(discovered, terminated) << log;
+    EXPECT_EQ(CountLines(log, "enter QVServerFreeDiscover"), 1) << log;
+}
+
+// ---------------------------------------------------------------------------------------
 // Child modes of this program, then the tests.
 
 namespace {
@@ -846,6 +1145,7 @@ int main(int argc, char** argv) {
     if (argc >= 4 && std::string(argv[1]) == "--bidi-child-client") {
         std::wstring srv(argv[2], argv[2] + strlen(argv[2])), ppd(argv[3], argv[3] + strlen(argv[3]));
         CBiDiClient client(srv.c_str(), ppd.c_str(), kAddress, nullptr);
+        client.WaitForConnectAttempt(30000);
         long count = 0;
         delete[] client.GetText(BiDiFeatures, &count);
         if (argc >= 5) Sleep(INFINITE);  // held until killed

@@ -1,12 +1,16 @@
 // Brimsa's pure rules, linked directly: the idle decision (also across the tick wrap), the
 // destinations the PPD fetch accepts, the binding of the print-server library, and a
-// connection's queue when its worker stops.
+// connection's queue when its worker stops, a server that cannot listen, and a connection's
+// waits bounded while its worker is held by the controller.
 #include <gtest/gtest.h>
+
+#include <thread>
 
 #include "BiDiTestUtil.h"
 #include "bidiserver/BiDiConnection.h"
 #include "bidiserver/BiDiServer.h"
 #include "uiplugin/BiDiCategory.h"
+#include "uiplugin/BiDiShare.h"
 
 namespace {
 
@@ -101,6 +105,47 @@ TEST(BiDiConnectionQueue, StopWorkerDropsEveryCategory) {
         EXPECT_FALSE(connection.WaitForFirstOperation()) << "an operation outlived the worker";
         EXPECT_EQ(connection.GetDoneMask(), 0);
     }
+}
+
+// A connection whose first category never ends (the queue's worker does not run here): the
+// waits of the call threads end at their bound, and the operation stays queued.
+TEST(BiDiConnectionQueue, WaitsForCategoriesAreBounded) {
+    CBiDiConnection connection(nullptr, L"C:\\drivers\\Printer.PPD", L"10.0.0.7", L"");
+    ASSERT_TRUE(connection.IsValid());
+    connection.QueueOperation(BiDiConnect);
+    const DWORD start = GetTickCount();
+    EXPECT_FALSE(connection.WaitForCategories(BiDiConnect, 300));
+    const DWORD waited = GetTickCount() - start;
+    EXPECT_GE(waited, 250u);
+    EXPECT_LT(waited, 2000u);
+    EXPECT_NE(connection.FindOperation(), nullptr) << "left for the worker";
+    connection.StopWorker();
+}
+
+// A server that cannot listen (this process listens already) uncounts itself and lets its
+// serving mutex go, so the next client starts a new one instead of waiting for this one.
+TEST(BiDiServe, ServerThatCannotListenUncountsItself) {
+    const bidi_test::BiDiPrinter printer =
+        bidi_test::MakePrinter(L"NoListen", "", std::wstring(), bidi_test::StandInPath());
+    CBiDiServer* server = CBiDiServer::Instance(printer.kqm().c_str());
+    ASSERT_NE(server, nullptr);
+    ASSERT_NE(server->GetTable(), nullptr);
+    CBiDiShare share(kBiDiShareGuid, printer.ppd().c_str());
+    EXPECT_EQ(share.GetServerCount(), 1u);
+    EXPECT_TRUE(server->IsServing());
+    wchar_t protocol[] = L"ncalrpc", endpoint[] = L"TolvaNoListenTest";
+    ASSERT_EQ(RpcServerUseProtseqEpW(reinterpret_cast<RPC_WSTR>(protocol), 20, reinterpret_cast<RPC_WSTR>(endpoint),
+                                     nullptr),
+              RPC_S_OK);
+    ASSERT_EQ(RpcServerListen(1, 20, TRUE), RPC_S_OK);
+    EXPECT_FALSE(ServeBiDiEndpoint(server));
+    EXPECT_EQ(share.GetServerCount(), 0u);
+    EXPECT_FALSE(server->IsServing());
+    bool alive = true;
+    std::thread([&] { alive = share.IsServerAlive(); }).join();
+    EXPECT_FALSE(alive);
+    RpcMgmtStopServerListening(nullptr);
+    RpcMgmtWaitServerListen();
 }
 
 }  // namespace

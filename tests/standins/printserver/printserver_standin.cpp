@@ -3,13 +3,15 @@
 // what each call answers taken from "<library>.script" beside the module:
 //
 //   QVServer<Name> ok|fail|die [delay-ms]   how that export answers (default: ok, no delay);
-//                                           die ends the whole process mid-call
+//                                           die ends the whole process mid-call; the delay
+//                                           holds the call (a controller that does not answer)
 //   feature <key>=<value>                   a record of the features list
 //   installable <key>=<value>               a record of the installables list
 //   default <key>=<value>                   a record of the multiple defaults
 //   vp <key>=<value>  /  vpflag <key>=<value>   a virtual-printer attribute (flagged or not)
 //   email 1                                 e-mail notification ready
 //   discover <first> <second>               a found controller
+//   discover-empty                          the discovery succeeds with a result of no bytes
 //   ppd <source path>                       the file QVServerGetPPD copies to its destination
 //
 // Every call appends "enter" and "leave" lines to "<library>.log" (tick, process, thread,
@@ -41,6 +43,7 @@ struct Script {
     std::vector<Pair> features, installables, defaults, attributes;
     bool email = false;
     std::vector<std::pair<std::string, std::string>> found;
+    bool emptyDiscover = false;
     std::wstring ppdSource;
 };
 
@@ -125,6 +128,8 @@ Script ReadScript() {
             script.attributes.push_back(pair);
         } else if (word == "email") {
             script.email = rest == "1";
+        } else if (word == "discover-empty") {
+            script.emptyDiscover = true;
         } else if (word == "discover") {
             const size_t split = rest.find(' ');
             script.found.emplace_back(rest.substr(0, split), split == std::string::npos ? std::string() : rest.substr(split + 1));
@@ -214,6 +219,10 @@ INT_PTR WINAPI QVServerDiscover(ServerInterfaceContext** context, int* size, BYT
     if (size) *size = 0;
     if (buffer) *buffer = nullptr;
     if (!context || !*context || !size || !buffer || call.Fails()) return call.Leave(false);
+    if (call.GetScript().emptyDiscover) {
+        *buffer = new BYTE[1];
+        return call.Leave(true);
+    }
     std::string bytes;
     for (const auto& found : call.GetScript().found) {
         bytes += found.second;
