@@ -473,7 +473,7 @@ BOOL CInsOptDriverTab::RefreshFromServer(int mask)
     return fetch && FetchFromServer(address.c_str(), mask) ? 1 : 0;
 }
 
-BOOL CInsOptDriverTab::FetchFromServer(const wchar_t* address, int mask)
+BOOL CInsOptDriverTab::FetchFromServer(const wchar_t* address, int mask, bool userAsked)
 {
     if (IsExcludedHostProcess()) return TRUE;
     PropSheetsInfo* owner = GetOwner();
@@ -483,7 +483,8 @@ BOOL CInsOptDriverTab::FetchFromServer(const wchar_t* address, int mask)
     if (!settings.Get()) return FALSE;
     HoldGivenBack unlocked(settings, GetDrvState());  // no PPD lock across the connect and the fetch
     return owner->ConnectBiDiClient(settings.Get(), nullptr, mask) &&
-           owner->ConnectBiDiClient(settings.Get(), address, mask) && owner->ApplyServerResults(settings.Get(), mask);
+           owner->ConnectBiDiClient(settings.Get(), address, mask, userAsked) &&
+           owner->ApplyServerResults(settings.Get(), mask);
 }
 
 void CInsOptDriverTab::Refresh(HWND page)
@@ -498,7 +499,7 @@ void CInsOptDriverTab::Refresh(HWND page)
 void CInsOptDriverTab::UpdateFromServer(HWND page)
 {
     const wchar_t* server = InsSettings() ? InsSettings()->GetData().server.Get() : nullptr;
-    if (!FetchFromServer(server, kMaskAll)) {
+    if (!FetchFromServer(server, kMaskAll, true)) {
         WText text(LoadString(kModuleLanguage, 119)), caption(LoadString(kModuleLanguage, 120));
         if (text && caption)
             SheetMessageBox(page, text.get(), caption.get(), MB_ICONWARNING);

@@ -57,7 +57,8 @@ public:
 
     void RefreshLists(HWND page);
     BOOL RefreshFromServer(int mask);
-    BOOL FetchFromServer(const wchar_t* address, int mask);
+    // userAsked: the Update button, which gives a slow controller longer than a page's opening.
+    BOOL FetchFromServer(const wchar_t* address, int mask, bool userAsked = false);
     void UpdateFromServer(HWND page);
     void AddSelectedOption(HWND page);
     void RemoveSelectedOption(HWND page);

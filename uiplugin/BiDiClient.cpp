@@ -476,8 +476,8 @@ DWORD WINAPI BiDiConnectThread(void* parameter) {
 // CBiDiClient.
 
 CBiDiClient::CBiDiClient(const wchar_t* serverPath, const wchar_t* ppdPath, const wchar_t* serverAddress,
-                         const wchar_t* printerName)
-    : m_created(GetTickCount()) {
+                         const wchar_t* printerName, DWORD openingMs)
+    : m_created(GetTickCount()), m_openingMs(openingMs) {
     m_road = new (std::nothrow) BiDiRoad(ppdPath);
     if (!m_road) return;
     BiDiRoad* road = m_road;
@@ -538,12 +538,12 @@ bool CBiDiClient::HasConnection() const noexcept {
 }
 
 bool CBiDiClient::WaitForConnectAttempt() const noexcept {
-    return m_road && WaitWhileConnecting(m_road, m_created + kBiDiClientBounds.openingMs, true);
+    return m_road && WaitWhileConnecting(m_road, m_created + m_openingMs, true);
 }
 
 DWORD CBiDiClient::CallDeadline() const noexcept {
     const DWORD now = GetTickCount();
-    const DWORD opened = m_created + kBiDiClientBounds.openingMs;
+    const DWORD opened = m_created + m_openingMs;
     if (Remaining(opened) == 0) return now + kBiDiClientBounds.callMs;
     return Remaining(opened) > kBiDiClientBounds.minCallMs ? opened : now + kBiDiClientBounds.minCallMs;
 }

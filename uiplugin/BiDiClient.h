@@ -17,24 +17,26 @@ struct BiDiRoad;
 
 // The bounds of every wait a sheet's thread makes on the road, in milliseconds. A sheet that
 // opens makes its client and asks at once: the connect attempt and those first calls share
-// one budget from construction, so the sheet opens in time whatever the road does.
+// one budget from construction, so the sheet opens in time whatever the road does. A fetch
+// the user asked for (the Update button) gives a slow controller longer, still bounded.
 struct BiDiClientBounds {
     DWORD openingMs;  // from construction: the connect attempt and the first calls
+    DWORD askedMs;    // the same for a client made for a fetch the user asked for
     DWORD openMs;     // an open call that the server has not answered
     DWORD minCallMs;  // what a call still gets at the end of the opening budget
     DWORD callMs;     // one call after the opening
     DWORD closeMs;    // the close at destruction
 };
-inline constexpr BiDiClientBounds kBiDiClientBounds = {2000, 800, 250, 2500, 500};
+inline constexpr BiDiClientBounds kBiDiClientBounds = {2000, 5000, 800, 250, 2500, 500};
 
 class CBiDiClient {
 public:
     // serverPath: the server program (the data file with ".SRV"); ppdPath: the data file;
     // serverAddress: the controller's address; printerName: the virtual printer or null.
-    // Registers the client, starts the server when no live one is counted and begins
-    // connecting.
+    // openingMs: the budget of the connect attempt and the first calls. Registers the client,
+    // starts the server when no live one is counted and begins connecting.
     CBiDiClient(const wchar_t* serverPath, const wchar_t* ppdPath, const wchar_t* serverAddress,
-                const wchar_t* printerName);
+                const wchar_t* printerName, DWORD openingMs = kBiDiClientBounds.openingMs);
     // Asks the road thread to close the connection, waits for that a bounded time, and
     // unregisters.
     ~CBiDiClient();
@@ -71,6 +73,7 @@ private:
     BiDiShareMutex m_shareMutex;
     BiDiRoad* m_road = nullptr;
     DWORD m_created = 0;
+    DWORD m_openingMs = 0;
 };
 
 // Free routines of the client.

@@ -16,6 +16,7 @@
 #include "storage/DriverUserKey.h"
 #include "storage/PortResolver.h"
 #include "storage/PrinterData.h"
+#include "uiplugin/BiDiClient.h"
 #include "uiplugin/DrvStateUI.h"
 
 const wchar_t kBusyText[] = L"An instance of Tolva driver is already running in 32-bit mode.";
@@ -432,7 +433,7 @@ BOOL PropSheetsInfo::ResolveTwoWayServer(CfgSettings*) noexcept
     return TRUE;
 }
 
-BOOL PropSheetsInfo::ConnectBiDiClient(CfgSettings* settings, const wchar_t* address, int mask) noexcept
+BOOL PropSheetsInfo::ConnectBiDiClient(CfgSettings* settings, const wchar_t* address, int mask, bool userAsked) noexcept
 {
     const BiDiClientCalls& bidi = GetBiDiClientCalls();
     if (!address || !*address) {
@@ -444,7 +445,8 @@ BOOL PropSheetsInfo::ConnectBiDiClient(CfgSettings* settings, const wchar_t* add
     if (!settings || !GetDataFile()) return FALSE;
     wchar_t server[MAX_PATH] = {};
     MakeSiblingPath(server, MAX_PATH, GetDataFile(), L".SRV");
-    CBiDiClient* client = bidi.make(server, GetDataFile(), address, nullptr);
+    CBiDiClient* client = bidi.make(server, GetDataFile(), address, nullptr,
+                                    userAsked ? kBiDiClientBounds.askedMs : kBiDiClientBounds.openingMs);
     if (!client) return FALSE;
     if (mask) bidi.request(client, mask);
     if (m_bidi) bidi.destroy(m_bidi);

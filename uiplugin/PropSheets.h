@@ -97,7 +97,8 @@ public:
     void LoadTexts(CBaseDriverTab* tab) noexcept;
     BOOL LoadSettings(CfgSettings* settings, CBaseDriverTab* firstTab, int mask) noexcept;
     BOOL ResolveTwoWayServer(CfgSettings* settings) noexcept;
-    BOOL ConnectBiDiClient(CfgSettings* settings, const wchar_t* address, int mask) noexcept;
+    // userAsked: a fetch the user asked for, whose client waits longer for a slow controller.
+    BOOL ConnectBiDiClient(CfgSettings* settings, const wchar_t* address, int mask, bool userAsked = false) noexcept;
     BOOL IsBiDiConnectedTo(const wchar_t* address) noexcept;
     BOOL ApplyServerResults(CfgSettings* settings, int mask) noexcept;
     BOOL FetchServerResults(CfgSettings* settings, int mask, KVCache* values) noexcept;

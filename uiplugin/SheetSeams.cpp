@@ -12,10 +12,11 @@ namespace {
 // The process's job-settings library client: TQManager's calls unless a test put others in place.
 const TQClientCalls* g_tq = nullptr;
 
-CBiDiClient* MakeClient(const wchar_t* server, const wchar_t* dataFile, const wchar_t* address, const wchar_t* extra)
+CBiDiClient* MakeClient(const wchar_t* server, const wchar_t* dataFile, const wchar_t* address, const wchar_t* extra,
+                        DWORD openingMs)
 {
     try {
-        return new CBiDiClient(server, dataFile, address, extra);
+        return new CBiDiClient(server, dataFile, address, extra, openingMs);
     } catch (...) {
         return nullptr;
     }
@@ -37,7 +38,7 @@ BOOL ClientResults(CBiDiClient* client, CfgSettings* settings, OptionForest* for
 const BiDiClientCalls kRealBiDi = {MakeClient,        DestroyClient, ClientConnected,
                                    ClientConnectedTo, ClientRequest, ClientResults};
 
-CBiDiClient* NoClient(const wchar_t*, const wchar_t*, const wchar_t*, const wchar_t*) { return nullptr; }
+CBiDiClient* NoClient(const wchar_t*, const wchar_t*, const wchar_t*, const wchar_t*, DWORD) { return nullptr; }
 void NoDestroy(CBiDiClient*) {}
 BOOL NotConnected(CBiDiClient*) { return FALSE; }
 BOOL NotConnectedTo(CBiDiClient*, const wchar_t*) { return FALSE; }

@@ -30,8 +30,9 @@ const TQClientCalls* SetTQClientCalls(const TQClientCalls* calls) noexcept;
 // client (CBiDiClient: starts <stem>.SRV with <stem>.KQM, connects over local RPC on a thread
 // of its own); tests that need no controller install NoBiDiClientCalls or a fake.
 struct BiDiClientCalls {
+    // openingMs: the budget of the client's connect attempt and first calls.
     CBiDiClient* (*make)(const wchar_t* serverPath, const wchar_t* dataFile, const wchar_t* address,
-                         const wchar_t* extra);
+                         const wchar_t* extra, DWORD openingMs);
     void (*destroy)(CBiDiClient* client);
     BOOL (*isConnected)(CBiDiClient* client);
     BOOL (*isConnectedTo)(CBiDiClient* client, const wchar_t* address);

@@ -45,11 +45,14 @@ const Case kCases[] = {
 };
 
 // The host's figures, written by the child: open and close times, whether the about page was
-// reached and showed two-way as unreachable, and the tick at which the sheet had closed.
+// reached and showed two-way as unreachable, the tick at which the sheet had closed, and the
+// printer's stem (the test printer adds a unique suffix to the data file's name), whose servers
+// the test ends: a silent server left running would hold the test's output open.
 struct Figures {
     double openMs = -1, closeMs = -1;
     int found = 0, connected = 1;
     unsigned long closedTick = 0;
+    std::wstring stem;
 };
 
 // Beside this program (a scratch folder would be made afresh by each reader).
@@ -114,8 +117,8 @@ int RunSheetChild(int index) {
     DeleteRegKeyTree(HKEY_CURRENT_USER, userKey.c_str());
     FILE* file = _wfopen(FiguresPath(index).c_str(), L"wb");
     if (file) {
-        std::fprintf(file, "%.1f %.1f %d %d %lu\n", figures.openMs, figures.closeMs, figures.found, figures.connected,
-                     figures.closedTick);
+        std::fprintf(file, "%.1f %.1f %d %d %lu %ls\n", figures.openMs, figures.closeMs, figures.found,
+                     figures.connected, figures.closedTick, printer.Stem().c_str());
         std::fclose(file);
     }
     return ran ? 0 : 3;
@@ -125,15 +128,15 @@ Figures ReadFigures(int index) {
     Figures figures;
     FILE* file = _wfopen(FiguresPath(index).c_str(), L"rb");
     if (!file) return figures;
-    if (std::fscanf(file, "%lf %lf %d %d %lu", &figures.openMs, &figures.closeMs, &figures.found, &figures.connected,
-                    &figures.closedTick) != 5)
+    wchar_t stem[MAX_PATH] = {};
+    if (std::fscanf(file, "%lf %lf %d %d %lu %259ls", &figures.openMs, &figures.closeMs, &figures.found,
+                    &figures.connected, &figures.closedTick, stem) != 6)
         figures = Figures();
+    else
+        figures.stem = stem;
     std::fclose(file);
     return figures;
 }
-
-// Ends the servers of the case's printers (each child made its own stem).
-void EndServersOf(int index) { bidi_test::EndProcesses(L"road" + std::to_wstring(index) + L".SRV"); }
 
 }  // namespace
 
@@ -157,8 +160,8 @@ TEST(BiDiSheet, OpensAndClosesWithinBoundsWhenTheRoadDoesNotAnswer) {
         if (!ended) TerminateProcess(info.hProcess, 9);
         GetExitCodeProcess(info.hProcess, &code);
         CloseHandle(info.hProcess);
-        EndServersOf(index);
         const Figures figures = ReadFigures(index);
+        if (!figures.stem.empty()) bidi_test::EndProcesses(figures.stem + L".SRV");
         std::printf("[ %s ] sheet open %.0f ms, close %.0f ms, host ended %lu ms after the sheet\n", c.name,
                     figures.openMs, figures.closeMs, endedTick - figures.closedTick);
         ASSERT_TRUE(ended) << "the host process did not end";

@@ -2,7 +2,8 @@
 // library path, it counts itself and holds the serving mutex as Brimsa does, registers the
 // data file's endpoint and listens, and every BiDiOpen it receives waits for ever. Each open
 // appends "open" to "<program>.silent.log" (the program's path without its extension). The
-// tests end it by process id.
+// tests end it; should a test die first, it ends itself after two minutes, so that it never
+// holds a test run's output open for good.
 #include <windows.h>
 
 #include <cstdio>
@@ -65,6 +66,14 @@ long BiDiGetPPD(BiDiContextHandle, const wchar_t*) { return 0; }
 
 int wmain(int argc, wchar_t** argv) {
     if (argc < 2) return 0;
+    constexpr DWORD kLifeMs = 120000;
+    HANDLE watchdog = CreateThread(
+        nullptr, 0, [](void*) -> DWORD {
+            Sleep(kLifeMs);
+            ExitProcess(0);
+        },
+        nullptr, 0, nullptr);
+    if (watchdog) CloseHandle(watchdog);
     CBiDiShare share(kBiDiShareGuid, argv[1]);
     if (!share.GetName()) return 0;
     HANDLE serving = share.OpenServingMutex();

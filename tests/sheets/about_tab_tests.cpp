@@ -25,7 +25,7 @@ namespace {
 // The controller as the two-way client seam reports it: connected to any address, and its
 // features are the server name and version.
 int g_client;
-CBiDiClient* MakeClient(const wchar_t*, const wchar_t*, const wchar_t*, const wchar_t*)
+CBiDiClient* MakeClient(const wchar_t*, const wchar_t*, const wchar_t*, const wchar_t*, DWORD)
 {
     return reinterpret_cast<CBiDiClient*>(&g_client);
 }

@@ -64,7 +64,7 @@ const TQClientCalls kTestTQ = {TestUseCount, TestAcquire, TestRelease};
 // A connected two-way client.
 int g_fakeClient = 0;
 int g_confirmCalls = 0;
-CBiDiClient* MakeFake(const wchar_t*, const wchar_t*, const wchar_t*, const wchar_t*)
+CBiDiClient* MakeFake(const wchar_t*, const wchar_t*, const wchar_t*, const wchar_t*, DWORD)
 {
     return reinterpret_cast<CBiDiClient*>(&g_fakeClient);
 }
@@ -366,7 +366,7 @@ TEST_F(PropSheetsTest, OnlyTheSheetThatAcquiredTheLibraryGivesItBack)
 }
 
 int g_made = 0;
-CBiDiClient* CountMake(const wchar_t*, const wchar_t*, const wchar_t*, const wchar_t*)
+CBiDiClient* CountMake(const wchar_t*, const wchar_t*, const wchar_t*, const wchar_t*, DWORD)
 {
     ++g_made;
     return reinterpret_cast<CBiDiClient*>(&g_fakeClient);
