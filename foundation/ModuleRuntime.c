@@ -58,7 +58,7 @@ void __gnu_cxx_freeres(void) __asm__(
 /* The key, made on first use; TLS_OUT_OF_INDEXES when none can be had. Call under g_lock. */
 static DWORD KeyLocked(void)
 {
-    if (g_key == TLS_OUT_OF_INDEXES) g_key = TlsAlloc();
+    if (g_key == TLS_OUT_OF_INDEXES) __atomic_store_n(&g_key, TlsAlloc(), __ATOMIC_RELEASE);
     return g_key;
 }
 
@@ -114,11 +114,25 @@ static ThreadBlocks* ThreadBlocksFor(uintptr_t offset)
 }
 
 /* The calling thread's copy of the variable; the process ends when no memory is left, as the
- * runtime's own version does (a thread-local variable has no way to report failure). */
+ * runtime's own version does (a thread-local variable has no way to report failure).
+ * A variable this thread has used before is found without the lock: only the owning thread
+ * grows or fills its blocks, and they are freed only at its exit or the module's unload. The
+ * caller's last-error value is kept, as winpthreads' keys keep it (TlsGetValue clears it). */
 void* __emutls_get_address(void* variable)
 {
     struct __emutls_object* obj = (struct __emutls_object*)variable;
     uintptr_t offset = __atomic_load_n(&obj->loc.offset, __ATOMIC_ACQUIRE);
+    const DWORD lastError = GetLastError();
+    if (offset != 0) {
+        DWORD key = __atomic_load_n(&g_key, __ATOMIC_ACQUIRE);
+        if (key != TLS_OUT_OF_INDEXES) {
+            ThreadBlocks* own = (ThreadBlocks*)TlsGetValue(key);
+            if (own && own->count >= offset && own->slots[offset - 1]) {
+                SetLastError(lastError);
+                return own->slots[offset - 1];
+            }
+        }
+    }
     if (offset == 0) {
         AcquireSRWLockExclusive(&g_lock);
         offset = obj->loc.offset;
@@ -143,6 +157,7 @@ void* __emutls_get_address(void* variable)
             memset(object, 0, obj->size);
         blocks->slots[offset - 1] = object;
     }
+    SetLastError(lastError);
     return object;
 }
 
@@ -191,7 +206,7 @@ static void ReleaseModuleRuntime(void)
     ThreadBlocks* threads = g_threads;
     g_threads = NULL;
     DWORD key = g_key;
-    g_key = TLS_OUT_OF_INDEXES;
+    __atomic_store_n(&g_key, TLS_OUT_OF_INDEXES, __ATOMIC_RELEASE);
     ReleaseSRWLockExclusive(&g_lock);
     while (threads) {
         ThreadBlocks* next = threads->next;

@@ -30,6 +30,11 @@ void AppendLog(const char* line) {
     std::fclose(file);
 }
 
+DWORD WINAPI EndAfterLife(void*) {
+    Sleep(120000);
+    ExitProcess(0);
+}
+
 }  // namespace
 
 extern "C" {
@@ -66,13 +71,7 @@ long BiDiGetPPD(BiDiContextHandle, const wchar_t*) { return 0; }
 
 int wmain(int argc, wchar_t** argv) {
     if (argc < 2) return 0;
-    constexpr DWORD kLifeMs = 120000;
-    HANDLE watchdog = CreateThread(
-        nullptr, 0, [](void*) -> DWORD {
-            Sleep(kLifeMs);
-            ExitProcess(0);
-        },
-        nullptr, 0, nullptr);
+    HANDLE watchdog = CreateThread(nullptr, 0, &EndAfterLife, nullptr, 0, nullptr);
     if (watchdog) CloseHandle(watchdog);
     CBiDiShare share(kBiDiShareGuid, argv[1]);
     if (!share.GetName()) return 0;
