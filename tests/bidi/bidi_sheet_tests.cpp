@@ -103,7 +103,7 @@ int RunSheetChild(int index) {
             figures.found = 1;
             figures.connected = tab->IsConnected() ? 1 : 0;
         }
-        sheettest::SaveWindowPng(sheet, (std::wstring(L"bidi-road-") + std::to_wstring(index)).c_str());
+        sheettest::SaveWindowPng(sheet, (L"bidi-road-" + std::to_wstring(index) + L".png").c_str());
         QueryPerformanceCounter(&scriptEnd);
     };
     coredriver::DialogAnswerer answerer(GetCurrentThreadId(), kConfirmTextControl, kConfirmCheckControl, IDCANCEL,
