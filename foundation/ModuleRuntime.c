@@ -197,11 +197,22 @@ int __wrap_pthread_once(volatile LONG* once, void (*routine)(void))
     }
 }
 
+/* True while the process is ending: its other threads were stopped wherever they were, one of
+ * them perhaps inside g_lock, and the system takes back the memory and the index anyway. */
+static int ProcessEnding(void)
+{
+    typedef BOOLEAN(NTAPI * ShutdownQuery)(void);
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    ShutdownQuery query = ntdll ? (ShutdownQuery)(void (*)(void))GetProcAddress(ntdll, "RtlDllShutdownInProgress") : NULL;
+    return query && query();
+}
+
 /* Runs after every other exit function of the module: frees every thread's blocks, the key
- * and the runtime's emergency exception pool. */
+ * and the runtime's emergency exception pool. Nothing is freed when the process is ending. */
 static void ReleaseModuleRuntime(void)
 {
     InterlockedExchange(&g_closed, 1);
+    if (ProcessEnding()) return;
     AcquireSRWLockExclusive(&g_lock);
     ThreadBlocks* threads = g_threads;
     g_threads = NULL;
