@@ -313,14 +313,13 @@ bool ServeBiDiEndpoint(CBiDiServer* server) {
         HANDLE watchdog = CreateThread(nullptr, 0, &BiDiWatchdogThread, server, 0, nullptr);
         if (watchdog) {
             served = RpcServerListen(1, kMaxCalls, FALSE) == RPC_S_OK;
-            // A server that could not listen is uncounted before it ends; one that stopped
-            // listening has been uncounted by the watchdog, and lets its serving mutex go.
-            server->StopServing();
             if (served) WaitForThreadExit(watchdog);
             CloseHandle(watchdog);
         }
         RpcServerUnregisterIf(nullptr, nullptr, FALSE);
     }
+    // A server that could not listen is uncounted before it ends; one that stopped listening
+    // has been uncounted by the watchdog, and lets its serving mutex go.
     server->StopServing();
     return served;
 }

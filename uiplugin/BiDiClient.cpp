@@ -477,7 +477,7 @@ DWORD WINAPI BiDiConnectThread(void* parameter) {
 
 CBiDiClient::CBiDiClient(const wchar_t* serverPath, const wchar_t* ppdPath, const wchar_t* serverAddress,
                          const wchar_t* printerName, DWORD openingMs)
-    : m_created(GetTickCount()), m_openingMs(openingMs) {
+    : m_openingEnds(GetTickCount() + openingMs) {
     m_road = new (std::nothrow) BiDiRoad(ppdPath);
     if (!m_road) return;
     BiDiRoad* road = m_road;
@@ -538,14 +538,13 @@ bool CBiDiClient::HasConnection() const noexcept {
 }
 
 bool CBiDiClient::WaitForConnectAttempt() const noexcept {
-    return m_road && WaitWhileConnecting(m_road, m_created + m_openingMs, true);
+    return m_road && WaitWhileConnecting(m_road, m_openingEnds, true);
 }
 
 DWORD CBiDiClient::CallDeadline() const noexcept {
     const DWORD now = GetTickCount();
-    const DWORD opened = m_created + m_openingMs;
-    if (Remaining(opened) == 0) return now + kBiDiClientBounds.callMs;
-    return Remaining(opened) > kBiDiClientBounds.minCallMs ? opened : now + kBiDiClientBounds.minCallMs;
+    if (Remaining(m_openingEnds) == 0) return now + kBiDiClientBounds.callMs;
+    return Remaining(m_openingEnds) > kBiDiClientBounds.minCallMs ? m_openingEnds : now + kBiDiClientBounds.minCallMs;
 }
 
 bool CBiDiClient::WaitForConnectAttempt(DWORD milliseconds) const noexcept {

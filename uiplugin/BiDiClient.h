@@ -72,8 +72,7 @@ private:
 
     BiDiShareMutex m_shareMutex;
     BiDiRoad* m_road = nullptr;
-    DWORD m_created = 0;
-    DWORD m_openingMs = 0;
+    DWORD m_openingEnds = 0;  // the tick at which the opening budget is spent
 };
 
 // Free routines of the client.

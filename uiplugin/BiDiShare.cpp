@@ -149,17 +149,20 @@ void CBiDiShare::ClearServers() noexcept {
     if (m_view) m_view->serverCount = 0;
 }
 
+// The serving mutex's name: the block's with the serving suffix (delete[]), or null.
+static wchar_t* ServingMutexName(const wchar_t* blockName) noexcept {
+    return blockName ? FormatAlloc(L"%ls%ls", blockName, kBiDiServingSuffix) : nullptr;
+}
+
 HANDLE CBiDiShare::OpenServingMutex() const noexcept {
-    if (!m_name) return nullptr;
-    wchar_t* name = FormatAlloc(L"%ls%ls", m_name, kBiDiServingSuffix);
+    wchar_t* name = ServingMutexName(m_name);
     HANDLE mutex = CreateBiDiMutex(name);
     delete[] name;
     return mutex;
 }
 
 bool CBiDiShare::IsServerAlive() const noexcept {
-    if (!m_name) return false;
-    wchar_t* name = FormatAlloc(L"%ls%ls", m_name, kBiDiServingSuffix);
+    wchar_t* name = ServingMutexName(m_name);
     HANDLE mutex = name ? OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, name) : nullptr;
     delete[] name;
     if (!mutex) return false;  // no server ever made it, or every holder has gone
