@@ -10,6 +10,8 @@
 
 #include <cstring>
 #include <cwchar>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -655,7 +657,24 @@ TEST_F(TabFrameworkTest, FitSheetToDesktopGrowsThePageToA750WideSheet)
 // reads the same store, find them.
 TEST_F(TabFrameworkTest, WatermarksMadeInOneSheetAreKeptForTheNextAndForPrinting)
 {
-    tolvatest::TestPrinter printer(SheetPrinterSetup({}));
+    // The store is named after the PPD's short nickname, and a sheet's save writes its whole
+    // store: a sheet of another test program applied over the sample PPD in between would put
+    // its own store in place of this one. This test's PPD has a nickname of its own.
+    std::wstring ppd = std::wstring(TOLVA_BINARY_DIR_W) + L"\\watermarks-" + std::to_wstring(GetCurrentProcessId()) + L".ppd";
+    {
+        std::ifstream in(SamplePpd().c_str(), std::ios::binary);
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const std::string line = "*ShortNickName: \"Tolva Sample 9000\"";
+        size_t at = text.find(line);
+        ASSERT_NE(at, std::string::npos);
+        text.replace(at, line.size(), "*ShortNickName: \"Tolva Marks " + std::to_string(GetCurrentProcessId()) + "\"");
+        std::ofstream out(ppd.c_str(), std::ios::binary | std::ios::trunc);
+        out << text;
+        ASSERT_TRUE(out.good());
+    }
+    tolvatest::TestPrinterSetup setup = SheetPrinterSetup({});
+    setup.dataFile = ppd;
+    tolvatest::TestPrinter printer(setup);
     ASSERT_TRUE(printer.Ok()) << printer.Error();
     std::wstring storePath;
     {
@@ -667,8 +686,8 @@ TEST_F(TabFrameworkTest, WatermarksMadeInOneSheetAreKeptForTheNextAndForPrinting
             CUserStore* store = state ? state->GetWatermarkStore() : nullptr;
             if (!store) return;
             storePath = state->GetWatermarkStorePath();
-            // The store is named after the PPD's nickname, which other test programs share:
-            // start from an empty one, in memory as in the registry.
+            // Left by an earlier run of this process id: start from an empty store, in memory as
+            // in the registry.
             DeleteRegKeyTree(HKEY_CURRENT_USER, storePath.c_str());
             store->Clear();
             store->SetString(L"Draft", L"DRAFT|Helvetica|48|45");
@@ -714,11 +733,11 @@ TEST_F(TabFrameworkTest, WatermarksMadeInOneSheetAreKeptForTheNextAndForPrinting
     printing.Load();
     Seen printed = read(&printing);
     DeleteRegKeyTree(HKEY_CURRENT_USER, storePath.c_str());
-    // Tests running beside this one may add watermarks of their own to the shared store.
-    EXPECT_GE(next.count, 2u);
+    DeleteFileW(ppd.c_str());
+    EXPECT_EQ(next.count, 2u);
     EXPECT_EQ(next.draft, L"DRAFT|Helvetica|48|45");
     EXPECT_EQ(next.copy, L"COPY|Courier|36|0");
-    EXPECT_GE(printed.count, 2u);
+    EXPECT_EQ(printed.count, 2u);
     EXPECT_EQ(printed.draft, L"DRAFT|Helvetica|48|45");
     EXPECT_EQ(printed.copy, L"COPY|Courier|36|0");
 }
