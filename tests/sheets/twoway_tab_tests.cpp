@@ -397,6 +397,9 @@ TEST_F(TwoWayTabTest, ASharedPrinterFetchesWhenTwoWayAndUpdated)
         tolvatest::TestPrinter printer(TwoWaySetup(dir, L"ref", n++, "", TwoWayPrinterFiles(), L"tabs.LAN", L"LPT1:"));
         ASSERT_TRUE(printer.Ok()) << printer.Error();
         PrnSetText(printer.Handle(), L"QVTwoWayServer", L"ctl.test");
+        if (c.fetched) {
+            ASSERT_TRUE(WarmServer(printer, L"ctl.test"));
+        }
         SetInsOptPrinterFacts(&kSharedAdministered);
         sheettest::SheetSide side(printer.Handle(), false);
         SetCoreOptions(side);
